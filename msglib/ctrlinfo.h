@@ -1,0 +1,47 @@
+// Control information blocks: kludges, each introduced by SOH (0x01) and
+// running to the next SOH or the end, the block ending in a NUL. This is the
+// form in which every format hands kludges to callers and takes them back.
+#ifndef ZANDREL_CTRLINFO_H
+#define ZANDREL_CTRLINFO_H
+
+#include <optional>
+#include <string>
+
+#include "msgapi.h"
+
+// Scans the kludge lines at the start of a *.MSG text (SOH lines and "AREA:"
+// lines, after any leading line ends). With `out` null it only counts;
+// otherwise it writes the block into `out`. Returns the bytes written, or
+// that would be. `end`, when given, receives where the real text begins.
+word _CopyToBuf(const char* txt, char* out, const char** end);
+
+// The block built from the kludge lines at the start of `txt`: the bytes
+// _CopyToBuf writes (ending in two NULs). `newtext`, when given, receives
+// where the real text begins; `length`, when given, is reduced by the bytes
+// skipped. Throws std::bad_alloc when memory runs out.
+std::string CopyToControlBuf(const char* txt, const char** newtext,
+                             dword* length);
+
+// Corrects `orig` and `dest` from the block's INTL, FMPT and TOPT kludges.
+// `ctrl` may be null.
+void ConvertControlInfo(const char* ctrl, NETADDR* orig, NETADDR* dest);
+
+// The block as the kludge lines that begin a *.MSG text, each ended by CR; an
+// "AREA:" kludge goes out without its SOH. Throws std::bad_alloc.
+std::string CvtCtrlToKludge(const char* ctrl);
+
+// The kludge of `where` that begins with `what`, keyword included, without
+// its SOH; nothing when absent or not right after an SOH. Only the first
+// occurrence of `what` is looked at. Throws std::bad_alloc.
+std::optional<std::string> GetCtrlToken(const char* where, const char* what);
+
+// The number of SOH bytes in the block.
+word NumKludges(const char* ctrl);
+
+// Deletes, in place, every kludge whose text begins with `what`.
+void RemoveFromCtrl(char* ctrl, const char* what);
+
+// Every byte of 0x1F or less becomes a space, in place; returns `s`.
+char* StripNasties(char* s);
+
+#endif

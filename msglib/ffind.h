@@ -1,0 +1,30 @@
+// Directory search, one entry at a time.
+//
+// Patterns are a directory prefix followed by a wildcard name ("dir/*.msg").
+// Matching is case-sensitive. Names longer than 255 characters are never
+// returned; directories only when the wish has bit 0x10.
+#ifndef ZANDREL_FFIND_H
+#define ZANDREL_FFIND_H
+
+#include "typedefs.h"
+
+constexpr word MSDOS_SUBDIR = 0x10;
+
+
+struct FFIND {
+  byte attr;       // MSDOS_SUBDIR for a directory, else 0
+  sdword size;     // size in bytes (low 32 bits)
+  char name[256];  // the entry's name without directory part
+  struct FFindPrivate* priv;  // the platform search
+};
+
+// A record on the first qualifying entry, or null (none, or no memory).
+FFIND* FFindOpen(const char* filespec, word attribute);
+// 0 when the record now holds the next entry; -1 at the end or for null.
+int FFindNext(FFIND* ff);
+// Ends the search and frees the record; null is allowed.
+void FFindClose(FFIND* ff);
+// Exactly FFindOpen(filespec, 0).
+FFIND* FindInfo(const char* filespec);
+
+#endif

@@ -1,0 +1,84 @@
+// The file wrapper: descriptors and whole-buffer transfers.
+//
+// Every base file is opened through open_file: no newline translation,
+// sharing that denies nothing to other programs (the platform's default), and
+// owner read/write permission for a file that is created. Formats never call
+// the platform directly.
+#ifndef ZANDREL_FILEIO_H
+#define ZANDREL_FILEIO_H
+
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+
+// Open flags, combined with |.
+enum : unsigned {
+  OF_READ = 1u,
+  OF_WRITE = 2u,
+  OF_READWRITE = 3u,
+  OF_CREATE = 4u,
+  OF_TRUNCATE = 8u,
+  OF_EXCLUSIVE = 16u,  // with OF_CREATE: fail when the file exists
+};
+
+// Seek origins.
+enum SeekFrom { SEEK_FROM_START, SEEK_FROM_CURRENT, SEEK_FROM_END };
+
+// Returns a descriptor, or -1.
+int open_file(const char* path, unsigned flags);
+int close_file(int fd);
+
+// Reads until `n` bytes arrived or the file ends; returns the count read, or
+// -1 when the platform read fails before anything arrived.
+std::int64_t read_upto(int fd, void* buf, std::size_t n);
+// True only when exactly `n` bytes arrived.
+bool read_exact(int fd, void* buf, std::size_t n);
+// Writes all `n` bytes; returns the count written (less on a full disk), or
+// -1 when nothing could be written.
+std::int64_t write_upto(int fd, const void* buf, std::size_t n);
+// True only when all `n` bytes were written.
+bool write_all(int fd, const void* buf, std::size_t n);
+
+// New position, or -1.
+std::int64_t seek_file(int fd, std::int64_t offset, SeekFrom from);
+std::int64_t tell_file(int fd);
+// Size of the open file, or -1.
+std::int64_t file_length(int fd);
+
+int remove_file(const char* path);  // 0 or -1
+int make_dir(const char* path);     // 0 or -1; one level, owner rwx
+
+// Owns one descriptor; closes it in its destructor. Move-only.
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  UniqueFd(UniqueFd&& o) noexcept : fd_(std::exchange(o.fd_, -1)) {}
+  UniqueFd& operator=(UniqueFd&& o) noexcept {
+    if (this != &o) reset(std::exchange(o.fd_, -1));
+    return *this;
+  }
+  ~UniqueFd() { reset(); }
+
+  // Opens `path`; false (and no descriptor) on failure.
+  bool open(const char* path, unsigned flags) {
+    reset(open_file(path, flags));
+    return fd_ >= 0;
+  }
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  explicit operator bool() const { return fd_ >= 0; }
+  int release() { return std::exchange(fd_, -1); }
+  // Closing a descriptor drops the byte-range locks held through it.
+  void reset(int fd = -1) {
+    if (fd_ >= 0) close_file(fd_);
+    fd_ = fd;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+#endif

@@ -1,0 +1,20 @@
+// Exclusive byte-range locks on an open descriptor.
+//
+// A lock belongs to the descriptor: two descriptors of one file conflict even
+// inside one process, and they also conflict with other programs' locks.
+// Closing the descriptor drops its locks. All three restore the descriptor's
+// file position, so callers may lock in the middle of reading or writing.
+#ifndef ZANDREL_LOCKING_H
+#define ZANDREL_LOCKING_H
+
+#include "typedefs.h"
+
+// 0 when locked; -1 when the range is held elsewhere or the position cannot
+// be read. Never waits.
+int lock(int fd, dword offset, dword length);
+// Like lock, but when refused retries once a second, ten attempts in all.
+int waitlock(int fd, dword offset, dword length);
+// 0 once the unlock request was made; -1 only when the position cannot be read.
+int unlock(int fd, dword offset, dword length);
+
+#endif

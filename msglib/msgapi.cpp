@@ -1,0 +1,47 @@
+#include "msgapi.h"
+
+#include "api_jam.h"
+#include "api_sdm.h"
+#include "api_sq.h"
+
+word msgapierr = APIERR_OK;
+struct _minf mi = {0, 0, 1};
+
+sword MsgOpenApi(struct _minf* minf) {
+  if (minf) {
+    mi.req_version = minf->req_version;
+    mi.def_zone = minf->def_zone;
+  }
+  mi.haveshare = 1;  // sharing and locking are always on
+  return 0;
+}
+
+sword MsgCloseApi(void) { return 0; }
+
+HAREA MsgOpenArea(const char* name, word mode, word type) {
+  if (type & AT_SQUISH) return SquishOpenArea(name, mode, type);
+  if (type & AT_JAM) return JamOpenArea(name, mode, type);
+  return SdmOpenArea(name, mode, type);
+}
+
+sword MsgValidate(word type, const char* name) {
+  if (type & AT_SQUISH) return sword(SquishValidate(name));
+  if (type & AT_JAM) return sword(JamValidate(name));
+  return sword(SdmValidate(name));
+}
+
+sword InvalidMh(HAREA mh) {
+  if (mh == nullptr || mh->id != AREA_HANDLE_ID) {
+    msgapierr = APIERR_BAD_HANDLE;
+    return 1;
+  }
+  return 0;
+}
+
+sword InvalidMsgh(HMSG msgh) {
+  if (msgh == nullptr || msgh->id != MSG_HANDLE_ID || InvalidMh(msgh->sq)) {
+    msgapierr = APIERR_BAD_HANDLE;
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,37 @@
+#!/bin/sh
+# Installs the build tools that are missing, and only those, with apt-get.
+# Extra packages can be asked for as "package:probe" arguments, where the
+# probe is a command name or an absolute path that the package provides.
+set -e
+
+missing=""
+need() {  # need <package> <command-or-path>
+  case "$2" in
+    /*) [ -e "$2" ] && return 0 ;;
+    *) command -v "$2" >/dev/null 2>&1 && return 0 ;;
+  esac
+  missing="$missing $1"
+}
+
+need cmake cmake
+need ninja-build ninja
+need g++ g++
+need libgtest-dev /usr/include/gtest/gtest.h
+for arg in "$@"; do
+  need "${arg%%:*}" "${arg#*:}"
+done
+
+[ -z "$missing" ] && exit 0
+
+echo "installing:$missing" >&2
+SUDO=""
+if [ "$(id -u)" != 0 ]; then
+  if command -v sudo >/dev/null 2>&1; then SUDO=sudo; else
+    echo "missing packages:$missing (run as root to install them)" >&2
+    exit 1
+  fi
+fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -q
+# shellcheck disable=SC2086
+$SUDO apt-get install -y -q --no-install-recommends $missing
