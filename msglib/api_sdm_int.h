@@ -1,0 +1,88 @@
+// Internals of the *.MSG format, shared by its area and message modules.
+//
+// An area is a directory; message n is the file "<dir>n.msg" with a 190-byte
+// header and the text behind it. The set of messages is whatever the
+// directory holds, scanned into a sorted number table when the area opens.
+#ifndef ZANDREL_API_SDM_INT_H
+#define ZANDREL_API_SDM_INT_H
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "fileio.h"
+#include "msgapi.h"
+#include "structrw_sdm.h"
+
+// The area handle the caller sees is the base of this object; `apidata`
+// points back at it, and deleting it releases everything the area owns.
+struct SdmArea : _msgapi {
+  _apifuncs funcs;              // this area's copy of sdm_funcs
+  std::string dir;              // the directory path, ending in '/'
+  std::vector<sdword> numbers;  // messages present, ascending (16-bit values)
+  bool mark_changed = false;    // high_water set to a new value since open
+  word open_count = 0;          // message handles of this area still open
+
+  // Path of message `n`.
+  std::string MsgPath(dword n) const;
+};
+
+// Marks an unmeasured text length and an unextracted control block.
+constexpr dword SDM_UNSET = 0xFFFFFFFFu;
+
+// The message handle; the caller's HMSG points at its _msgh base.
+struct SdmMsg : _msgh {
+  dword ctrl_bytes = SDM_UNSET;  // control block length with its NUL
+  std::string ctrl_block;        // valid once ctrl_bytes is set
+  dword text_bytes = SDM_UNSET;  // bytes after the header in the file
+  dword prefix_bytes = 0;        // leading kludge lines cut from the text
+  word zone_bytes = 0;           // INTL/FMPT/TOPT bytes written after the header
+  UniqueFd file;
+};
+
+inline SdmArea* Area(HAREA ha) { return static_cast<SdmArea*>(ha); }
+inline SdmMsg* Msg(HMSG mh) { return static_cast<SdmMsg*>(mh); }
+
+// Rebuilds the number table from the directory: 1, or 0 with msgapierr 3.
+int _SdmRescanArea(SdmArea* area);
+
+// The table of operations, slot by slot.
+sword SdmCloseArea(HAREA mh);
+HMSG SdmOpenMsg(HAREA mh, word mode, dword msgnum);
+sword SdmCloseMsg(HMSG msgh);
+dword SdmReadMsg(HMSG msgh, XMSG* msg, dword ofs, dword bytes, byte* text,
+                 dword cbytes, byte* ctxt);
+sword SdmWriteMsg(HMSG msgh, word append, const XMSG* msg, const byte* text,
+                  dword textlen, dword totlen, dword clen, const byte* ctxt);
+sword SdmKillMsg(HAREA mh, dword msgnum);
+sword SdmLock(HAREA mh);
+sword SdmUnlock(HAREA mh);
+sword SdmSetCurPos(HMSG msgh, dword pos);
+dword SdmGetCurPos(HMSG msgh);
+UMSGID SdmMsgnToUid(HAREA mh, dword msgnum);
+dword SdmUidToMsgn(HAREA mh, UMSGID umsgid, word type);
+dword SdmGetHighWater(HAREA mh);
+sword SdmSetHighWater(HAREA mh, dword hwm);
+dword SdmGetTextLen(HMSG msgh);
+dword SdmGetCtrlLen(HMSG msgh);
+
+// Header conversion. Reading may rewrite an empty date string in `fmsg` with
+// the current time, which then also lands in __ftsc_date.
+void Convert_Fmsg_To_Xmsg(OMSG* fmsg, XMSG* msg, word def_zone);
+void Convert_Xmsg_To_Fmsg(const XMSG* msg, OMSG* fmsg);
+
+// Zone and point kludge lines for a netmail message: INTL when either zone
+// differs from the default zone, FMPT and TOPT for points, each unless the
+// control block already carries it. Returns the characters handed to `wfunc`.
+using LineWriter = std::function<void(const char*)>;
+word WriteZPInfo(const XMSG* msg, const LineWriter& wfunc, const char* kludges);
+// Writes `str` without its NUL to `fd`; success is not reported.
+void WriteToFd(int fd, const char* str);
+
+void Init_Xmsg(XMSG* msg);
+
+// Extracts the control information with a read that delivers nothing:
+// 0 when that read succeeded, -1 otherwise.
+sword _Grab_Clen(HMSG msgh);
+
+#endif
