@@ -169,6 +169,10 @@ dword SdmReadMsg(HMSG msgh, XMSG* msg, dword ofs, dword bytes, byte* text,
     int fd = m->file.get();
     bool want_text = bytes != 0 && text != nullptr;
     bool want_ctrl = cbytes != 0 && ctxt != nullptr;
+    // Every buffer given is one byte longer than asked for: it ends in a NUL
+    // even when nothing is delivered into it.
+    if (text) text[0] = 0;
+    if (ctxt) ctxt[0] = 0;
 
     if (msg) {
       OMSG f;
