@@ -6,10 +6,11 @@ int is_dst = -1;
 
 SCOMBO* TmDate_to_DosDate(const struct tm* tmdate, SCOMBO* dosdate) {
   // Each value is cut to its field width; years outside 1980-2107 wrap
-  // modulo 128 (two's complement makes the mask do that for negatives too).
+  // modulo 128. Unsigned arithmetic, so that no field of a caller's record,
+  // however wild, can overflow on the way.
   dosdate->msg_st.date.da = word(unsigned(tmdate->tm_mday) & 0x1F);
-  dosdate->msg_st.date.mo = word(unsigned(tmdate->tm_mon + 1) & 0x0F);
-  dosdate->msg_st.date.yr = word(unsigned(tmdate->tm_year - 80) & 0x7F);
+  dosdate->msg_st.date.mo = word((unsigned(tmdate->tm_mon) + 1u) & 0x0F);
+  dosdate->msg_st.date.yr = word((unsigned(tmdate->tm_year) - 80u) & 0x7F);
   dosdate->msg_st.time.hh = word(unsigned(tmdate->tm_hour) & 0x1F);
   dosdate->msg_st.time.mm = word(unsigned(tmdate->tm_min) & 0x3F);
   dosdate->msg_st.time.ss = word(unsigned(tmdate->tm_sec / 2) & 0x1F);
