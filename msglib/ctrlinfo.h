@@ -26,7 +26,8 @@ std::string CopyToControlBuf(const char* txt, const char** newtext,
                              dword* length);
 
 // Corrects `orig` and `dest` from the block's INTL, FMPT and TOPT kludges.
-// `ctrl` may be null.
+// INTL is used only when its nets and nodes agree with both addresses; an
+// FMPT or TOPT without a number sets point 0. `ctrl` may be null.
 void ConvertControlInfo(const char* ctrl, NETADDR* orig, NETADDR* dest);
 
 // The block as the kludge lines that begin a *.MSG text, each ended by CR; an
