@@ -104,6 +104,18 @@ std::string SdmArea::MsgPath(dword n) const {
   return path;
 }
 
+bool SdmArea::HasHeader(dword n) {
+  if (n > 0xFFFF || !unchecked.test(n)) return true;
+  unchecked.reset(n);
+  return fsize(MsgPath(n).c_str()) >= sdword(OMSG_SIZE);
+}
+
+void SdmArea::Drop(dword n) {
+  auto it = Find(this, n);
+  if (it != numbers.end()) numbers.erase(it);
+  num_msg = dword(numbers.size());
+}
+
 HAREA SdmOpenArea(const char* name, word mode, word type) {
   return guard_alloc<HAREA>(nullptr, [&]() -> HAREA {
     auto a = std::make_unique<SdmArea>();
@@ -119,7 +131,10 @@ HAREA SdmOpenArea(const char* name, word mode, word type) {
     a->len = sizeof(_msgapi);
     a->high_water = SDM_UNSET;
 
-    if (!direxist(name) && (mode == AOPEN_EXISTING || make_dir(name) != 0))
+    // Another process creating the same area at this moment wins the
+    // mkdir; its directory serves us just as well.
+    if (!direxist(name) &&
+        (mode == AOPEN_EXISTING || (make_dir(name) != 0 && !direxist(name))))
       return fail_null<HAREA>(APIERR_NOT_FOUND);
     if (!_SdmRescanArea(a.get())) return nullptr;
 
@@ -142,21 +157,28 @@ int _SdmRescanArea(SdmArea* a) {
     a->num_msg = 0;
     a->numbers.clear();
     a->numbers.reserve(256);
+    a->unchecked.reset();
     std::string spec = a->dir + "*.msg";
-    FFIND* ff = FFindOpen(spec.c_str(), 0);
+    FFIND* ff = FFindOpenNoSize(spec.c_str(), 0);
     if (ff) {
       // Closes the search even when the table cannot grow.
       std::unique_ptr<FFIND, void (*)(FFIND*)> guard(ff, FFindClose);
       do {
-        if (ff->size < sdword(OMSG_SIZE)) continue;  // not even a header
+        bool known = ff->size != -1;
+        if (known && ff->size < sdword(OMSG_SIZE)) continue;  // not even a header
         word n = NameNumber(ff->name);
         if (n == 0) continue;
         a->numbers.push_back(n);
-        if (n > a->high_msg) a->high_msg = n;
+        if (!known) a->unchecked.set(n);
       } while (FFindNext(ff) == 0);
     }
-    a->num_msg = dword(a->numbers.size());
     qksort(a->numbers.data(), unsigned(a->numbers.size()));
+    // The highest number is what STAT reports: it must be a real message.
+    while (!a->numbers.empty() && !a->HasHeader(dword(a->numbers.back())))
+      a->numbers.pop_back();
+    if (!a->numbers.empty() && dword(a->numbers.back()) > a->high_msg)
+      a->high_msg = dword(a->numbers.back());
+    a->num_msg = dword(a->numbers.size());
     return 1;
   });
 }
@@ -192,15 +214,29 @@ UMSGID SdmMsgnToUid(HAREA mh, dword msgnum) {
 
 dword SdmUidToMsgn(HAREA mh, UMSGID umsgid, word type) {
   if (InvalidMh(mh)) return 0xFFFFFFFFu;
-  msgapierr = APIERR_OK;
-  const auto& t = Area(mh)->numbers;
+  SdmArea* a = Area(mh);
+  const auto& t = a->numbers;
   sdword u = sdword(umsgid & 0xFFFF);
-  auto it = std::lower_bound(t.begin(), t.end(), u);  // first entry >= u
-  if (it != t.end() && *it == u) return dword(u);
-  if (type == UIDSEEK_NEXT && it != t.end()) return dword(*it);
-  if (type == UIDSEEK_PREVIOUS && it != t.begin()) return dword(*(it - 1));
-  msgapierr = APIERR_NOT_FOUND;
-  return 0;
+  return guard_alloc<dword>(0, [&]() -> dword {
+    for (;;) {  // each round either answers or drops an entry
+      auto it = std::lower_bound(t.begin(), t.end(), u);  // first entry >= u
+      dword n = 0;
+      if (it != t.end() && *it == u)
+        n = dword(u);
+      else if (type == UIDSEEK_NEXT && it != t.end())
+        n = dword(*it);
+      else if (type == UIDSEEK_PREVIOUS && it != t.begin())
+        n = dword(*(it - 1));
+      if (n == 0) break;
+      if (a->HasHeader(n)) {
+        msgapierr = APIERR_OK;
+        return n;
+      }
+      a->Drop(n);
+    }
+    msgapierr = APIERR_NOT_FOUND;
+    return 0;
+  });
 }
 
 dword SdmGetHighWater(HAREA mh) {
@@ -232,8 +268,17 @@ sword SdmKillMsg(HAREA mh, dword msgnum) {
   auto it = Find(a, msgnum);
   if (it == a->numbers.end()) return fail(APIERR_NOT_FOUND);
   std::string path;
-  if (!guard_alloc(false, [&] { path = a->MsgPath(msgnum); return true; }))
+  bool is_msg = false;
+  if (!guard_alloc(false, [&] {
+        is_msg = a->HasHeader(msgnum);
+        path = a->MsgPath(msgnum);
+        return true;
+      }))
     return -1;
+  if (!is_msg) {  // too short to be a message: not one of the table's
+    a->Drop(msgnum);
+    return fail(APIERR_NOT_FOUND);
+  }
   // Table and directory stay in step: an undeletable file keeps its entry.
   if (remove_file(path.c_str()) != 0) return fail(APIERR_NOT_FOUND);
   a->numbers.erase(it);

@@ -6,6 +6,7 @@
 #ifndef ZANDREL_API_SDM_INT_H
 #define ZANDREL_API_SDM_INT_H
 
+#include <bitset>
 #include <functional>
 #include <string>
 #include <vector>
@@ -16,15 +17,28 @@
 
 // The area handle the caller sees is the base of this object; `apidata`
 // points back at it, and deleting it releases everything the area owns.
+//
+// A file shorter than a header is no message. Asking every file for its size
+// would cost a status query per entry, several times the listing itself on
+// a large area, so the scan takes regular files by name and marks them
+// unchecked; an entry's size is looked at when the entry is first used:
+// for high_msg, an open, a relative move, UidToMsgn or a kill. An entry that
+// turns out too short leaves the table then. Until that, num_msg counts it.
 struct SdmArea : _msgapi {
   _apifuncs funcs;              // this area's copy of sdm_funcs
   std::string dir;              // the directory path, ending in '/'
   std::vector<sdword> numbers;  // messages present, ascending (16-bit values)
+  std::bitset<0x10000> unchecked;  // numbers whose file size is not yet known
   bool mark_changed = false;    // high_water set to a new value since open
   word open_count = 0;          // message handles of this area still open
 
   // Path of message `n`.
   std::string MsgPath(dword n) const;
+  // Whether message n's file holds at least a header; true without a look
+  // when the scan already knew its size or the number is none of the table's.
+  bool HasHeader(dword n);
+  // Takes one entry `n` out of the table.
+  void Drop(dword n);
 };
 
 // Marks an unmeasured text length and an unextracted control block.

@@ -29,6 +29,12 @@ constexpr int SDM_CREATE_TRIES = 256;
 
 constexpr dword SDM_MAX_MSGN = 0xFFFF;
 
+// Bytes after the header in a file of `size` bytes.
+dword TextBytes(std::int64_t size) {
+  std::int64_t len = size - std::int64_t(OMSG_SIZE);
+  return len <= 0 ? 0 : dword(std::min<std::int64_t>(len, SDM_UNSET - 1));
+}
+
 template <std::size_t N>
 void CopyField(byte (&dst)[N], const byte* src, std::size_t srclen) {
   std::size_t n = strnlen(reinterpret_cast<const char*>(src), std::min(srclen, N - 1));
@@ -79,16 +85,18 @@ std::optional<dword> Resolve(SdmArea* a, word mode, dword msgnum) {
   switch (msgnum) {
     case MSGN_CURRENT:
       return a->cur_msg;
-    case MSGN_PREVIOUS: {
-      auto it = std::lower_bound(t.begin(), t.end(), cur);
-      if (it == t.begin()) break;
-      return a->cur_msg = dword(*(it - 1));
-    }
-    case MSGN_NEXT: {
-      auto it = std::upper_bound(t.begin(), t.end(), cur);
-      if (it == t.end()) break;
-      return a->cur_msg = dword(*it);
-    }
+    case MSGN_PREVIOUS:
+    case MSGN_NEXT:
+      for (;;) {  // each round either moves or drops an entry
+        bool back = msgnum == MSGN_PREVIOUS;
+        auto it = back ? std::lower_bound(t.begin(), t.end(), cur)
+                       : std::upper_bound(t.begin(), t.end(), cur);
+        if (back ? it == t.begin() : it == t.end()) break;
+        dword n = dword(back ? *(it - 1) : *it);
+        if (a->HasHeader(n)) return a->cur_msg = n;
+        a->Drop(n);
+      }
+      break;
     default:
       if (mode == MO_CREATE) return msgnum;
       if (msgnum <= SDM_MAX_MSGN && std::binary_search(t.begin(), t.end(), sdword(msgnum)))
@@ -107,6 +115,7 @@ HMSG OpenMsg(SdmArea* a, word mode, dword msgnum) {
   bool fresh = creating && n == 0;
 
   UniqueFd fd;
+  std::int64_t size = -1;  // of the file, when already measured here
   if (fresh) {
     n = CreateNew(a, fd);
     if (n == 0) return nullptr;
@@ -121,12 +130,22 @@ HMSG OpenMsg(SdmArea* a, word mode, dword msgnum) {
     unsigned flags = mode == MO_READ ? OF_READ : mode == MO_WRITE ? OF_WRITE : OF_READWRITE;
     std::string path = a->MsgPath(n);
     if (!fd.open(path.c_str(), flags)) return fail_null(APIERR_NOT_FOUND);
+    if (n <= SDM_MAX_MSGN && a->unchecked.test(n)) {
+      a->unchecked.reset(n);
+      size = file_length(fd.get());
+      if (size < std::int64_t(OMSG_SIZE)) {
+        a->Drop(n);
+        return fail_null(APIERR_NOT_FOUND);
+      }
+    }
   }
   a->cur_msg = n;
 
   auto m = std::make_unique<SdmMsg>();
+  if (size >= 0) m->text_bytes = TextBytes(size);
   if (creating) {
     auto& t = a->numbers;
+    a->unchecked.reset(n);
     if (fresh) {
       t.push_back(sdword(n));  // above every entry: high_msg bounds the table
     } else {
@@ -295,11 +314,7 @@ sword _Grab_Clen(HMSG msgh) {
 
 dword SdmGetTextLen(HMSG msgh) {
   SdmMsg* m = Msg(msgh);
-  if (m->text_bytes == SDM_UNSET) {
-    std::int64_t size = file_length(m->file.get());
-    std::int64_t len = size - std::int64_t(OMSG_SIZE);
-    m->text_bytes = len <= 0 ? 0 : dword(std::min<std::int64_t>(len, SDM_UNSET - 1));
-  }
+  if (m->text_bytes == SDM_UNSET) m->text_bytes = TextBytes(file_length(m->file.get()));
   if (m->ctrl_bytes == SDM_UNSET && _Grab_Clen(msgh) != 0) return 0;
   // Another program may have shortened the file since it was measured.
   return m->text_bytes >= m->prefix_bytes ? m->text_bytes - m->prefix_bytes : 0;

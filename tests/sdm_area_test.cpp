@@ -88,6 +88,61 @@ TEST_F(SdmArea, ScanKeepsOnlyNumberedMessageFiles) {
   Close(ha);
 }
 
+TEST_F(SdmArea, ShortFilesAmongMessagesAreNoMessages) {
+  // Sizes are looked at when an entry is first used; every way of reaching
+  // an entry must see a short file as absent.
+  struct Case {
+    const char* name;
+    std::function<dword(HAREA)> op;
+    dword want;
+  } cases[] = {
+      {"open by number",
+       [](HAREA ha) {
+         HMSG m = ha->api->OpenMsg(ha, MO_READ, 5);
+         if (m) ha->api->CloseMsg(m);
+         return m ? 5u : 0u;
+       },
+       0},
+      {"exact", [](HAREA ha) { return ha->api->UidToMsgn(ha, 5, UIDSEEK_EXACT); }, 0},
+      {"next", [](HAREA ha) { return ha->api->UidToMsgn(ha, 4, UIDSEEK_NEXT); }, 9},
+      {"previous", [](HAREA ha) { return ha->api->UidToMsgn(ha, 8, UIDSEEK_PREVIOUS); }, 1},
+      {"relative next",
+       [](HAREA ha) {
+         ha->cur_msg = 1;
+         HMSG m = ha->api->OpenMsg(ha, MO_READ, MSGN_NEXT);
+         if (m) ha->api->CloseMsg(m);
+         return ha->cur_msg;
+       },
+       9},
+      {"relative previous",
+       [](HAREA ha) {
+         ha->cur_msg = 9;
+         HMSG m = ha->api->OpenMsg(ha, MO_READ, MSGN_PREVIOUS);
+         if (m) ha->api->CloseMsg(m);
+         return ha->cur_msg;
+       },
+       1},
+      {"kill", [](HAREA ha) { return dword(ha->api->KillMsg(ha, 7) + 1); }, 0},
+  };
+  Fill({1, 9});
+  zt::WriteFile(Path(5), std::string(100, 'x'));
+  zt::WriteFile(Path(7), "");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    HAREA ha = Open(false);
+    ASSERT_NE(ha, nullptr);
+    EXPECT_EQ(ha->high_msg, 9u);
+    EXPECT_EQ(c.op(ha), c.want);
+    if (c.want == 0) {
+      EXPECT_EQ(msgapierr, APIERR_NOT_FOUND);
+    }
+    EXPECT_EQ(sdmt::Numbers(ha), Nums({1, 9}));
+    EXPECT_EQ(ha->num_msg, 2u);
+    Close(ha);
+  }
+  EXPECT_TRUE(zt::Exists(Path(7)));
+}
+
 TEST_F(SdmArea, UidToMsgnKinds) {
   Fill({1, 2, 10});
   HAREA ha = Open(false);
