@@ -91,6 +91,12 @@ TEST_F(SdmArea, ScanKeepsOnlyNumberedMessageFiles) {
 TEST_F(SdmArea, ShortFilesAmongMessagesAreNoMessages) {
   // Sizes are looked at when an entry is first used; every way of reaching
   // an entry must see a short file as absent.
+  auto Move = [](HAREA ha, dword from, dword rel) {
+    ha->cur_msg = from;
+    HMSG m = ha->api->OpenMsg(ha, MO_READ, rel);
+    if (m) ha->api->CloseMsg(m);
+    return ha->cur_msg;
+  };
   struct Case {
     const char* name;
     std::function<dword(HAREA)> op;
@@ -106,22 +112,8 @@ TEST_F(SdmArea, ShortFilesAmongMessagesAreNoMessages) {
       {"exact", [](HAREA ha) { return ha->api->UidToMsgn(ha, 5, UIDSEEK_EXACT); }, 0},
       {"next", [](HAREA ha) { return ha->api->UidToMsgn(ha, 4, UIDSEEK_NEXT); }, 9},
       {"previous", [](HAREA ha) { return ha->api->UidToMsgn(ha, 8, UIDSEEK_PREVIOUS); }, 1},
-      {"relative next",
-       [](HAREA ha) {
-         ha->cur_msg = 1;
-         HMSG m = ha->api->OpenMsg(ha, MO_READ, MSGN_NEXT);
-         if (m) ha->api->CloseMsg(m);
-         return ha->cur_msg;
-       },
-       9},
-      {"relative previous",
-       [](HAREA ha) {
-         ha->cur_msg = 9;
-         HMSG m = ha->api->OpenMsg(ha, MO_READ, MSGN_PREVIOUS);
-         if (m) ha->api->CloseMsg(m);
-         return ha->cur_msg;
-       },
-       1},
+      {"relative next", [&](HAREA ha) { return Move(ha, 1, MSGN_NEXT); }, 9},
+      {"relative previous", [&](HAREA ha) { return Move(ha, 9, MSGN_PREVIOUS); }, 1},
       {"kill", [](HAREA ha) { return dword(ha->api->KillMsg(ha, 7) + 1); }, 0},
   };
   Fill({1, 9});
