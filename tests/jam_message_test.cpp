@@ -354,10 +354,15 @@ TEST_F(JamMessage, WriteRefusesReadHandlesAndBadHandles) {
   XMSG x = zt::MakeXmsg();
   EXPECT_EQ(ha->api->WriteMsg(mh, 0, &x, nullptr, 0, 0, 0, nullptr), -1);
   EXPECT_EQ(ha->api->CloseMsg(mh), 0);
+  // What a closed handle looks like: its id cleared.
+  _msgh stale{ha, 0, 0, 0};
   msgapierr = APIERR_OK;
-  EXPECT_EQ(ha->api->WriteMsg(mh, 0, &x, nullptr, 0, 0, 0, nullptr), -1);  // closed
+  EXPECT_EQ(ha->api->WriteMsg(&stale, 0, &x, nullptr, 0, 0, 0, nullptr), -1);
   EXPECT_EQ(msgapierr, APIERR_BAD_HANDLE);
-  EXPECT_EQ(ha->api->ReadMsg(mh, &x, 0, 0, nullptr, 0, nullptr), 0xFFFFFFFFu);
+  EXPECT_EQ(ha->api->ReadMsg(&stale, &x, 0, 0, nullptr, 0, nullptr), 0xFFFFFFFFu);
+  EXPECT_EQ(ha->api->CloseMsg(&stale), -1);
+  EXPECT_EQ(ha->api->SetCurPos(&stale, 1), -1);
+  EXPECT_EQ(ha->api->GetCurPos(&stale), 0xFFFFFFFFu);
   EXPECT_EQ(ha->api->CloseArea(ha), 0);
 }
 
