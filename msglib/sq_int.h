@@ -63,6 +63,7 @@ struct SquishMsgHandle : MSGH {
   dword text_length = 0;  // 0 for a handle opened for creation
   dword ctrl_length = 0;
   dword msgnum = 0;      // as opened: a number or a relative token
+  dword number = 0;      // an existing message's number when it was opened
   dword text_total = 0;  // text bytes declared by the first write
   SQHDR frame_hdr{};     // as read at open; unused for a created message
   dword frame_offset = 0;  // 0 until a created message's first write

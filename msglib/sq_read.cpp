@@ -104,6 +104,7 @@ std::unique_ptr<SquishMsgHandle> _SquishOpenMsgRead(SquishAreaData& d, dword msg
   m->ctrl_length = hdr.ctrl_size;
   m->text_length = hdr.msg_size - hdr.ctrl_size - XMSG_SIZE;
   m->msgnum = msgnum;
+  m->number = ha->cur_msg;
   return m;
 }
 

@@ -232,6 +232,20 @@ int place_message(SquishAreaData& d, SquishMsgHandle& m, const XMSG& header, dwo
   return 0;
 }
 
+// The index carries a hash of the header's `to` and its received bit; a
+// header rewritten in place must not leave a stale one behind. A message that
+// was renumbered since it was opened is left alone.
+int refresh_hash(SquishAreaData& d, const SquishMsgHandle& m, dword hash) {
+  SqWriteLock guard(d);
+  if (!guard.ok()) return fail(APIERR_FILE_IO);
+  SQIDX rec;
+  if (m.number == 0 || _SquishGetIdxFrame(d, m.number - 1, &rec) != 0 ||
+      rec.frame_offset != m.frame_offset || rec.hash == hash)
+    return 0;
+  rec.hash = hash;
+  return AddIndex(d, rec, m.number - 1);
+}
+
 }  // namespace
 
 sword SquishWriteMsg(HMSG msgh, word append, const XMSG* header, const byte* text, dword textlen,
@@ -277,6 +291,7 @@ sword SquishWriteMsg(HMSG msgh, word append, const XMSG* header, const byte* tex
     if (header) {
       XMSG x = stored_header(*header);
       if (seek_file(fd, pos, SEEK_FROM_START) == pos) write_xmsg(fd, &x);
+      if (m.mode != MO_CREATE && refresh_hash(d, m, SquishIndexHash(x)) != 0) return -1;
     }
     pos += XMSG_SIZE;
     if (!append) {
