@@ -95,7 +95,8 @@ int _SquishFindFree(SquishAreaData& d, Choice* c, dword need, const SquishMsgHan
   // Each frame takes at least a header's worth of the file, so a walk longer
   // than this has met a loop in a damaged chain.
   std::uint64_t steps_left = std::uint64_t(file_len) / SQHDR_SIZE + 1;
-  while (f != 0 && steps_left-- > 0) {
+  auto step = [&steps_left] { return steps_left > 0 ? (--steps_left, true) : false; };
+  while (f != 0 && step()) {
     SQHDR a;
     if (!read_free_header(d, f, file_len, &a)) {
       msgapierr = APIERR_FILE_IO;
@@ -108,7 +109,7 @@ int _SquishFindFree(SquishAreaData& d, Choice* c, dword need, const SquishMsgHan
     // Free frames that follow each other in the file and in the chain are
     // merged while the frame is still too small.
     dword merged = 0;
-    while (a.frame_size < need && a.next_frame != 0 && steps_left-- > 0 &&
+    while (a.frame_size < need && a.next_frame != 0 && step() &&
            a.next_frame == std::uint64_t(f) + d.frame_hdr_size + a.frame_size) {
       SQHDR n;
       if (!read_free_header(d, a.next_frame, file_len, &n)) {
