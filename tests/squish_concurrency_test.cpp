@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
@@ -29,8 +30,9 @@ int RunWriter(const std::string& base, int w) {
   for (int i = 0; i < kPerWriter; ++i) {
     if (!ha) ha = MsgOpenArea(base.c_str(), AOPEN_EXISTING, AT_SQUISH | AT_ECHO);
     if (!ha) return 2;
-    std::string text = "w" + std::to_string(w) + " m" + std::to_string(i);
-    if (PostMsg(ha, text, "\x01PID: test", "Writer " + std::to_string(w)) != 0) return 3;
+    char text[32];
+    std::snprintf(text, sizeof text, "w%d m%d", w, i);
+    if (PostMsg(ha, text, "\x01PID: test", "Writer") != 0) return 3;
     if (w >= 2) {
       if (ha->api->CloseArea(ha) != 0) return 4;
       ha = nullptr;

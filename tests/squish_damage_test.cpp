@@ -165,7 +165,7 @@ TEST_F(SquishDamage, FailedFirstWriteDoesNotTouchTheFileAtClose) {
   std::string before = zt::ReadFile(sqd_);
   ha = Open(AOPEN_EXISTING);
   HMSG m = ha->api->OpenMsg(ha, MO_CREATE, 0);
-  XMSG x = zt::MakeXmsg("All");
+  XMSG x = zt::SquishXmsg("All");
   EXPECT_EQ(ha->api->WriteMsg(m, 0, &x, nullptr, 0, 5000, 0, nullptr), -1);
   EXPECT_EQ(msgapierr, APIERR_FILE_IO);
   EXPECT_EQ(ha->api->CloseMsg(m), 0);

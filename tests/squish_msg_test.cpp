@@ -12,11 +12,18 @@
 
 namespace {
 
-using zt::MakeXmsg;
+using zt::SquishXmsg;
 using zt::PostMsg;
 using zt::ReadMsgAll;
 
 const byte* B(const std::string& s) { return reinterpret_cast<const byte*>(s.data()); }
+
+// "m1", "m2", ... (built by appending: GCC 12 misreports operator+ here).
+std::string M(int n) {
+  std::string s = "m";
+  s += std::to_string(n);
+  return s;
+}
 
 class SquishMsg : public zt::SquishTest {
  protected:
@@ -42,7 +49,7 @@ class SquishMsg : public zt::SquishTest {
 TEST_F(SquishMsg, FirstMessageLayout) {
   std::string ctrl = "\x01MSGID: 2:5020/52 1a2b3c4";  // 20 bytes plus... made exact below
   ctrl = std::string("\x01" "PID: zandrel-1.2 xxx", 20);
-  XMSG x = MakeXmsg("Nobody In Particular");
+  XMSG x = SquishXmsg("Nobody In Particular");
   x.attr = MSGREAD | MSGLOCAL;
   std::string text(100, 't');
   HMSG m = ha_->api->OpenMsg(ha_, MO_CREATE, 0);
@@ -92,7 +99,7 @@ TEST_F(SquishMsg, HashFollowsTheNameRules) {
 }
 
 TEST_F(SquishMsg, ReadBackHeaderControlAndText) {
-  XMSG x = MakeXmsg("To", "Subj\x07with bell");
+  XMSG x = SquishXmsg("To", "Subj\x07with bell");
   std::memset(x.from, 'F', sizeof x.from);  // no NUL in the field
   std::memcpy(x.__ftsc_date, "01 Jan 99  00:00:00X", 20);
   HMSG m = ha_->api->OpenMsg(ha_, MO_CREATE, 0);
@@ -151,7 +158,8 @@ TEST_F(SquishMsg, PartialReads) {
 }
 
 TEST_F(SquishMsg, ControlLengthStopsAtTheBlocksNul) {
-  std::string block = "\x01" + std::string(29, 'k');  // 30 characters, NUL follows
+  std::string block(1, '\x01');
+  block.append(29, 'k');  // 30 characters, NUL follows
   block.push_back('\0');
   block += std::string(30, 'z');
   struct Case {
@@ -160,7 +168,7 @@ TEST_F(SquishMsg, ControlLengthStopsAtTheBlocksNul) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.clen);
     HMSG m = ha_->api->OpenMsg(ha_, MO_CREATE, 0);
-    XMSG x = MakeXmsg("All");
+    XMSG x = SquishXmsg("All");
     ASSERT_EQ(ha_->api->WriteMsg(m, 0, &x, B(std::string("t")), 1, 1, c.clen, B(block)), 0);
     ha_->api->CloseMsg(m);
     SQHDR h = DiskFrame(Frames().back());
@@ -172,7 +180,7 @@ TEST_F(SquishMsg, ControlLengthStopsAtTheBlocksNul) {
 
 TEST_F(SquishMsg, WritingInPieces) {
   HMSG m = ha_->api->OpenMsg(ha_, MO_CREATE, 0);
-  XMSG x = MakeXmsg("All");
+  XMSG x = SquishXmsg("All");
   // Refused: a continuation before the first write, a first write without a
   // header, and reading through a handle opened for creation.
   EXPECT_EQ(ha_->api->WriteMsg(m, 1, nullptr, B(std::string("abc")), 3, 0, 0, nullptr), -1);
@@ -191,7 +199,7 @@ TEST_F(SquishMsg, WritingInPieces) {
 
 TEST_F(SquishMsg, CloseCoversTheDeclaredText) {
   HMSG m = ha_->api->OpenMsg(ha_, MO_CREATE, 0);
-  XMSG x = MakeXmsg("All");
+  XMSG x = SquishXmsg("All");
   ASSERT_EQ(ha_->api->WriteMsg(m, 0, &x, B(std::string(10, 'a')), 10, 100, 0, nullptr), 0);
   EXPECT_EQ(zt::FileSize(sqd_), 256 + 28 + 238 + 10);
   ASSERT_EQ(ha_->api->CloseMsg(m), 0);
@@ -203,7 +211,7 @@ TEST_F(SquishMsg, RewritingThroughAReadHandleStaysInsideTheText) {
   Post("original text", "\x01" "K: v");
   HMSG m = ha_->api->OpenMsg(ha_, MO_READWRITE, 1);
   ASSERT_NE(m, nullptr);
-  XMSG x = MakeXmsg("Someone Else");
+  XMSG x = SquishXmsg("Someone Else");
   x.attr = MSGREAD;  // marked received: the index hash must follow
   ASSERT_EQ(ha_->api->WriteMsg(m, 0, &x, B(std::string("OVERWRITTEN AND MORE")), 20, 99, 4,
                                B(std::string("\x01X: y"))), 0);
@@ -227,7 +235,7 @@ TEST_F(SquishMsg, EmptyDateTextIsMadeFromTheStamp) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
-    XMSG x = MakeXmsg("All");
+    XMSG x = SquishXmsg("All");
     x.date_written.msg_st.date = {c.da, c.mo, c.yr};
     x.date_written.msg_st.time = {c.ss, c.mm, c.hh};
     HMSG m = ha_->api->OpenMsg(ha_, MO_CREATE, 0);
@@ -366,7 +374,7 @@ TEST_F(SquishMsg, DeletionCases) {
     SCOPED_TRACE(c.name);
     ASSERT_EQ(ha_->api->CloseArea(ha_), 0);
     ha_ = Open(AOPEN_CREATE);
-    for (int i = 1; i <= c.count; ++i) Post("m" + std::to_string(i));
+    for (int i = 1; i <= c.count; ++i) Post(M(i));
     std::vector<UMSGID> uids;
     for (int i = 1; i <= c.count; ++i) uids.push_back(ha_->api->MsgnToUid(ha_, i));
     if (c.current) ha_->api->CloseMsg(ha_->api->OpenMsg(ha_, MO_READ, c.current));
@@ -419,7 +427,7 @@ TEST_F(SquishMsg, DeletingOutOfRangeChangesNothing) {
 }
 
 TEST_F(SquishMsg, RelativeMoves) {
-  for (int i = 1; i <= 3; ++i) Post("m" + std::to_string(i));
+  for (int i = 1; i <= 3; ++i) Post(M(i));
   const _apifuncs* api = ha_->api;
   auto open = [&](dword n) { return api->OpenMsg(ha_, MO_READ, n); };
   EXPECT_EQ(open(MSGN_CURRENT), nullptr);  // nothing current yet
@@ -437,7 +445,7 @@ TEST_F(SquishMsg, RelativeMoves) {
     EXPECT_EQ(m->id, MSG_HANDLE_ID);
     byte buf[8];
     EXPECT_EQ(api->ReadMsg(m, nullptr, 0, 0, buf, 0, nullptr), 2u);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(buf)), "m" + std::to_string(n));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buf)), M(n));
     api->CloseMsg(m);
   }
   EXPECT_EQ(open(MSGN_NEXT), nullptr);  // past the last

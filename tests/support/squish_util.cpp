@@ -8,7 +8,7 @@
 
 namespace zt {
 
-XMSG MakeXmsg(const std::string& to, const std::string& subj, const std::string& from) {
+XMSG SquishXmsg(const std::string& to, const std::string& subj, const std::string& from) {
   XMSG x{};
   std::memcpy(x.from, from.data(), std::min(from.size(), sizeof x.from));
   std::memcpy(x.to, to.data(), std::min(to.size(), sizeof x.to));
@@ -29,7 +29,7 @@ int PostMsg(HAREA ha, const std::string& text, const std::string& ctrl, const st
             dword msgnum) {
   HMSG m = ha->api->OpenMsg(ha, MO_CREATE, msgnum);
   if (!m) return -2;
-  XMSG x = MakeXmsg(to);
+  XMSG x = SquishXmsg(to);
   int r = ha->api->WriteMsg(m, 0, &x, reinterpret_cast<const byte*>(text.data()), dword(text.size()),
                             dword(text.size()), dword(ctrl.size()),
                             ctrl.empty() ? nullptr : reinterpret_cast<const byte*>(ctrl.data()));

@@ -15,7 +15,7 @@
 namespace zt {
 
 // A header with the given names and subject and a fixed date.
-XMSG MakeXmsg(const std::string& to, const std::string& subj = "subject",
+XMSG SquishXmsg(const std::string& to, const std::string& subj = "subject",
               const std::string& from = "Sender");
 
 // Creates a message (`msgnum` 0 = new, else a replacement) with one write.
