@@ -1,6 +1,7 @@
 // Squish writing: choosing a frame (first fit over the free chain, merging
 // free neighbours, or a new frame at the end of the file), the message limit,
 // linking, and storing header, control information and text.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <optional>

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "api_sq.h"
+#include "fileio.h"
 #include "squish_util.h"
 
 namespace {
@@ -549,6 +550,51 @@ TEST_F(SquishMsg, IndexOverThreeThousandRecords) {
     EXPECT_EQ(ha_->api->MsgnToUid(ha_, 3004), 3005u);
   }
   ASSERT_EQ(ha_->api->Unlock(ha_), 0);
+}
+
+}  // namespace
+
+namespace {
+
+class SquishLargeIndex : public zt::SquishTest {};
+
+// Message numbers past 16 bits address the right records, from the file and
+// from the in-memory index. The index is made by hand: every record names
+// the one real frame.
+TEST_F(SquishLargeIndex, PositionsAbove65535) {
+  constexpr dword kCount = 70000;
+  Fill(1);
+  {
+    std::vector<SQIDX> idx(kCount);
+    for (dword i = 0; i < kCount; ++i) idx[i] = {256, i + 1, 0};
+    UniqueFd fd;
+    ASSERT_TRUE(fd.open(sqi_.c_str(), OF_WRITE | OF_TRUNCATE));
+    ASSERT_EQ(write_sqidx(fd.get(), idx.data(), kCount), 1);
+  }
+  std::string counts(4, '\0');
+  for (int i = 0; i < 4; ++i) counts[i] = char(kCount >> (8 * i));
+  zt::PatchBytes(sqd_, 4, counts + counts);  // num_msg, high_msg
+  zt::PatchBytes(sqd_, 20, std::string("\x71\x11\x01\x00", 4));  // next_uid 70001
+
+  HAREA ha = Open(AOPEN_EXISTING);
+  ASSERT_NE(ha, nullptr);
+  for (bool locked : {false, true}) {
+    SCOPED_TRACE(locked);
+    if (locked) {
+      ASSERT_EQ(ha->api->Lock(ha), 0);
+    }
+    EXPECT_EQ(ha->api->MsgnToUid(ha, 65537), 65537u);
+    EXPECT_EQ(ha->api->MsgnToUid(ha, kCount), kCount);
+    EXPECT_EQ(ha->api->UidToMsgn(ha, 69999, UIDSEEK_EXACT), 69999u);
+    EXPECT_EQ(ReadMsgAll(ha, 66000).text, "text 1");
+  }
+  ASSERT_EQ(PostMsg(ha, "number 70001"), 0);
+  EXPECT_EQ(ha->api->MsgnToUid(ha, kCount + 1), kCount + 1);
+  ASSERT_EQ(ha->api->Unlock(ha), 0);
+  EXPECT_EQ(ReadMsgAll(ha, kCount + 1).text, "number 70001");
+  EXPECT_EQ(ha->api->CloseArea(ha), 0);
+  EXPECT_EQ(zt::FileSize(sqi_), std::int64_t(kCount + 1) * 12);
+  EXPECT_EQ(DiskIndex()[kCount].umsgid, kCount + 1);
 }
 
 }  // namespace
