@@ -190,10 +190,8 @@ int _SquishUpdateSq(SquishAreaData& d, bool force) {
 
   SQBASE disk;
   if (seek_file(d.sfd.get(), 0, SEEK_FROM_START) != 0 || !read_sqbase(d.sfd.get(), &disk)) return -1;
-  SQBASE merged = disk;
+  SQBASE merged = disk;  // base_size and frame_hdr_size always stay as on disk
   merge_into(merged, mine, d.saved_base);
-  merged.base_size = disk.base_size;
-  merged.frame_hdr_size = disk.frame_hdr_size;
   SqbaseToSq(d, merged);
 
   SQBASE out;
