@@ -194,9 +194,10 @@ dword SdmReadMsg(HMSG msgh, XMSG* msg, dword ofs, dword bytes, byte* text,
     if (ctxt) ctxt[0] = 0;
 
     if (msg) {
-      OMSG f;
-      if (seek_file(fd, 0, SEEK_FROM_START) != 0 || !read_omsg(fd, &f))
+      uint8_t raw[OMSG_SIZE];
+      if (read_at(fd, raw, sizeof raw, 0) != std::int64_t(sizeof raw))
         return fail_dword(APIERR_FILE_IO);
+      OMSG f = decode_omsg(raw);
       Convert_Fmsg_To_Xmsg(&f, msg, mi.def_zone);
       StripNasties(reinterpret_cast<char*>(msg->from));
       StripNasties(reinterpret_cast<char*>(msg->to));
@@ -220,8 +221,7 @@ dword SdmReadMsg(HMSG msgh, XMSG* msg, dword ofs, dword bytes, byte* text,
     if (buf) {
       std::int64_t pos = std::int64_t(OMSG_SIZE) + m->prefix_bytes + ofs;
       m->cur_pos = ofs;
-      std::int64_t r = -1;
-      if (seek_file(fd, pos, SEEK_FROM_START) == pos) r = read_upto(fd, buf, want);
+      std::int64_t r = read_at(fd, buf, want, pos);
       got = r > 0 ? dword(r) : 0;  // a failed read counts as a read of nothing
       buf[got] = 0;
       if (into_caller) m->cur_pos += got;

@@ -1,7 +1,9 @@
 // *.MSG areas: opening, scanning, numbering, the high-water mark, removal.
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -133,6 +135,41 @@ TEST_F(SdmArea, ShortFilesAmongMessagesAreNoMessages) {
     Close(ha);
   }
   EXPECT_TRUE(zt::Exists(Path(7)));
+}
+
+TEST_F(SdmArea, ReusedListingFollowsTheDirectory) {
+  // A listing is kept once the directory has been quiet for a while; the
+  // areas opened from it must still see what a fresh scan would.
+  Fill({1, 2, 3});
+  const std::string other = tmp_ / "other";
+  std::filesystem::create_directory(other);
+  WriteMsgFile(other, 7, "x\r");
+  std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+  auto Table = [&](const std::string& dir) {
+    HAREA ha = MsgOpenArea(dir.c_str(), AOPEN_EXISTING, AT_SDM);
+    EXPECT_NE(ha, nullptr);
+    if (!ha) return Nums{};
+    Nums t = sdmt::Numbers(ha);
+    t.push_back(ha->high_msg);  // last: the highest number
+    Close(ha);
+    return t;
+  };
+  EXPECT_EQ(Table(area_), Nums({1, 2, 3, 3}));
+  EXPECT_EQ(Table(area_), Nums({1, 2, 3, 3}));
+  EXPECT_EQ(Table(other), Nums({7, 7}));
+
+  // Sizes change without touching the directory: checked on use all the same.
+  zt::TruncateTo(Path(3), 100);
+  EXPECT_EQ(Table(area_), Nums({1, 2, 2}));
+  WriteMsgFile(area_, 3, "back\r");
+  EXPECT_EQ(Table(area_), Nums({1, 2, 3, 3}));
+
+  std::filesystem::remove(Path(2));
+  EXPECT_EQ(Table(area_), Nums({1, 3, 3}));
+  Fill({9});
+  EXPECT_EQ(Table(area_), Nums({1, 3, 9, 9}));
+  std::filesystem::rename(Path(9), Path(8));
+  EXPECT_EQ(Table(area_), Nums({1, 3, 8, 8}));
 }
 
 TEST_F(SdmArea, UidToMsgnKinds) {
