@@ -45,6 +45,11 @@ struct SdmArea : _msgapi {
 constexpr dword SDM_UNSET = 0xFFFFFFFFu;
 
 // The message handle; the caller's HMSG points at its _msgh base.
+//
+// A handle opened for reading takes the file's first bytes in one read when
+// it opens (`snap`); header, kludge prefix, size and text are served from
+// there as far as it reaches, so that a typical message costs one read. A
+// write through the handle drops the snapshot.
 struct SdmMsg : _msgh {
   dword ctrl_bytes = SDM_UNSET;  // control block length with its NUL
   std::string ctrl_block;        // valid once ctrl_bytes is set
@@ -52,6 +57,12 @@ struct SdmMsg : _msgh {
   dword prefix_bytes = 0;        // leading kludge lines cut from the text
   word zone_bytes = 0;           // INTL/FMPT/TOPT bytes written after the header
   UniqueFd file;
+  std::string snap;              // the file from offset 0, as far as read
+  bool has_snap = false;
+  bool snap_whole = false;       // snap ends where the file ended
+
+  // Reads like read_at, from the snapshot where it holds the bytes.
+  std::int64_t ReadAt(void* buf, std::size_t n, std::int64_t offset);
 };
 
 inline SdmArea* Area(HAREA ha) { return static_cast<SdmArea*>(ha); }

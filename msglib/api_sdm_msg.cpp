@@ -24,6 +24,10 @@ namespace {
 // information, unless the caller's first read is larger.
 constexpr dword SDM_PEEK = 512;
 
+// How much of a file a reading handle takes at once when it opens: the
+// header and the text of most messages.
+constexpr std::size_t SDM_SNAP = 16384;
+
 // How many numbers a new message tries when other writers keep taking them.
 constexpr int SDM_CREATE_TRIES = 256;
 
@@ -75,6 +79,14 @@ dword CreateNew(SdmArea* a, UniqueFd& fd) {
   }
   msgapierr = APIERR_FILE_IO;
   return 0;
+}
+
+void TakeSnapshot(SdmMsg* m) {
+  m->snap.resize(SDM_SNAP);
+  std::int64_t got = read_at(m->file.get(), m->snap.data(), SDM_SNAP, 0);
+  m->has_snap = got >= 0;
+  m->snap.resize(got > 0 ? std::size_t(got) : 0);
+  m->snap_whole = m->has_snap && m->snap.size() < SDM_SNAP;
 }
 
 // The message number that `msgnum` names; nothing (msgapierr 5) when a
@@ -130,9 +142,16 @@ HMSG OpenMsg(SdmArea* a, word mode, dword msgnum) {
     unsigned flags = mode == MO_READ ? OF_READ : mode == MO_WRITE ? OF_WRITE : OF_READWRITE;
     std::string path = a->MsgPath(n);
     if (!fd.open(path.c_str(), flags)) return fail_null(APIERR_NOT_FOUND);
+  }
+
+  auto m = std::make_unique<SdmMsg>();
+  m->file = std::move(fd);
+  if (!creating) {
+    if (mode != MO_WRITE) TakeSnapshot(m.get());
+    if (m->has_snap && m->snap_whole) size = std::int64_t(m->snap.size());
     if (n <= SDM_MAX_MSGN && a->unchecked.test(n)) {
       a->unchecked.reset(n);
-      size = file_length(fd.get());
+      if (size < 0) size = file_length(m->file.get());
       if (size < std::int64_t(OMSG_SIZE)) {
         a->Drop(n);
         return fail_null(APIERR_NOT_FOUND);
@@ -140,8 +159,6 @@ HMSG OpenMsg(SdmArea* a, word mode, dword msgnum) {
     }
   }
   a->cur_msg = n;
-
-  auto m = std::make_unique<SdmMsg>();
   if (size >= 0) m->text_bytes = TextBytes(size);
   if (creating) {
     auto& t = a->numbers;
@@ -157,7 +174,6 @@ HMSG OpenMsg(SdmArea* a, word mode, dword msgnum) {
   }
   m->sq = a;
   m->id = MSG_HANDLE_ID;
-  m->file = std::move(fd);
   ++a->open_count;
   msgapierr = APIERR_OK;
   return m.release();
@@ -185,7 +201,6 @@ dword SdmReadMsg(HMSG msgh, XMSG* msg, dword ofs, dword bytes, byte* text,
   if (InvalidMsgh(msgh)) return 0xFFFFFFFFu;
   return guard_alloc<dword>(0xFFFFFFFFu, [&]() -> dword {
     SdmMsg* m = Msg(msgh);
-    int fd = m->file.get();
     bool want_text = bytes != 0 && text != nullptr;
     bool want_ctrl = cbytes != 0 && ctxt != nullptr;
     // Every buffer given is one byte longer than asked for: it ends in a NUL
@@ -195,7 +210,7 @@ dword SdmReadMsg(HMSG msgh, XMSG* msg, dword ofs, dword bytes, byte* text,
 
     if (msg) {
       uint8_t raw[OMSG_SIZE];
-      if (read_at(fd, raw, sizeof raw, 0) != std::int64_t(sizeof raw))
+      if (m->ReadAt(raw, sizeof raw, 0) != std::int64_t(sizeof raw))
         return fail_dword(APIERR_FILE_IO);
       OMSG f = decode_omsg(raw);
       Convert_Fmsg_To_Xmsg(&f, msg, mi.def_zone);
@@ -221,7 +236,7 @@ dword SdmReadMsg(HMSG msgh, XMSG* msg, dword ofs, dword bytes, byte* text,
     if (buf) {
       std::int64_t pos = std::int64_t(OMSG_SIZE) + m->prefix_bytes + ofs;
       m->cur_pos = ofs;
-      std::int64_t r = read_at(fd, buf, want, pos);
+      std::int64_t r = m->ReadAt(buf, want, pos);
       got = r > 0 ? dword(r) : 0;  // a failed read counts as a read of nothing
       buf[got] = 0;
       if (into_caller) m->cur_pos += got;
@@ -257,6 +272,7 @@ sword SdmWriteMsg(HMSG msgh, word append, const XMSG* msg, const byte* text,
   return guard_alloc<sword>(-1, [&]() -> sword {
     SdmMsg* m = Msg(msgh);
     int fd = m->file.get();
+    m->has_snap = false;  // what is read next must be what the file now holds
     // The caller's block is read no further than it said, and ends at its
     // first NUL.
     bool have_ctrl = clen != 0 && ctxt != nullptr;
@@ -295,6 +311,17 @@ sword SdmWriteMsg(HMSG msgh, word append, const XMSG* msg, const byte* text,
   });
 }
 
+std::int64_t SdmMsg::ReadAt(void* buf, std::size_t n, std::int64_t offset) {
+  std::size_t have = snap.size();
+  if (!has_snap || offset < 0 || (!snap_whole && (std::size_t(offset) > have ||
+                                                  n > have - std::size_t(offset))))
+    return read_at(file.get(), buf, n, offset);
+  if (std::size_t(offset) >= have) return 0;  // at or past the end of the file
+  std::size_t k = std::min(n, have - std::size_t(offset));
+  std::memcpy(buf, snap.data() + offset, k);
+  return std::int64_t(k);
+}
+
 sword SdmSetCurPos(HMSG msgh, dword pos) {
   if (InvalidMsgh(msgh)) return -1;
   msgh->cur_pos = pos;
@@ -314,7 +341,9 @@ sword _Grab_Clen(HMSG msgh) {
 
 dword SdmGetTextLen(HMSG msgh) {
   SdmMsg* m = Msg(msgh);
-  if (m->text_bytes == SDM_UNSET) m->text_bytes = TextBytes(file_length(m->file.get()));
+  if (m->text_bytes == SDM_UNSET)
+    m->text_bytes = TextBytes(m->has_snap && m->snap_whole ? std::int64_t(m->snap.size())
+                                                           : file_length(m->file.get()));
   if (m->ctrl_bytes == SDM_UNSET && _Grab_Clen(msgh) != 0) return 0;
   // Another program may have shortened the file since it was measured.
   return m->text_bytes >= m->prefix_bytes ? m->text_bytes - m->prefix_bytes : 0;

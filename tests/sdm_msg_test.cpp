@@ -310,29 +310,58 @@ TEST_F(SdmMsg, HostileFiles) {
   }
 }
 
-TEST_F(SdmMsg, FileShrunkAfterOpen) {
+TEST_F(SdmMsg, ReadingHandleSeesTheMessageAsOpened) {
   WriteMsgFile(area_, 4, "\x01PID: X\rBody text\r");
   HMSG m = OpenRead(4);
   ASSERT_NE(m, nullptr);
-  EXPECT_EQ(ha_->api->GetTextLen(m), 10u);
-  zt::TruncateTo(Path(4), 100);
-  XMSG x;
-  EXPECT_EQ(ha_->api->ReadMsg(m, &x, 0, 0, nullptr, 0, nullptr), 0xFFFFFFFFu);
-  EXPECT_EQ(msgapierr, APIERR_FILE_IO);
-  char buf[20] = "untouched";
-  EXPECT_EQ(ha_->api->ReadMsg(m, nullptr, 0, 10, reinterpret_cast<byte*>(buf), 0, nullptr), 0u);
-  EXPECT_EQ(buf[0], '\0');
+  zt::TruncateTo(Path(4), 100);  // another program cuts the file meanwhile
+  sdmt::Read r = ReadWhole(m);
+  EXPECT_NE(r.got, 0xFFFFFFFFu);
+  EXPECT_EQ(r.text, "Body text\r");
+  EXPECT_EQ(r.ctrl, "\x01PID: X");
   Done(m);
+  // Opened afresh, the cut file is no message.
+  HMSG gone = OpenRead(4);
+  EXPECT_EQ(gone, nullptr);
+  Done(gone);
 
-  // Measured before kludges appeared: the prefix cut later is longer than
+  // A handle that writes reads what the file then holds. Its text was
+  // measured before kludges appeared: the prefix cut later is longer than
   // the measured text, and the length must not wrap around.
   WriteMsgFile(area_, 5, "");
-  m = OpenRead(5);
+  ha_ = Open(false);
+  ASSERT_NE(ha_, nullptr);
+  m = ha_->api->OpenMsg(ha_, MO_READWRITE, 5);
   ASSERT_NE(m, nullptr);
   EXPECT_EQ(ha_->api->GetTextLen(m), 0u);
-  WriteMsgFile(area_, 5, "\x01PID: X\rBody\r");
+  const byte more[] = "\x01PID: X\rBody\r";
+  ASSERT_EQ(ha_->api->WriteMsg(m, 1, nullptr, more, sizeof more - 1, 0, 0, nullptr), 0);
   EXPECT_EQ(ha_->api->GetTextLen(m), 0u);
   EXPECT_EQ(ha_->api->GetCtrlLen(m), 8u);
+  char buf[8];
+  EXPECT_EQ(ha_->api->ReadMsg(m, nullptr, 0, 7, reinterpret_cast<byte*>(buf), 0, nullptr), 6u);
+  EXPECT_STREQ(buf, "Body\r");  // and its NUL, one byte further
+  Done(m);
+}
+
+TEST_F(SdmMsg, TextLongerThanOneRead) {
+  std::string body;
+  for (int i = 0; body.size() < 40000; ++i) body += "line " + std::to_string(i) + "\r";
+  body += '\0';
+  WriteMsgFile(area_, 6, "\x01PID: X\r" + body);
+  HMSG m = OpenRead(6);
+  ASSERT_NE(m, nullptr);
+  sdmt::Read r = ReadWhole(m);
+  EXPECT_EQ(r.textlen, body.size());
+  EXPECT_EQ(r.text, body);
+  // Windows on either side of the first 16 KiB of the file.
+  for (dword ofs : {0u, 16000u, 16170u, 16180u, 16186u, 16200u, 39990u, 40100u}) {
+    SCOPED_TRACE(ofs);
+    char buf[101];
+    dword got = ha_->api->ReadMsg(m, nullptr, ofs, 100, reinterpret_cast<byte*>(buf), 0, nullptr);
+    std::string want = ofs < body.size() ? body.substr(ofs, 100) : "";
+    EXPECT_EQ(std::string(buf, got), want);
+  }
   Done(m);
 }
 
