@@ -5,11 +5,11 @@
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
-BUILD_TYPE ?= RelWithDebInfo
+BUILD_TYPE ?= Release
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 GENERATOR  := -G Ninja
 
-.PHONY: all deps build test test-asan test-slow demo clean
+.PHONY: all deps build test test-asan test-slow demo bench clean
 
 all: build
 
@@ -35,6 +35,11 @@ test-slow: build
 
 demo: build
 	@scripts/demo.sh $(BUILD)/zandrel
+
+# Speed and memory against the raw read floor; areas are cached in
+# build/bench-data, figures go to docs/performance.md.
+bench: build
+	$(BUILD)/zandrel_bench --bin $(BUILD)/zandrel --data $(BUILD)/bench-data --out docs/performance.md $(BENCH_ARGS)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)

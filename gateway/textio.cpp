@@ -82,12 +82,24 @@ void TextOut::flush() {
   len_ = 0;
 }
 
+namespace {
+TextIn* redirected_in = nullptr;
+TextOut* redirected_out = nullptr;
+}  // namespace
+
 TextIn& gwIn() {
+  if (redirected_in) return *redirected_in;
   static TextIn in(0);
   return in;
 }
 
 TextOut& gwOut() {
+  if (redirected_out) return *redirected_out;
   static TextOut out(1);
   return out;
+}
+
+void gwRedirect(TextIn* in, TextOut* out) {
+  redirected_in = in;
+  redirected_out = out;
 }

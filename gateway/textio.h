@@ -62,8 +62,11 @@ class TextOut {
   char buf_[1 << 16];
 };
 
-// The process's standard input and output.
+// The gateway's input and output: the process's standard streams, unless a
+// harness that runs the command loop in-process has redirected them.
 TextIn& gwIn();
 TextOut& gwOut();
+// Points gwIn()/gwOut() at other streams; null restores the standard one.
+void gwRedirect(TextIn* in, TextOut* out);
 
 #endif

@@ -1,17 +1,78 @@
 #!/bin/bash
-# Shows a few exchanges with the gateway: each command, then its reply with
-# line ends shown as lines and the NUL that ends a reply marked.
-set -e
-bin=${1:-build/zandrel}
+# zandrel at work: creates one area of each kind under build/demo by posting
+# articles through the gateway itself, then asks for STAT, HEAD and RETR in
+# each and shows every exchange. Replies are shown with their CR LF line ends
+# as lines and the NUL that ends a reply marked; code page 1251 text is
+# turned into UTF-8 for the terminal.
+set -euo pipefail
 
-show() {
-  printf '\n>>> %s\n' "$1"
-  printf '%s\n' "$1" | "$bin" | LC_ALL=C sed -e 's/\r$/   [CR LF]/' -e 's/\x00/[NUL]\n/g'
+bin=${1:-build/zandrel}
+demo=${2:-build/demo}
+rm -rf "$demo"
+mkdir -p "$demo/squish" "$demo/jam"
+
+# Shows bytes coming from the gateway readably.
+show_reply() {
+  LC_ALL=C sed -e 's/\r$/   ⏎/' -e 's/\x00/[NUL]\n/g' | iconv -f CP1251 -t UTF-8 -c | sed 's/^/    /'
 }
 
-echo "zandrel: FidoNet message areas for news readers. Commands go in on"
-echo "standard input, one per line; replies come back on standard output."
-show 'STAT $/nonexistent/area fido.none'
-show 'HEAD $/nonexistent/area x1 2 3'
-show 'RETR $/nonexistent/area 1'
-show 'HELLO'
+# Sends one command (and, for POST, its article) to a fresh gateway process.
+exchange() {
+  local shown=$1 input=$2
+  printf '\n\033[1m>>> %s\033[0m\n' "$shown"
+  printf '%s' "$input" | "$bin" | show_reply
+}
+
+# POST area origin destination length, then reply MSGID, from, to, subject,
+# and exactly `length` characters of text (the text is in code page 1251).
+post() {
+  local area=$1 orig=$2 dest=$3 reply=$4 from=$5 to=$6 subj=$7 text=$8
+  local len
+  len=$(printf '%s' "$text" | wc -c)
+  local body
+  body=$(printf '%s' "$text" | iconv -f CP1251 -t UTF-8 -c)
+  printf '\n\033[1m>>> POST %s %s %s %s\033[0m\n' "$area" "$orig" "$dest" "$len"
+  printf '    reply: %s\n    from: %s\n    to: %s\n    subject: %s\n' \
+    "$reply" "$from" "$to" "$(printf '%s' "$subj" | iconv -f CP1251 -t UTF-8 -c)"
+  printf '%s\n' "$body" | sed 's/^/    | /'
+  printf 'POST %s %s %s %s\n%s\n%s\n%s\n%s\n%s' \
+    "$area" "$orig" "$dest" "$len" "$reply" "$from" "$to" "$subj" "$text" | "$bin"
+  echo "    (POST answers nothing)"
+}
+
+# The MSGID that the gateway gave a stored message, from its X-Kludge line.
+msgid_of() {
+  printf 'RETR %s %s\n' "$1" "$2" | "$bin" | LC_ALL=C tr -d '\r\000' |
+    sed -n 's/^X-Kludge: MSGID: //p' | head -n 1
+}
+
+long_line="This line is longer than eighty characters, so the gateway wraps it at the last space before the limit when it renders the article for a news reader."
+# "Привет, мир! Это ответ в кодировке 1251." in code page 1251.
+cyr_subj=$'\xcf\xf0\xe8\xe2\xe5\xf2'
+cyr_text=$'\xcf\xf0\xe8\xe2\xe5\xf2, \xec\xe8\xf0! \xdd\xf2\xee \xee\xf2\xe2\xe5\xf2 \xe2 \xea\xee\xe4\xe8\xf0\xee\xe2\xea\xe5 1251.\n'
+
+for area in "\$$demo/squish/ru.demo" "#$demo/jam/ru.demo" "@$demo/echo" "$demo/netmail"; do
+  printf '\n\033[1;34m=== %s ===\033[0m\n' "$area"
+  case "$area" in
+    \$*) kind="Squish base" ;; \#*) kind="JAM base" ;; @*) kind="*.MSG echo area" ;; *) kind="*.MSG netmail area" ;;
+  esac
+  echo "($kind)"
+  post "$area" 2:5020/52.1 2:5020/1 "" "Node Keeper" "All" "Hello from zandrel" \
+"Hello, All!
+$long_line
+"$'\x01'"PATH: 5020/52
+SEEN-BY: 5020/52 53
+--- zandrel
+ * Origin: zandrel demo (2:5020/52.1)
+"
+  first=$(msgid_of "$area" 1)
+  post "$area" 2:5020/53 2:5020/52.1 "$first" "Ivan Petrov" "Node Keeper" "Re: $cyr_subj" \
+"$cyr_text"
+
+  exchange "STAT $area ru.demo" "STAT $area ru.demo"$'\n'
+  exchange "HEAD $area x1 2" "HEAD $area x1 2"$'\n'
+  exchange "RETR $area 1" "RETR $area 1"$'\n'
+  exchange "RETR $area 2" "RETR $area 2"$'\n'
+done
+
+printf '\nThe areas are in %s; their files are what other FidoNet software would read.\n' "$demo"

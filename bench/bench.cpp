@@ -1,0 +1,694 @@
+// zandrel's benchmark: generates areas of every format through msglib, then
+// drives the real gateway binary over pipes exactly as a front end would and
+// compares the cost of serving HEAD over a whole area with the cost of
+// reading the area's files once. Prints a table, checks the targets, and
+// writes the figures to docs/performance.md.
+//
+//   zandrel_bench [--bin build/zandrel] [--data build/bench-data]
+//                 [--out docs/performance.md] [--quick] [--formats sq,jam,msg]
+//                 [--before FILE]   (figures of an earlier run to keep beside)
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/utsname.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "msgapi.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Formats and sizes
+
+struct Format {
+  std::string key;    // sq, jam, msg
+  std::string name;   // for the report
+  word type;          // area type bits
+  char prefix;        // area spec prefix ('\0' for none)
+  bool kills;         // a few percent of messages deleted after generation
+  std::vector<unsigned> sizes;
+};
+
+std::vector<Format> AllFormats(bool quick) {
+  std::vector<unsigned> big = {1000, 10000, 100000};
+  std::vector<unsigned> msg = {1000, 10000, 60000};  // *.MSG numbers are 16-bit
+  if (quick) big = msg = {1000, 10000};
+  return {
+      {"sq", "Squish", AT_SQUISH | AT_ECHO, '$', true, big},
+      {"jam", "JAM", AT_JAM | AT_ECHO, '#', true, big},
+      {"msg", "*.MSG echo", AT_SDM | AT_ECHO, '@', false, msg},
+  };
+}
+
+// Where an area of a format lives inside its data directory, as msglib
+// names it (base path for Squish and JAM, the directory for *.MSG).
+std::string AreaPath(const Format& f, const std::string& dir) {
+  return f.key == "msg" ? dir : dir + "/area";
+}
+
+std::string AreaSpec(const Format& f, const std::string& dir) {
+  std::string p = AreaPath(f, dir);
+  return f.prefix ? std::string(1, f.prefix) + p : p;
+}
+
+// The files that hold the area, for the raw read floor.
+std::vector<std::string> AreaFiles(const Format& f, const std::string& dir) {
+  std::vector<std::string> files;
+  for (const auto& e : fs::directory_iterator(dir)) {
+    if (!e.is_regular_file()) continue;
+    std::string name = e.path().filename();
+    if (name[0] == '.') continue;  // our own marker
+    files.push_back(e.path());
+  }
+  std::sort(files.begin(), files.end());
+  (void)f;
+  return files;
+}
+
+// ---------------------------------------------------------------------------
+// Generating areas through msglib
+
+constexpr const char* kDataVersion = "zandrel-bench-data 1";
+
+// Words in code page 866 and plain ASCII, to make text that looks like mail.
+const std::vector<std::string>& Words() {
+  static const std::vector<std::string> w = [] {
+    std::vector<std::string> v = {"the", "node", "echo", "point", "mail",
+                                  "system", "message", "area", "reply",
+                                  "FidoNet", "modem", "sysop", "tosser"};
+    // Cyrillic words, written directly as 866 bytes.
+    const char* cyr[] = {"\xaf\xe0\xa8\xa2\xa5\xe2", "\xac\xa8\xe0",
+                         "\xe1\xa8\xe1\xae\xaf", "\xe3\xa7\xa5\xab",
+                         "\xaf\xae\xe7\xe2\xa0", "\xac\xae\xa4\xa5\xac",
+                         "\xa4\xa0", "\xad\xa5\xe2", "\xe1\xaf\xa0\xe1\xa8\xa1\xae",
+                         "\x8f\xe0\xa8\xa2\xa5\xe2", "\xe4\xa0\xa9\xab",
+                         "\xae\xe2\xa2\xa5\xe2"};
+    for (const char* c : cyr) v.push_back(c);
+    return v;
+  }();
+  return w;
+}
+
+// A text of about `size` bytes: body lines, tear line, origin, SEEN-BY and a
+// PATH kludge line, every line ended by CR as the bases keep it.
+std::string MakeText(std::mt19937_64& rng, std::size_t size, unsigned n) {
+  const auto& words = Words();
+  std::string t;
+  t.reserve(size + 256);
+  std::string line;
+  while (t.size() < size) {
+    const std::string& w = words[rng() % words.size()];
+    if (line.size() + w.size() + 1 > 72) {
+      t += line;
+      t += '\r';
+      line.clear();
+      if (rng() % 9 == 0) t += '\r';  // paragraph break
+    }
+    if (!line.empty()) line += ' ';
+    line += w;
+  }
+  t += line;
+  t += "\r--- bench\r * Origin: Benchmark station " + std::to_string(n % 97) +
+       " (2:5020/" + std::to_string(52 + n % 40) + ")\r";
+  t += "SEEN-BY: 5020/52 53 54 55 56 57 58 59 60 61 62 63 64 65 66 67 68 69\r";
+  t += "SEEN-BY: 5020/70 71 72 73\r";
+  t += "\x01PATH: 5020/52 53\r";
+  return t;
+}
+
+// Log-uniform text sizes between 0.3 and 20 KB: most mail is short.
+std::size_t TextSize(std::mt19937_64& rng) {
+  std::uniform_real_distribution<double> d(std::log(300.0), std::log(20000.0));
+  return std::size_t(std::exp(d(rng)));
+}
+
+XMSG MakeHeader(unsigned n) {
+  XMSG x;
+  std::memset(&x, 0, sizeof x);
+  x.attr = MSGLOCAL;
+  std::snprintf(reinterpret_cast<char*>(x.from), sizeof x.from, "Sender %u", n % 500);
+  std::snprintf(reinterpret_cast<char*>(x.to), sizeof x.to, "All");
+  std::snprintf(reinterpret_cast<char*>(x.subj), sizeof x.subj, "Benchmark subject %u", n);
+  x.orig = {2, 5020, word(52 + n % 40), 0};
+  x.dest = {2, 5020, 1, 0};
+  x.date_written.msg_st.date.da = 1 + n % 28;
+  x.date_written.msg_st.date.mo = 1 + n % 12;
+  x.date_written.msg_st.date.yr = 45;
+  x.date_written.msg_st.time.hh = n % 24;
+  x.date_written.msg_st.time.mm = n % 60;
+  x.date_written.msg_st.time.ss = n % 30;
+  x.date_arrived = x.date_written;
+  return x;
+}
+
+bool Generate(const Format& f, unsigned count, const std::string& dir) {
+  std::string marker = dir + "/.complete";
+  if (fs::exists(marker)) {
+    std::ifstream m(marker);
+    std::string v;
+    std::getline(m, v);
+    if (v == kDataVersion) return true;
+  }
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  std::printf("  generating %s area of %u messages in %s ...\n", f.name.c_str(), count,
+              dir.c_str());
+  std::fflush(stdout);
+  auto t0 = Clock::now();
+  HAREA area = MsgOpenArea(AreaPath(f, dir).c_str(), AOPEN_CREATE, f.type);
+  if (!area) {
+    std::fprintf(stderr, "cannot create %s area (msgapierr %d)\n", f.name.c_str(), msgapierr);
+    return false;
+  }
+  // Squish keeps the index in memory while locked: one index write at the end.
+  bool locked = f.key == "sq" && area->api->Lock(area) == 0;
+  std::mt19937_64 rng(count * 7919ULL + f.type);
+  for (unsigned n = 1; n <= count; ++n) {
+    std::string text = MakeText(rng, TextSize(rng), n);
+    char ctrl[256];
+    int clen;
+    if (n > 1 && n % 3 == 0)
+      clen = std::snprintf(ctrl, sizeof ctrl,
+                           "\x01MSGID: 2:5020/52 %08x\x01REPLY: 2:5020/52 %08x\x01PID: bench 1",
+                           n, n - 1);
+    else
+      clen = std::snprintf(ctrl, sizeof ctrl, "\x01MSGID: 2:5020/52 %08x\x01PID: bench 1", n);
+    XMSG x = MakeHeader(n);
+    HMSG m = area->api->OpenMsg(area, MO_CREATE, 0);
+    if (!m) {
+      std::fprintf(stderr, "cannot create message %u (msgapierr %d)\n", n, msgapierr);
+      return false;
+    }
+    auto tb = reinterpret_cast<const byte*>(text.data());
+    if (area->api->WriteMsg(m, 0, &x, tb, dword(text.size()), dword(text.size()), dword(clen),
+                            reinterpret_cast<const byte*>(ctrl)) != 0) {
+      std::fprintf(stderr, "cannot write message %u (msgapierr %d)\n", n, msgapierr);
+      return false;
+    }
+    area->api->CloseMsg(m);
+  }
+  if (locked) area->api->Unlock(area);
+
+  // Holes: a few percent of the messages go, highest numbers first so that
+  // the numbers still to kill stay where they are.
+  std::vector<dword> victims;
+  for (unsigned n = 2; n <= count; ++n)
+    if (rng() % 100 < 3) victims.push_back(n);
+  std::sort(victims.rbegin(), victims.rend());
+  locked = f.key == "sq" && area->api->Lock(area) == 0;
+  for (dword n : victims) {
+    if (area->api->KillMsg(area, n) != 0) {
+      std::fprintf(stderr, "cannot kill message %u (msgapierr %d)\n", n, msgapierr);
+      return false;
+    }
+  }
+  if (locked) area->api->Unlock(area);
+  area->api->CloseArea(area);
+  std::ofstream(marker) << kDataVersion << "\n";
+  std::printf("  ... %zu deleted, %.1f s\n", victims.size(),
+              std::chrono::duration<double>(Clock::now() - t0).count());
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// The gateway over pipes
+
+class Gateway {
+ public:
+  explicit Gateway(const std::string& bin) {
+    int in[2], out[2];
+    if (::pipe2(in, O_CLOEXEC) || ::pipe2(out, O_CLOEXEC)) std::exit(2);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(in[0], 0);
+      ::dup2(out[1], 1);
+      ::execl(bin.c_str(), bin.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ::close(in[0]);
+    ::close(out[1]);
+    in_ = in[1];
+    out_ = out[0];
+  }
+  ~Gateway() {
+    if (in_ >= 0) ::close(in_);
+    if (out_ >= 0) ::close(out_);
+    if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
+  }
+
+  // Sends a request and waits for the NUL that ends its reply; returns the
+  // reply's size in bytes, and the reply itself when `text` is given. STAT
+  // and POST answer without a NUL, so the caller follows them with an
+  // unknown line, whose lone NUL flushes and ends the reply.
+  std::size_t Ask(const std::string& request, std::string* text = nullptr) {
+    WriteAll(request);
+    std::size_t got = 0;
+    for (;;) {
+      if (pos_ == len_) {
+        ssize_t r = ::read(out_, buf_, sizeof buf_);
+        if (r <= 0) return got;
+        pos_ = 0;
+        len_ = std::size_t(r);
+      }
+      void* nul = std::memchr(buf_ + pos_, 0, len_ - pos_);
+      std::size_t n = nul ? std::size_t(static_cast<char*>(nul) - (buf_ + pos_)) : len_ - pos_;
+      if (text) text->append(buf_ + pos_, n);
+      got += n;
+      pos_ += n;
+      if (nul) {
+        ++pos_;
+        return got;
+      }
+    }
+  }
+
+  // Ends input and returns the child's peak resident memory in KB.
+  long Finish() {
+    ::close(in_);
+    in_ = -1;
+    char sink[4096];
+    while (::read(out_, sink, sizeof sink) > 0) {
+    }
+    int status;
+    struct rusage ru;
+    ::wait4(pid_, &status, 0, &ru);
+    pid_ = -1;
+    return ru.ru_maxrss;
+  }
+
+ private:
+  void WriteAll(const std::string& s) {
+    std::size_t done = 0;
+    while (done < s.size()) {
+      ssize_t w = ::write(in_, s.data() + done, s.size() - done);
+      if (w <= 0) std::exit(3);
+      done += std::size_t(w);
+    }
+  }
+  pid_t pid_ = -1;
+  int in_ = -1, out_ = -1;
+  std::size_t pos_ = 0, len_ = 0;
+  char buf_[1 << 16];
+};
+
+double Seconds(Clock::time_point a, Clock::time_point b) {
+  return std::chrono::duration<double>(b - a).count();
+}
+
+// ---------------------------------------------------------------------------
+// Measurements
+
+struct Result {
+  std::string format;
+  unsigned size = 0;
+  unsigned high = 0;         // highest number as STAT gives it
+  double stat_us = 0;        // per STAT
+  double head_s = 0;         // HEAD over every message, all commands
+  unsigned head_cmds = 0;    // HEAD command lines used
+  unsigned head_lines = 0;   // overview lines received
+  double head_us_per_msg = 0;
+  double head_ms_per_cmd = 0;
+  double raw_s = 0;          // reading every byte of the area's files once
+  std::uint64_t raw_bytes = 0;
+  double retr_us = 0;        // per RETR
+  double post_us = 0;        // per POST
+  long head_rss_kb = 0;      // peak resident memory while serving HEAD
+  long max_rss_kb = 0;       // peak over all phases
+};
+
+unsigned ParseHigh(const std::string& reply) {
+  // "group high 1 y\r\n"
+  std::istringstream ss(reply);
+  std::string group;
+  unsigned high = 0;
+  ss >> group >> high;
+  return high;
+}
+
+double RawFloor(const Format& f, const std::string& dir, std::uint64_t* bytes) {
+  std::vector<std::string> files = AreaFiles(f, dir);
+  std::vector<char> buf(1 << 20);
+  auto read_all = [&] {
+    std::uint64_t total = 0;
+    for (const auto& p : files) {
+      int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+      if (fd < 0) continue;
+      ssize_t r;
+      while ((r = ::read(fd, buf.data(), buf.size())) > 0) total += std::uint64_t(r);
+      ::close(fd);
+    }
+    return total;
+  };
+  read_all();  // warm the page cache
+  double best = 1e9;
+  for (int i = 0; i < 3; ++i) {
+    auto t0 = Clock::now();
+    *bytes = read_all();
+    best = std::min(best, Seconds(t0, Clock::now()));
+  }
+  return best;
+}
+
+std::string PostRequest(const std::string& spec, unsigned n) {
+  std::string text = "Benchmark posting " + std::to_string(n) + "\n";
+  while (text.size() < 2000)
+    text += "\xcf\xf0\xe8\xe2\xe5\xf2, \xec\xe8\xf0! A line of a posted article.\n";
+  std::string req = "POST " + spec + " 2:5020/52.1 2:5020/1 " + std::to_string(text.size()) +
+                    "\n" + (n % 2 ? "2:5020/52 0000abcd" : "") + "\nBench Poster\nAll\n" +
+                    "Posting " + std::to_string(n) + "\n" + text;
+  return req + "NOOP\n";
+}
+
+Result Measure(const Format& f, unsigned size, const std::string& dir, const std::string& bin,
+               const std::string& scratch) {
+  Result r;
+  r.format = f.name;
+  r.size = size;
+  std::string spec = AreaSpec(f, dir);
+
+  // STAT, repeated; each followed by an unknown line that flushes. The
+  // first answer also tells the highest number, as a front end learns it.
+  {
+    Gateway g(bin);
+    std::string req = "STAT " + spec + " bench.area\nNOOP\n";
+    std::string reply;
+    g.Ask(req, &reply);
+    r.high = ParseHigh(reply);
+    for (int i = 0; i < 5; ++i) g.Ask(req);  // warm up
+    const int reps = 200;
+    auto t0 = Clock::now();
+    for (int i = 0; i < reps; ++i) g.Ask(req);
+    r.stat_us = Seconds(t0, Clock::now()) * 1e6 / reps;
+    r.max_rss_kb = std::max(r.max_rss_kb, g.Finish());
+  }
+
+  // HEAD over every number up to the highest, in lines of at most 8191
+  // characters, as a front end asks for an overview of the whole group.
+  {
+    std::vector<std::string> reqs;
+    std::string prefix = "HEAD " + spec + " x";
+    std::string line = prefix;
+    bool any = false;
+    for (unsigned n = 1; n <= r.high; ++n) {
+      std::string num = std::to_string(n);
+      if (line.size() + (any ? 1 : 0) + num.size() + 1 > 8191) {
+        reqs.push_back(line + "\n");
+        line = prefix;
+        any = false;
+      }
+      if (any) line += ' ';
+      line += num;
+      any = true;
+    }
+    if (any) reqs.push_back(line + "\n");
+    Gateway g(bin);
+    g.Ask("NOOP\n");
+    std::size_t bytes = 0;
+    auto t0 = Clock::now();
+    for (const auto& q : reqs) bytes += g.Ask(q);
+    r.head_s = Seconds(t0, Clock::now());
+    r.head_cmds = unsigned(reqs.size());
+    r.head_rss_kb = g.Finish();
+    r.max_rss_kb = std::max(r.max_rss_kb, r.head_rss_kb);
+    r.head_us_per_msg = r.high ? r.head_s * 1e6 / r.high : 0;
+    r.head_ms_per_cmd = reqs.empty() ? 0 : r.head_s * 1e3 / double(reqs.size());
+    (void)bytes;
+  }
+  r.raw_s = RawFloor(f, dir, &r.raw_bytes);
+
+  // RETR of 1,000 random messages.
+  {
+    std::mt19937_64 rng(size);
+    Gateway g(bin);
+    g.Ask("NOOP\n");
+    const int reps = 1000;
+    std::vector<std::string> reqs;
+    for (int i = 0; i < reps; ++i)
+      reqs.push_back("RETR " + spec + " " + std::to_string(1 + rng() % std::max(1u, r.high)) +
+                     "\n");
+    auto t0 = Clock::now();
+    for (const auto& q : reqs) g.Ask(q);
+    r.retr_us = Seconds(t0, Clock::now()) * 1e6 / reps;
+    r.max_rss_kb = std::max(r.max_rss_kb, g.Finish());
+  }
+
+  // POST of 1,000 articles into a copy of the area.
+  {
+    fs::remove_all(scratch);
+    fs::create_directories(scratch);
+    for (const auto& p : AreaFiles(f, dir)) fs::copy_file(p, scratch + "/" + fs::path(p).filename().string());
+    std::string cspec = AreaSpec(f, scratch);
+    Gateway g(bin);
+    g.Ask("NOOP\n");
+    const int reps = 1000;
+    std::vector<std::string> reqs;
+    for (int i = 0; i < reps; ++i) reqs.push_back(PostRequest(cspec, unsigned(i)));
+    auto t0 = Clock::now();
+    for (const auto& q : reqs) g.Ask(q);
+    r.post_us = Seconds(t0, Clock::now()) * 1e6 / reps;
+    r.max_rss_kb = std::max(r.max_rss_kb, g.Finish());
+    fs::remove_all(scratch);
+  }
+  return r;
+}
+
+}  // namespace
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Reporting
+
+std::string Machine() {
+  std::string model = "unknown CPU";
+  std::ifstream cpu("/proc/cpuinfo");
+  for (std::string l; std::getline(cpu, l);)
+    if (l.rfind("model name", 0) == 0) {
+      model = l.substr(l.find(':') + 2);
+      break;
+    }
+  long cores = ::sysconf(_SC_NPROCESSORS_ONLN);
+  long mem_gb = long(double(::sysconf(_SC_PHYS_PAGES)) * double(::sysconf(_SC_PAGESIZE)) / 1e9 + 0.5);
+  struct utsname u;
+  ::uname(&u);
+  char buf[512];
+  std::snprintf(buf, sizeof buf, "%s, %ld cores, %ld GB memory, Linux %s", model.c_str(), cores,
+                mem_gb, u.release);
+  return buf;
+}
+
+struct Target {
+  std::string what;
+  bool met;
+  std::string detail;
+};
+
+const Result* Find(const std::vector<Result>& rs, const std::string& fmt, unsigned size) {
+  for (const auto& r : rs)
+    if (r.format == fmt && r.size == size) return &r;
+  return nullptr;
+}
+
+std::string Fmt(const char* f, double v) {
+  char b[64];
+  std::snprintf(b, sizeof b, f, v);
+  return b;
+}
+
+std::vector<Target> CheckTargets(const std::vector<Result>& rs, const std::vector<Format>& fs) {
+  std::vector<Target> ts;
+  for (const auto& f : fs) {
+    unsigned small = f.sizes.front(), large = f.sizes.back();
+    const Result* a = Find(rs, f.name, small);
+    const Result* b = Find(rs, f.name, large);
+    for (unsigned sz : f.sizes) {
+      if (sz < 10000) continue;
+      const Result* r = Find(rs, f.name, sz);
+      if (!r) continue;
+      double ratio = r->head_s / r->raw_s;
+      ts.push_back({f.name + " HEAD over " + std::to_string(sz) + " messages <= 3x raw read",
+                    ratio <= 3.0, Fmt("%.2fx", ratio)});
+    }
+    if (!a || !b) continue;
+    if (f.key == "sq") {
+      ts.push_back({"Squish STAT cost at " + std::to_string(large) + " within 2x of " +
+                        std::to_string(small),
+                    b->stat_us <= 2 * a->stat_us, Fmt("%.2fx", b->stat_us / a->stat_us)});
+      ts.push_back({"Squish POST cost at " + std::to_string(large) + " within 2x of " +
+                        std::to_string(small),
+                    b->post_us <= 2 * a->post_us, Fmt("%.2fx", b->post_us / a->post_us)});
+    } else {
+      double worst = std::max({b->stat_us / 1e3, b->head_ms_per_cmd, b->retr_us / 1e3,
+                               b->post_us / 1e3});
+      ts.push_back({f.name + " cost per command at " + std::to_string(large) + " <= 25 ms",
+                    worst <= 25.0, Fmt("worst %.2f ms", worst)});
+      double size_ratio = double(large) / small;
+      double growth = std::max({b->stat_us / a->stat_us, b->head_ms_per_cmd / a->head_ms_per_cmd,
+                                b->post_us / a->post_us});
+      ts.push_back({f.name + " per-command cost grows no faster than the area (" +
+                        Fmt("%.0fx", size_ratio) + ")",
+                    growth <= size_ratio, Fmt("%.1fx", growth)});
+    }
+    if (large >= 60000)
+      ts.push_back({f.name + " peak memory serving HEAD over " + std::to_string(large) +
+                        " messages <= 64 MB",
+                    b->head_rss_kb <= 64 * 1024, Fmt("%.1f MB", b->head_rss_kb / 1024.0)});
+  }
+  return ts;
+}
+
+std::string Table(const std::vector<Result>& rs) {
+  std::ostringstream o;
+  o << "| Format | Messages | STAT us | HEAD us/msg | HEAD ms/cmd | HEAD s | raw read s | "
+       "HEAD/raw | RETR us | POST us | HEAD peak MB |\n";
+  o << "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n";
+  for (const auto& r : rs) {
+    char b[512];
+    std::snprintf(b, sizeof b,
+                  "| %s | %u | %.0f | %.2f | %.2f | %.3f | %.3f (%.0f MB) | %.2fx | %.0f | %.0f | "
+                  "%.1f |\n",
+                  r.format.c_str(), r.size, r.stat_us, r.head_us_per_msg, r.head_ms_per_cmd,
+                  r.head_s, r.raw_s, r.raw_bytes / 1e6, r.head_s / r.raw_s, r.retr_us, r.post_us,
+                  r.head_rss_kb / 1024.0);
+    o << b;
+  }
+  return o.str();
+}
+
+std::string Growth(const std::vector<Result>& rs, const std::vector<Format>& fs) {
+  std::ostringstream o;
+  o << "| Format | from | to | size | STAT | HEAD per message | RETR | POST |\n";
+  o << "|---|---:|---:|---:|---:|---:|---:|---:|\n";
+  for (const auto& f : fs) {
+    const Result* a = Find(rs, f.name, f.sizes.front());
+    const Result* b = Find(rs, f.name, f.sizes.back());
+    if (!a || !b || a == b) continue;
+    char buf[256];
+    std::snprintf(buf, sizeof buf, "| %s | %u | %u | %.0fx | %.2fx | %.2fx | %.2fx | %.2fx |\n",
+                  f.name.c_str(), a->size, b->size, double(b->size) / a->size,
+                  b->stat_us / a->stat_us, b->head_us_per_msg / a->head_us_per_msg,
+                  b->retr_us / a->retr_us, b->post_us / a->post_us);
+    o << buf;
+  }
+  return o.str();
+}
+
+void WriteReport(const std::string& path, const std::string& generated) {
+  const std::string begin = "<!-- bench:begin -->", end = "<!-- bench:end -->";
+  std::string doc;
+  if (fs::exists(path)) {
+    std::ifstream in(path);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    doc = ss.str();
+  }
+  auto b = doc.find(begin), e = doc.find(end);
+  std::string block = begin + "\n" + generated + end;
+  if (b != std::string::npos && e != std::string::npos && e > b)
+    doc.replace(b, e + end.size() - b, block);
+  else
+    doc = "# Performance\n\n" + block + "\n";
+  fs::create_directories(fs::path(path).parent_path());
+  std::ofstream(path) << doc;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string bin = "build/zandrel", data = "build/bench-data", out = "docs/performance.md";
+  std::string only;
+  bool quick = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    auto next = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
+    if (a == "--bin") bin = next();
+    else if (a == "--data") data = next();
+    else if (a == "--out") out = next();
+    else if (a == "--formats") only = next();
+    else if (a == "--quick") quick = true;
+    else {
+      std::fprintf(stderr, "usage: %s [--bin B] [--data D] [--out F] [--formats sq,jam,msg] [--quick]\n",
+                   argv[0]);
+      return 2;
+    }
+  }
+  ::signal(SIGPIPE, SIG_IGN);
+  bin = fs::absolute(bin);
+  data = fs::absolute(data);
+  _minf m{};
+  m.def_zone = 2;
+  MsgOpenApi(&m);
+
+  std::vector<Format> formats;
+  for (auto& f : AllFormats(quick))
+    if (only.empty() || ("," + only + ",").find("," + f.key + ",") != std::string::npos)
+      formats.push_back(f);
+
+  std::vector<Result> results;
+  for (const auto& f : formats) {
+    for (unsigned size : f.sizes) {
+      std::string dir = data + "/" + f.key + "-" + std::to_string(size);
+      if (!Generate(f, size, dir)) return 1;
+      std::printf("  measuring %s, %u messages ...\n", f.name.c_str(), size);
+      std::fflush(stdout);
+      results.push_back(Measure(f, size, dir, bin, data + "/scratch"));
+    }
+  }
+
+  std::string table = Table(results), growth = Growth(results, formats);
+  std::vector<Target> targets = CheckTargets(results, formats);
+  std::printf("\n%s\n%s\n", table.c_str(), growth.c_str());
+  std::ostringstream tt;
+  tt << "| Target | Result | Met |\n|---|---|---|\n";
+  for (const auto& t : targets) {
+    std::printf("  [%s] %s: %s\n", t.met ? " met " : "MISSED", t.what.c_str(), t.detail.c_str());
+    tt << "| " << t.what << " | " << t.detail << " | " << (t.met ? "yes" : "**no**") << " |\n";
+  }
+
+  char when[64];
+  std::time_t now = std::time(nullptr);
+  std::strftime(when, sizeof when, "%Y-%m-%d %H:%M UTC", std::gmtime(&now));
+  std::ostringstream doc;
+  doc << "## Latest run\n\n"
+      << "Run " << when << " on " << Machine() << (quick ? " (quick run: small sizes only)" : "")
+      << ".\n\n"
+      << "Every figure comes from the real `zandrel` binary driven over pipes as a front end "
+         "drives it, one command at a time, waiting for each reply. STAT and POST, which "
+         "answer without a terminator, are each followed by an unknown line whose lone NUL "
+         "flushes the reply. HEAD asks for every number from 1 to the highest that STAT "
+         "reports, in command lines of at most 8191 characters; RETR reads 1,000 random "
+         "numbers; POST stores 1,000 articles of about 2 KB into a copy of the area. The raw "
+         "read floor is the best of three reads of every byte of the area's files, page "
+         "cache warm, in the same run. Peak memory is the resident set of the zandrel process "
+         "(getrusage).\n\n"
+      << table << "\nGrowth from the smallest to the largest area (cost per operation):\n\n"
+      << growth << "\nTargets:\n\n"
+      << tt.str() << "\n";
+  WriteReport(out, doc.str());
+  std::printf("\nfigures written to %s\n", out.c_str());
+  return 0;
+}
