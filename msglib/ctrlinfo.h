@@ -13,17 +13,21 @@
 // lines, after any leading line ends). With `out` null it only counts;
 // otherwise it writes the block into `out`. Returns the bytes written, or
 // that would be. `end`, when given, receives where the real text begins.
+// The block never exceeds 65535 bytes, so the count is exact and a buffer
+// sized from it is never overrun: kludge lines that would not fit are left
+// whole in front of the real text, and `end` points at the first of them.
 word _CopyToBuf(const char* txt, char* out, const char** end);
 
 // The block built from the kludge lines at the start of `txt`: the bytes
 // _CopyToBuf writes (ending in two NULs). `newtext`, when given, receives
 // where the real text begins; `length`, when given, is reduced by the bytes
-// skipped. Throws std::bad_alloc when memory runs out.
+// skipped (down to 0, never below). Throws std::bad_alloc when memory runs out.
 std::string CopyToControlBuf(const char* txt, const char** newtext,
                              dword* length);
 
 // Corrects `orig` and `dest` from the block's INTL, FMPT and TOPT kludges.
-// `ctrl` may be null.
+// INTL is used only when its nets and nodes agree with both addresses; an
+// FMPT or TOPT without a number sets point 0. `ctrl` may be null.
 void ConvertControlInfo(const char* ctrl, NETADDR* orig, NETADDR* dest);
 
 // The block as the kludge lines that begin a *.MSG text, each ended by CR; an
@@ -35,10 +39,11 @@ std::string CvtCtrlToKludge(const char* ctrl);
 // occurrence of `what` is looked at. Throws std::bad_alloc.
 std::optional<std::string> GetCtrlToken(const char* where, const char* what);
 
-// The number of SOH bytes in the block.
+// The number of SOH bytes in the block; 65535 when there are more.
 word NumKludges(const char* ctrl);
 
-// Deletes, in place, every kludge whose text begins with `what`.
+// Deletes, in place, every kludge whose text begins with `what` (a keyword:
+// it holds no SOH). Text before the first SOH is kept.
 void RemoveFromCtrl(char* ctrl, const char* what);
 
 // Every byte of 0x1F or less becomes a space, in place; returns `s`.

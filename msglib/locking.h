@@ -2,8 +2,11 @@
 //
 // A lock belongs to the descriptor: two descriptors of one file conflict even
 // inside one process, and they also conflict with other programs' locks.
-// Closing the descriptor drops its locks. All three restore the descriptor's
-// file position, so callers may lock in the middle of reading or writing.
+// Closing the descriptor drops its locks. None of the three moves the
+// descriptor's file position, so callers may lock in the middle of reading or
+// writing. A descriptor open only for reading cannot hold a write lock; it
+// takes a shared one, which still keeps every writer out. A length of 0 is an
+// empty range: it locks nothing and always succeeds.
 #ifndef ZANDREL_LOCKING_H
 #define ZANDREL_LOCKING_H
 

@@ -1,0 +1,61 @@
+#include "dates.h"
+
+#include <cstdio>
+
+int is_dst = -1;
+
+SCOMBO* TmDate_to_DosDate(const struct tm* tmdate, SCOMBO* dosdate) {
+  // Each value is cut to its field width; years outside 1980-2107 wrap
+  // modulo 128. Unsigned arithmetic, so that no field of a caller's record,
+  // however wild, can overflow on the way.
+  dosdate->msg_st.date.da = word(unsigned(tmdate->tm_mday) & 0x1F);
+  dosdate->msg_st.date.mo = word((unsigned(tmdate->tm_mon) + 1u) & 0x0F);
+  dosdate->msg_st.date.yr = word((unsigned(tmdate->tm_year) - 80u) & 0x7F);
+  dosdate->msg_st.time.hh = word(unsigned(tmdate->tm_hour) & 0x1F);
+  dosdate->msg_st.time.mm = word(unsigned(tmdate->tm_min) & 0x3F);
+  dosdate->msg_st.time.ss = word(unsigned(tmdate->tm_sec / 2) & 0x1F);
+  return dosdate;
+}
+
+struct tm* DosDate_to_TmDate(const SCOMBO* dosdate, struct tm* tmdate) {
+  // Sampled once per process: a run across a daylight-saving change keeps
+  // the flag it started with.
+  if (is_dst == -1) {
+    time_t now = time(nullptr);
+    struct tm local {};
+    is_dst = localtime_r(&now, &local) != nullptr && local.tm_isdst ? 1 : 0;
+  }
+
+  if (StampIsEmpty(*dosdate)) {
+    time_t epoch = 0;
+    gmtime_r(&epoch, tmdate);
+    return tmdate;
+  }
+
+  // tm_wday and tm_yday stay as they were; a caller that needs them
+  // normalises the record with mktime.
+  tmdate->tm_mday = dosdate->msg_st.date.da;
+  tmdate->tm_mon = dosdate->msg_st.date.mo - 1;
+  tmdate->tm_year = dosdate->msg_st.date.yr + 80;
+  tmdate->tm_hour = dosdate->msg_st.time.hh;
+  tmdate->tm_min = dosdate->msg_st.time.mm;
+  tmdate->tm_sec = dosdate->msg_st.time.ss * 2;
+  tmdate->tm_isdst = is_dst;
+  return tmdate;
+}
+
+char* sc_time(const SCOMBO* sc, char* string) {
+  const auto& d = sc->msg_st.date;
+  const auto& t = sc->msg_st.time;
+  if (d.yr == 0) {
+    string[0] = '\0';
+    return string;
+  }
+  // Every field is at most two digits wide (day < 32, hour < 32, minute
+  // < 64, seconds < 64), so the text is always exactly 19 characters.
+  unsigned mo = d.mo >= 1 && d.mo <= 12 ? d.mo - 1u : 0u;
+  std::snprintf(string, FTSC_DATE_SIZE, "%02u %.3s %02u  %02u:%02u:%02u", unsigned(d.da),
+                months_ab[mo], (d.yr + 80u) % 100u, unsigned(t.hh), unsigned(t.mm),
+                t.ss * 2u);
+  return string;
+}
