@@ -96,11 +96,11 @@ TEST(MsgidStr, EscapesAndLimits) {
 
   std::string letters(300, 'a');
   id = msgidStr(letters.c_str());
-  EXPECT_EQ(id, "<" + std::string(239, 'a') + "@zandrel.exe>");
+  EXPECT_EQ(id, std::string("<") + std::string(239, 'a') + "@zandrel.exe>");
 
   // At exactly 239 one more escape is taken, reaching the limit of 255.
   id = msgidStr((std::string(238, 'a') + "/b").c_str());
-  EXPECT_EQ(id, "<" + std::string(238, 'a') + "$2f@zandrel.exe>");
+  EXPECT_EQ(id, std::string("<") + std::string(238, 'a') + "$2f@zandrel.exe>");
 }
 
 TEST(GetKludge, FindsFirstMatchingKludgeOnly) {
