@@ -1,7 +1,301 @@
+// JAM areas: opening, closing, locking, and the active-message table that
+// turns message numbers into index records.
 #include "api_jam.h"
 
-#include "apiutil.h"
+#include <algorithm>
+#include <cstring>
+#include <memory>
 
-// Stand-ins until the format exists: no area of this kind can be opened.
-HAREA JamOpenArea(const char*, word, word) { return fail_null<HAREA>(APIERR_NOT_FOUND); }
-sword JamValidate(const char*) { return 0; }
+#include "api_jam_int.h"
+#include "apiutil.h"
+#include "fexist.h"
+#include "locking.h"
+
+namespace {
+
+sword JamCloseArea(HAREA ha);
+
+constexpr _apifuncs jm_funcs = {
+    JamCloseArea,     // 1
+    JamOpenMsg,       // 2
+    JamCloseMsg,      // 3
+    JamReadMsg,       // 4
+    JamWriteMsg,      // 5
+    JamKillMsg,       // 6
+    JamLock,          // 7
+    JamUnlock,        // 8
+    JamSetCurPos,     // 9
+    JamGetCurPos,     // 10
+    JamMsgnToUid,     // 11
+    JamUidToMsgn,     // 12
+    JamGetHighWater,  // 13
+    JamSetHighWater,  // 14
+    JamGetTextLen,    // 15
+    JamGetCtrlLen,    // 16
+};
+
+constexpr const char* SUFFIX_JHR = ".jhr";
+constexpr const char* SUFFIX_JDT = ".jdt";
+constexpr const char* SUFFIX_JDX = ".jdx";
+constexpr const char* SUFFIX_JLR = ".jlr";
+
+JamHdrInfo initial_hdrinfo() {
+  JamHdrInfo h;
+  std::memset(&h, 0, sizeof h);
+  std::memcpy(h.Signature, "JAM", 4);
+  h.DateCreated = jam_local_now();
+  h.ModCounter = 1;
+  h.PasswordCRC = 0xFFFFFFFFu;
+  h.BaseMsgNum = 1;
+  return h;
+}
+
+void open_all(JamBase* b, unsigned flags) {
+  b->jhr.open((b->name + SUFFIX_JHR).c_str(), flags);
+  b->jdt.open((b->name + SUFFIX_JDT).c_str(), flags);
+  b->jdx.open((b->name + SUFFIX_JDX).c_str(), flags);
+  b->jlr.open((b->name + SUFFIX_JLR).c_str(), flags);  // never tested
+}
+
+void close_all(JamBase* b) {
+  b->jhr.reset();
+  b->jdt.reset();
+  b->jdx.reset();
+  b->jlr.reset();
+}
+
+bool core_open(const JamBase* b) { return b->jhr && b->jdt && b->jdx; }
+
+// Opens the four files; *mode becomes AOPEN_CREATE when a new base was made.
+// false (msgapierr 5) when the base can be neither opened nor created.
+bool Jam_OpenFile(JamBase* b, word* mode) {
+  open_all(b, *mode == AOPEN_CREATE ? OF_READWRITE | OF_CREATE | OF_TRUNCATE : OF_READWRITE);
+  if (!core_open(b)) {
+    if (*mode != AOPEN_CREATE_IF_MISSING) {
+      close_all(b);
+      msgapierr = APIERR_NOT_FOUND;
+      return false;
+    }
+    // Exclusive create: a base with only some of its files is not repaired.
+    *mode = AOPEN_CREATE;
+    open_all(b, OF_READWRITE | OF_CREATE | OF_EXCLUSIVE | OF_TRUNCATE);
+    if (!core_open(b)) {
+      close_all(b);
+      msgapierr = APIERR_NOT_FOUND;
+      return false;
+    }
+  }
+  if (*mode == AOPEN_CREATE) {
+    b->hinfo = initial_hdrinfo();
+    if (seek_file(b->jhr.get(), 0, SEEK_FROM_START) == 0) write_hdrinfo(b->jhr.get(), b->hinfo);
+  }
+  return true;
+}
+
+bool Jam_OpenBase(JamBase* b, word* mode, const char* name) {
+  b->name = name;
+  if (!Jam_OpenFile(b, mode)) return false;
+  // A header file too short for its header info is not a base we can use.
+  if (seek_file(b->jhr.get(), 0, SEEK_FROM_START) != 0 || !read_hdrinfo(b->jhr.get(), &b->hinfo)) {
+    close_all(b);
+    return false;
+  }
+  return true;
+}
+
+dword Jam_HighMsg(JamBase* b) {
+  std::int64_t len = file_length(b->jdx.get());
+  return len > 0 ? dword(len / IDX_SIZE) : 0;
+}
+
+// Whether the table still matches the base whose header info is `disk`.
+bool in_sync(JamBase* b, const JamHdrInfo& disk) {
+  return b->synced && disk.ModCounter == b->sync_mod &&
+         file_length(b->jdx.get()) == b->scan.jdx_len &&
+         file_length(b->jhr.get()) == b->scan.jhr_len;
+}
+
+int read_disk_hdrinfo(JamBase* b, JamHdrInfo* out) {
+  if (seek_file(b->jhr.get(), 0, SEEK_FROM_START) != 0) return -1;
+  return read_hdrinfo(b->jhr.get(), out) ? 0 : -1;
+}
+
+sword JamCloseArea(HAREA ha) {
+  if (InvalidMh(ha)) return -1;
+  JamBase* b = jam_base(ha);
+  if (b->open_msgs) return fail(APIERR_MSGS_OPEN);
+  // Other processes change the header info too: merge under the lock rather
+  // than writing back a copy that may be stale.
+  const bool took = !ha->locked && Jam_Lock(ha, 1);
+  JamHdrInfo h;
+  if (read_disk_hdrinfo(b, &h) == 0) {
+    if (in_sync(b, h)) h.ActiveMsgs = b->num_active();
+  } else {
+    h = b->hinfo;
+  }
+  h.HighWater = ha->high_water;
+  h.ModCounter++;
+  Jam_WriteHdrInfo(b, h);
+  if (took) Jam_Unlock(ha);
+  if (ha->locked) JamUnlock(ha);
+  delete b;  // closes the descriptors, dropping any lock they hold
+  ha->id = 0;
+  ha->apidata = nullptr;
+  delete ha;
+  return 0;
+}
+
+}  // namespace
+
+HAREA JamOpenArea(const char* name, word mode, word type) {
+  return guard_alloc<HAREA>(nullptr, [&]() -> HAREA {
+    auto ha = std::make_unique<_msgapi>();
+    ha->id = AREA_HANDLE_ID;
+    ha->isecho = (type & AT_LOCAL) ? 3 : (type & AT_ECHO) ? 1 : 0;
+    auto b = std::make_unique<JamBase>();
+    ha->len = word(sizeof(_msgapi));
+    ha->high_water = 0xFFFFFFFFu;
+    if (!Jam_OpenBase(b.get(), &mode, name)) {
+      msgapierr = APIERR_FILE_IO;
+      return nullptr;
+    }
+    b->sync_mod = b->hinfo.ModCounter;  // read before the table is built
+    b->synced = Jam_ActiveMsgs(b.get()) != 0;
+    ha->high_water = b->hinfo.HighWater;
+    ha->high_msg = Jam_HighMsg(b.get());
+    ha->num_msg = b->num_active();
+    ha->type = AT_JAM;
+    ha->sz_xmsg = 248;
+    b->funcs = jm_funcs;
+    ha->api = &b->funcs;
+    ha->apidata = b.release();
+    msgapierr = APIERR_OK;
+    return ha.release();
+  });
+}
+
+sword JamValidate(const char* name) {
+  const std::string base = name;
+  return fexist((base + SUFFIX_JHR).c_str()) && fexist((base + SUFFIX_JDT).c_str()) &&
+                 fexist((base + SUFFIX_JDX).c_str())
+             ? 1
+             : 0;
+}
+
+sword JamDeleteBase(const char* name) {
+  const std::string base = name;
+  int failed = 0;
+  for (const char* suffix : {SUFFIX_JHR, SUFFIX_JDT, SUFFIX_JDX, SUFFIX_JLR})
+    if (remove_file((base + suffix).c_str()) != 0) ++failed;
+  return failed ? 0 : 1;
+}
+
+// ---------------------------------------------------------------------------
+// Locking: one byte at offset 0 of ".jhr"
+
+int Jam_Lock(HAREA ha, int wait) {
+  if (!mi.haveshare) return 1;
+  const int fd = jam_base(ha)->jhr.get();
+  return wait ? waitlock(fd, 0, 1) == 0 : lock(fd, 0, 1) != -1;
+}
+
+void Jam_Unlock(HAREA ha) {
+  if (mi.haveshare) unlock(jam_base(ha)->jhr.get(), 0, 1);
+}
+
+sword JamLock(HAREA ha) {
+  if (InvalidMh(ha)) return -1;
+  if (ha->locked) return 0;
+  if (!Jam_Lock(ha, 0)) return -1;
+  ha->locked = 1;
+  return 0;
+}
+
+sword JamUnlock(HAREA ha) {
+  if (InvalidMh(ha) || !ha->locked) return -1;
+  ha->locked = 0;
+  Jam_Unlock(ha);
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Header info and the active-message table
+
+int Jam_WriteHdrInfo(JamBase* b, const JamHdrInfo& h) {
+  b->hinfo = h;
+  if (seek_file(b->jhr.get(), 0, SEEK_FROM_START) != 0) return -1;
+  return write_hdrinfo(b->jhr.get(), h) ? 0 : -1;
+}
+
+int Jam_ActiveMsgs(JamBase* b) {
+  if (!read_allidx(b->jdx.get(), b->jhr.get(), &b->scan)) return 0;
+  b->hinfo.ActiveMsgs = b->num_active();
+  b->jhr_size = b->scan.jhr_len;
+  return 1;
+}
+
+int Jam_SyncLocked(JamBase* b, JamHdrInfo* disk) {
+  if (read_disk_hdrinfo(b, disk) != 0) return -1;
+  if (!in_sync(b, *disk)) {
+    b->synced = Jam_ActiveMsgs(b) != 0;
+    b->sync_mod = disk->ModCounter;
+  }
+  b->hinfo = *disk;
+  b->hinfo.ActiveMsgs = b->num_active();
+  return 0;
+}
+
+namespace {
+
+std::vector<JamActive>::iterator find_entry(JamBase* b, dword idx_pos) {
+  auto& t = b->scan.table;
+  return std::lower_bound(t.begin(), t.end(), idx_pos,
+                          [](const JamActive& e, dword pos) { return e.idx_pos < pos; });
+}
+
+}  // namespace
+
+void Jam_TableSet(JamBase* b, dword idx_pos, dword hdr_ofs) {
+  auto it = find_entry(b, idx_pos);
+  if (it != b->scan.table.end() && it->idx_pos == idx_pos)
+    it->hdr_ofs = hdr_ofs;
+  else
+    b->scan.table.insert(it, {idx_pos, hdr_ofs});
+}
+
+void Jam_TableErase(JamBase* b, dword idx_pos) {
+  auto it = find_entry(b, idx_pos);
+  if (it != b->scan.table.end() && it->idx_pos == idx_pos) b->scan.table.erase(it);
+}
+
+void Jam_TableDropHeader(JamBase* b, dword hdr_ofs) {
+  auto& t = b->scan.table;
+  t.erase(std::remove_if(t.begin(), t.end(), [&](const JamActive& e) { return e.hdr_ofs == hdr_ofs; }),
+          t.end());
+}
+
+void Jam_TableCommit(JamBase* b, dword new_mod) {
+  b->sync_mod = new_mod;
+  b->scan.jdx_len = file_length(b->jdx.get());
+  b->scan.jhr_len = file_length(b->jhr.get());
+  b->jhr_size = b->scan.jhr_len;
+  // An index record whose header lay past the end of ".jhr" turns live when
+  // the file grows over it; only a fresh scan can say.
+  if (b->scan.unreadable_end <= std::uint64_t(b->scan.jhr_len)) b->synced = Jam_ActiveMsgs(b) != 0;
+}
+
+bool Jam_HeaderFits(JamBase* b, std::uint64_t ofs, std::uint64_t extra) {
+  // Offsets below the header info would make it read as a message header.
+  if (ofs < HDRINFO_SIZE) return false;
+  const std::uint64_t end = ofs + HDR_SIZE + extra;
+  if (end <= std::uint64_t(b->jhr_size)) return true;
+  b->jhr_size = std::max<std::int64_t>(file_length(b->jhr.get()), 0);  // it may have grown
+  return end <= std::uint64_t(b->jhr_size);
+}
+
+bool Jam_TextFits(JamBase* b, std::uint64_t ofs, std::uint64_t len) {
+  const std::uint64_t end = ofs + len;
+  if (end <= std::uint64_t(b->jdt_size)) return true;
+  b->jdt_size = std::max<std::int64_t>(file_length(b->jdt.get()), 0);
+  return end <= std::uint64_t(b->jdt_size);
+}

@@ -1,7 +1,329 @@
+// Squish areas: open, create, validate, close, the base header merge and the
+// record lock.
 #include "api_sq.h"
 
-#include "apiutil.h"
+#include <cctype>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
 
-// Stand-ins until the format exists: no area of this kind can be opened.
-HAREA SquishOpenArea(const char*, word, word) { return fail_null<HAREA>(APIERR_NOT_FOUND); }
-sword SquishValidate(const char*) { return 0; }
+#include "apiutil.h"
+#include "fexist.h"
+#include "locking.h"
+#include "sq_int.h"
+
+namespace {
+
+constexpr _apifuncs sq_funcs = {
+    SquishCloseArea,     // 1
+    SquishOpenMsg,       // 2
+    SquishCloseMsg,      // 3
+    SquishReadMsg,       // 4
+    SquishWriteMsg,      // 5
+    SquishKillMsg,       // 6
+    SquishLock,          // 7
+    SquishUnlock,        // 8
+    SquishSetCurPos,     // 9
+    SquishGetCurPos,     // 10
+    SquishMsgnToUid,     // 11
+    SquishUidToMsgn,     // 12
+    SquishGetHighWater,  // 13
+    SquishSetHighWater,  // 14
+    SquishGetTextLen,    // 15
+    SquishGetCtrlLen,    // 16
+};
+
+std::string file_name(const char* base, const char* ext) { return std::string(base) + ext; }
+
+bool same_name(const byte* a, const byte* b) {
+  for (int i = 0; i < SQ_BASE_NAME_SIZE; ++i) {
+    if (std::tolower(a[i]) != std::tolower(b[i])) return false;
+    if (a[i] == 0) return true;
+  }
+  return true;
+}
+
+SQBASE new_base() {
+  SQBASE b{};
+  b.base_size = SQBASE_SIZE;
+  b.next_uid = 1;
+  b.end_of_file = SQBASE_SIZE;
+  b.frame_hdr_size = SQHDR_SIZE;
+  return b;
+}
+
+// Opens one of the two files. With AOPEN_CREATE_IF_MISSING a file that
+// cannot be opened is created afresh, and the whole area with it.
+bool open_one(UniqueFd& fd, const std::string& path, word& mode) {
+  unsigned flags = OF_READWRITE;
+  if (mode == AOPEN_CREATE) flags |= OF_CREATE | OF_TRUNCATE;
+  if (fd.open(path.c_str(), flags)) return true;
+  if (mode != AOPEN_CREATE_IF_MISSING) return false;
+  mode = AOPEN_CREATE;
+  return fd.open(path.c_str(), OF_READWRITE | OF_CREATE | OF_TRUNCATE | OF_EXCLUSIVE);
+}
+
+// Opens both files. A missing index beside an existing data file turns
+// AOPEN_CREATE_IF_MISSING into a fresh area: the old frames become dead
+// space past end_of_file.
+bool _OpenSquish(SquishAreaData& d, word& mode) {
+  if (!open_one(d.sfd, file_name(d.base_name, ".sqd"), mode)) {
+    msgapierr = APIERR_NOT_FOUND;
+    return false;
+  }
+  if (!open_one(d.ifd, file_name(d.base_name, ".sqi"), mode)) {
+    d.sfd.reset();
+    msgapierr = APIERR_NOT_FOUND;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+SQHDR Init_Hdr() {
+  SQHDR h{};
+  h.id = SQHDRID;
+  return h;
+}
+
+void SqbaseToSq(SquishAreaData& d, const SQBASE& b) {
+  d.ha.num_msg = b.num_msg;
+  d.ha.high_msg = b.high_msg;
+  d.ha.high_water = b.high_water;
+  d.skip_msgs = b.skip_msgs;
+  d.next_uid = b.next_uid;
+  std::memcpy(d.base_name, b.base_name, sizeof d.base_name);
+  d.base_name[sizeof d.base_name - 1] = '\0';
+  d.first_frame = b.first_frame;
+  d.last_frame = b.last_frame;
+  d.free_first = b.free_first;
+  d.free_last = b.free_last;
+  d.end_of_file = b.end_of_file;
+  d.max_msgs = b.max_msgs;
+  d.retention = b.retention;
+  d.frame_hdr_size = b.frame_hdr_size;
+  d.base_size = b.base_size;
+  // A limit that exempts all but one message would delete the newest one on
+  // every write: take it as no limit.
+  if (d.max_msgs && d.skip_msgs >= d.max_msgs - 1) d.max_msgs = d.skip_msgs = 0;
+}
+
+void SqToSqbase(const SquishAreaData& d, SQBASE* b) {
+  *b = SQBASE{};
+  b->num_msg = d.ha.num_msg;
+  b->high_msg = d.ha.high_msg;
+  b->high_water = d.ha.high_water;
+  b->skip_msgs = d.skip_msgs;
+  b->next_uid = d.next_uid;
+  std::memcpy(b->base_name, d.base_name, sizeof b->base_name);
+  b->first_frame = d.first_frame;
+  b->last_frame = d.last_frame;
+  b->free_first = d.free_first;
+  b->free_last = d.free_last;
+  b->end_of_file = d.end_of_file;
+  b->max_msgs = d.max_msgs;
+  b->retention = d.retention;
+  b->frame_hdr_size = d.frame_hdr_size;
+  b->base_size = d.base_size;
+}
+
+int _SquishWriteSq(SquishAreaData& d) {
+  SQBASE b;
+  SqToSqbase(d, &b);
+  if (seek_file(d.sfd.get(), 0, SEEK_FROM_START) != 0 || !write_sqbase(d.sfd.get(), &b)) return -1;
+  d.saved_base = b;
+  return 0;
+}
+
+namespace {
+
+// Applies to `merged` (the header on disk) what we changed since `saved`:
+// message counts by difference, so that other processes' additions and
+// deletions survive; everything else by last writer.
+void merge_into(SQBASE& merged, const SQBASE& mine, const SQBASE& saved) {
+  if (!same_name(saved.base_name, mine.base_name))
+    std::memcpy(merged.base_name, mine.base_name, sizeof merged.base_name);
+  merged.num_msg += mine.num_msg - saved.num_msg;
+  merged.high_msg += mine.high_msg - saved.high_msg;
+  auto take = [](dword& m, dword mine_v, dword saved_v) {
+    if (mine_v != saved_v) m = mine_v;
+  };
+  take(merged.max_msgs, mine.max_msgs, saved.max_msgs);
+  if (mine.retention != saved.retention) merged.retention = mine.retention;
+  take(merged.skip_msgs, mine.skip_msgs, saved.skip_msgs);
+  take(merged.high_water, mine.high_water, saved.high_water);
+  take(merged.next_uid, mine.next_uid, saved.next_uid);
+  take(merged.first_frame, mine.first_frame, saved.first_frame);
+  take(merged.last_frame, mine.last_frame, saved.last_frame);
+  take(merged.free_first, mine.free_first, saved.free_first);
+  take(merged.free_last, mine.free_last, saved.free_last);
+  take(merged.end_of_file, mine.end_of_file, saved.end_of_file);
+}
+
+bool has_changes(const SQBASE& mine, const SQBASE& saved) {
+  SQBASE merged = saved;
+  merge_into(merged, mine, saved);
+  return std::memcmp(&merged, &saved, sizeof merged) != 0;
+}
+
+bool same_header(const SQBASE& a, const SQBASE& b) {
+  return std::memcmp(&a, &b, sizeof a) == 0;  // no padding: checked below
+}
+static_assert(sizeof(SQBASE) == SQBASE_SIZE, "SQBASE has no padding bytes");
+
+}  // namespace
+
+int _SquishUpdateSq(SquishAreaData& d, bool force) {
+  if (d.ha.locked && !force) return 0;
+  SQBASE mine;
+  SqToSqbase(d, &mine);
+  // Outside a locked change there is nothing to learn that anyone would use,
+  // so an unchanged header is not even read; a changed one is merged under
+  // the record lock, or a concurrent writer's header could be overwritten by
+  // one read before it.
+  if (!d.rec_locked && !has_changes(mine, d.saved_base)) return 0;
+  SqWriteLock guard(d);
+  if (!guard.ok()) return -1;
+
+  SQBASE disk;
+  if (seek_file(d.sfd.get(), 0, SEEK_FROM_START) != 0 || !read_sqbase(d.sfd.get(), &disk)) return -1;
+  SQBASE merged = disk;  // base_size and frame_hdr_size always stay as on disk
+  merge_into(merged, mine, d.saved_base);
+  SqbaseToSq(d, merged);
+
+  SQBASE out;
+  SqToSqbase(d, &out);
+  if (!same_header(out, disk) &&
+      (seek_file(d.sfd.get(), 0, SEEK_FROM_START) != 0 || !write_sqbase(d.sfd.get(), &out)))
+    return -1;
+  d.saved_base = out;
+  return 0;
+}
+
+int _SquishLock(SquishAreaData& d, bool wait) {
+  if (mi.haveshare) {
+    int fd = d.sfd.get();
+    if (!wait) {
+      if (lock(fd, 0, 1) != 0) return 0;
+    } else {
+      // Writers hold the lock for a few milliseconds: poll briefly before
+      // falling back to waitlock's once-a-second retries, or a busy area
+      // would cost every writer a second per collision.
+      bool got = false;
+      for (int i = 0; i < 200 && !got; ++i) {
+        got = lock(fd, 0, 1) == 0;
+        if (!got) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      }
+      if (!got && waitlock(fd, 0, 1) != 0) return 0;
+    }
+  }
+  d.rec_locked = true;
+  return 1;
+}
+
+void _SquishUnlock(SquishAreaData& d) {
+  if (mi.haveshare && d.rec_locked) unlock(d.sfd.get(), 0, 1);
+  d.rec_locked = false;
+}
+
+SqWriteLock::SqWriteLock(SquishAreaData& d) : d_(d) {
+  if (d.rec_locked) {
+    ok_ = true;
+  } else {
+    ok_ = taken_ = _SquishLock(d, true) != 0;
+  }
+}
+
+SqWriteLock::~SqWriteLock() {
+  if (taken_) _SquishUnlock(d_);
+}
+
+HAREA SquishOpenArea(const char* name, word mode, word type) {
+  return guard_alloc<HAREA>(nullptr, [&]() -> HAREA {
+    // The name is kept in an 80-byte field of the base header.
+    if (name == nullptr || std::strlen(name) >= SQ_BASE_NAME_SIZE)
+      return fail_null<HAREA>(APIERR_NOT_FOUND);
+    auto d = std::make_unique<SquishAreaData>();
+    d->ha.id = AREA_HANDLE_ID;
+    d->ha.len = sizeof(MSGA);
+    d->ha.isecho = (type & AT_ECHO) ? 1 : 0;
+    d->ha.apidata = d.get();
+    std::memcpy(d->base_name, name, std::strlen(name));
+    if (!_OpenSquish(*d, mode)) return nullptr;
+
+    SQBASE b = new_base();
+    if (mode != AOPEN_CREATE && !read_sqbase(d->sfd.get(), &b))
+      return fail_null<HAREA>(APIERR_FILE_IO);
+    d->saved_base = b;
+    // Memory takes the name we were opened by; the disk copy learns it at the
+    // next merge.
+    std::memset(b.base_name, 0, sizeof b.base_name);
+    std::memcpy(b.base_name, name, std::strlen(name));
+    SqbaseToSq(*d, b);
+    _SquishPositionBeforeFirst(*d);
+    if (mode == AOPEN_CREATE) _SquishWriteSq(*d);
+
+    d->ha.type = AT_SQUISH;
+    d->ha.sz_xmsg = XMSG_SIZE;
+    d->funcs = sq_funcs;
+    d->ha.api = &d->funcs;
+    return &d.release()->ha;
+  });
+}
+
+sword SquishValidate(const char* name) {
+  if (name == nullptr) return 0;
+  return fexist(file_name(name, ".sqd").c_str()) && fexist(file_name(name, ".sqi").c_str()) ? 1 : 0;
+}
+
+sword SquishCloseArea(HAREA ha) {
+  if (InvalidMh(ha)) return -1;
+  SquishAreaData& d = Sqd(ha);
+  if (ha->locked) SquishUnlock(ha);
+  _SquishUpdateSq(d, true);
+  if (d.open_msgs) return fail(APIERR_MSGS_OPEN);
+  ha->id = 0;
+  delete &d;
+  return 0;
+}
+
+sword SquishLock(HAREA ha) {
+  if (InvalidMh(ha)) return -1;
+  if (ha->locked) return 0;
+  SquishAreaData& d = Sqd(ha);
+  if (!_SquishLock(d, false)) return -1;
+  // Other processes may have written since we last saw the header; a batch
+  // of changes built on a stale one would overwrite theirs.
+  if (_SquishUpdateSq(d, false) != 0) {
+    _SquishUnlock(d);
+    return fail(APIERR_FILE_IO);
+  }
+  if (_SquishReadIndex(d) != 0) {
+    _SquishUnlock(d);
+    return -1;
+  }
+  ha->locked = 1;
+  return 0;
+}
+
+sword SquishUnlock(HAREA ha) {
+  if (InvalidMh(ha) || !ha->locked) return -1;
+  SquishAreaData& d = Sqd(ha);
+  ha->locked = 0;
+  int r = d.have_idx ? _SquishWriteIndex(d) : 0;
+  // The header goes out while we still hold the lock: a later, unlocked
+  // write would race with the next writer.
+  if (_SquishUpdateSq(d, false) != 0) r = fail(APIERR_FILE_IO);
+  _SquishUnlock(d);
+  return sword(r);
+}
+
+void SquishSetMaxMsg(HAREA ha, dword max_msgs, dword skip_msgs, dword retention) {
+  SquishAreaData& d = Sqd(ha);
+  if (max_msgs != 0xFFFFFFFFu) d.max_msgs = max_msgs;
+  if (skip_msgs != 0xFFFFFFFFu) d.skip_msgs = skip_msgs;
+  if (retention != 0xFFFFFFFFu) d.retention = word(retention);
+}

@@ -1,7 +1,10 @@
 #include "fileio.h"
 
 #include <cerrno>
+#include <csetjmp>
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,11 +27,16 @@ int open_file(const char* path, unsigned flags) {
 
 int close_file(int fd) { return ::close(fd); }
 
-std::int64_t read_upto(int fd, void* buf, std::size_t n) {
+namespace {
+
+// Reads until `n` bytes arrived or the file ends, at the current position
+// (offset < 0) or at `offset`.
+std::int64_t read_loop(int fd, void* buf, std::size_t n, std::int64_t offset) {
   auto* p = static_cast<unsigned char*>(buf);
   std::size_t got = 0;
   while (got < n) {
-    ssize_t r = ::read(fd, p + got, n - got);
+    ssize_t r = offset < 0 ? ::read(fd, p + got, n - got)
+                           : ::pread(fd, p + got, n - got, off_t(offset + std::int64_t(got)));
     if (r < 0) {
       if (errno == EINTR) continue;
       return got ? std::int64_t(got) : -1;
@@ -37,6 +45,14 @@ std::int64_t read_upto(int fd, void* buf, std::size_t n) {
     got += std::size_t(r);
   }
   return std::int64_t(got);
+}
+
+}  // namespace
+
+std::int64_t read_upto(int fd, void* buf, std::size_t n) { return read_loop(fd, buf, n, -1); }
+
+std::int64_t read_at(int fd, void* buf, std::size_t n, std::int64_t offset) {
+  return offset < 0 ? -1 : read_loop(fd, buf, n, offset);
 }
 
 bool read_exact(int fd, void* buf, std::size_t n) {
@@ -80,3 +96,57 @@ std::int64_t file_length(int fd) {
 int remove_file(const char* path) { return ::unlink(path) == 0 ? 0 : -1; }
 
 int make_dir(const char* path) { return ::mkdir(path, S_IRWXU) == 0 ? 0 : -1; }
+
+bool FileMap::map(int fd, std::int64_t offset, std::size_t length) {
+  unmap();
+  if (length == 0 || offset < 0) return false;
+  const std::int64_t page = ::sysconf(_SC_PAGESIZE);
+  const std::int64_t start = offset - offset % page;
+  const std::size_t len = length + std::size_t(offset - start);
+  // MAP_POPULATE maps every page in one call instead of one fault per page.
+  void* p = ::mmap(nullptr, len, PROT_READ, MAP_SHARED | MAP_POPULATE, fd, off_t(start));
+  if (p == MAP_FAILED) return false;
+  base_ = static_cast<const unsigned char*>(p);
+  start_ = start;
+  length_ = len;
+  return true;
+}
+
+void FileMap::unmap() {
+  if (base_) ::munmap(const_cast<unsigned char*>(base_), length_);
+  base_ = nullptr;
+  length_ = 0;
+}
+
+namespace {
+
+sigjmp_buf* bus_error_jump = nullptr;
+
+void on_bus_error(int sig) {
+  if (bus_error_jump) siglongjmp(*bus_error_jump, 1);
+  ::signal(sig, SIG_DFL);  // not a mapped read of ours: the default action
+  ::raise(sig);
+}
+
+}  // namespace
+
+bool run_mapped(void (*fn)(void*), void* ctx) {
+  // A page of a shared file mapping whose bytes were cut off by a truncation
+  // elsewhere raises SIGBUS when touched. The handler jumps back here; with
+  // SA_NODEFER the signal is not left blocked by the jump.
+  struct sigaction sa = {}, old = {};
+  sa.sa_handler = on_bus_error;
+  sa.sa_flags = SA_NODEFER;
+  sigemptyset(&sa.sa_mask);
+  if (::sigaction(SIGBUS, &sa, &old) != 0) return false;
+  sigjmp_buf jump;
+  volatile bool ok = false;
+  if (sigsetjmp(jump, 0) == 0) {
+    bus_error_jump = &jump;
+    fn(ctx);
+    ok = true;
+  }
+  bus_error_jump = nullptr;
+  ::sigaction(SIGBUS, &old, nullptr);
+  return ok;
+}

@@ -45,6 +45,9 @@ std::int64_t tell_file(int fd);
 // Size of the open file, or -1.
 std::int64_t file_length(int fd);
 
+// Reads like read_upto, but at `offset`, leaving the file position alone.
+std::int64_t read_at(int fd, void* buf, std::size_t n, std::int64_t offset);
+
 int remove_file(const char* path);  // 0 or -1
 int make_dir(const char* path);     // 0 or -1; one level, owner rwx
 
@@ -80,5 +83,36 @@ class UniqueFd {
  private:
   int fd_ = -1;
 };
+
+// A read-only, prefaulted mapping of `length` bytes of a file from
+// `offset`, for scanning large files without copying them. Unmapped in the
+// destructor. Touching a mapped page whose bytes the file no longer holds
+// (another program shortened it) raises a bus error: read mapped bytes only
+// inside run_mapped.
+class FileMap {
+ public:
+  FileMap() = default;
+  FileMap(const FileMap&) = delete;
+  FileMap& operator=(const FileMap&) = delete;
+  ~FileMap() { unmap(); }
+
+  bool map(int fd, std::int64_t offset, std::size_t length);
+  void unmap();
+  // The byte at file offset `offset`, which lies inside the mapped range.
+  const unsigned char* at(std::int64_t offset) const {
+    return base_ + (offset - start_);
+  }
+
+ private:
+  const unsigned char* base_ = nullptr;
+  std::int64_t start_ = 0;  // file offset of base_
+  std::size_t length_ = 0;  // bytes mapped from start_
+};
+
+// Runs fn(ctx); false when it was abandoned because a mapped page lost its
+// file bytes. fn is cut off mid-way then, so it must own nothing (no
+// destructors to run, no allocations) and must only read mapped bytes and
+// write plain memory through `ctx`.
+bool run_mapped(void (*fn)(void*), void* ctx);
 
 #endif

@@ -1,0 +1,120 @@
+// Internals of the JAM format, shared by its source files (not part of the
+// API). The area handle's apidata is a JamBase and every message handle is a
+// JamMsgState; each is an ordinary C++ object, so deleting it releases its
+// descriptors and buffers on every path.
+#ifndef ZANDREL_API_JAM_INT_H
+#define ZANDREL_API_JAM_INT_H
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "api_jam.h"
+#include "fileio.h"
+#include "structrw_jam.h"
+
+struct JamBase {
+  std::string name;  // base path; the files are name + suffix
+  UniqueFd jhr, jdt, jdx, jlr;
+  JamHdrInfo hinfo{};  // the header info as last read or written
+  JamScan scan;        // the active-message table and what it was built from
+  // ModCounter of the header info the table is known to match. Together
+  // with scan.jdx_len and scan.jhr_len it tells whether anybody changed the
+  // base since: every change raises the counter, and every new header or
+  // index record grows a file.
+  dword sync_mod = 0;
+  bool synced = false;
+  word open_msgs = 0;
+  _apifuncs funcs{};  // this area's own copy of jm_funcs
+  // File sizes as last seen; offsets read from disk are checked against them
+  // (and against fresh sizes before they are refused).
+  std::int64_t jhr_size = 0, jdt_size = 0;
+
+  dword num_active() const { return dword(scan.table.size()); }
+};
+
+struct JamMsgState : _msgh {
+  JamIdx idx{};
+  JamHdr hdr{};
+  JamChain chain;
+  bool has_chain = false;  // mode-0 handles on a stored message carry none
+  dword idx_pos = 0;       // of the index record in ".jdx"
+  dword hdr_pos = 0;       // of the header in ".jhr"
+  std::string ctrl;        // control block built from the subfields
+  std::string trailer;     // SEEN-BY, PATH, Via and Recd lines, each ended by CR
+  dword msgnum = 0;        // 0 for a new message
+  word mode = 0;
+};
+
+inline JamBase* jam_base(HAREA ha) { return static_cast<JamBase*>(ha->apidata); }
+inline JamMsgState* jam_msg(HMSG mh) { return static_cast<JamMsgState*>(mh); }
+
+// Area level (api_jam.cpp).
+int Jam_Lock(HAREA ha, int wait);  // 1 when locked (or locking is off)
+void Jam_Unlock(HAREA ha);
+sword JamLock(HAREA ha);
+sword JamUnlock(HAREA ha);
+// Rebuilds the active-message table from disk; 0 when the index cannot be
+// read (the table is then left as it was).
+int Jam_ActiveMsgs(JamBase* b);
+// Under the lock: reads the header info from disk into *disk and rebuilds
+// the table when anybody changed the base since the table was made. -1 when
+// the header info cannot be read.
+int Jam_SyncLocked(JamBase* b, JamHdrInfo* disk);
+// Writes the header info at offset 0 and records it as in memory; 0 or -1.
+int Jam_WriteHdrInfo(JamBase* b, const JamHdrInfo& h);
+// Table upkeep after this process's own change, under the lock, so that the
+// table equals a fresh rebuild without reading every header again.
+void Jam_TableSet(JamBase* b, dword idx_pos, dword hdr_ofs);
+void Jam_TableErase(JamBase* b, dword idx_pos);
+void Jam_TableDropHeader(JamBase* b, dword hdr_ofs);
+// After a change of this process: takes note of the new state (header info
+// as written, file sizes), rebuilding instead when the change uncovered a
+// header that an older index record pointed at.
+void Jam_TableCommit(JamBase* b, dword new_mod);
+// Index record, header and its bounds for a position read from disk: true
+// when `ofs` is a place where a whole header can lie.
+bool Jam_HeaderFits(JamBase* b, std::uint64_t ofs, std::uint64_t extra);
+bool Jam_TextFits(JamBase* b, std::uint64_t ofs, std::uint64_t len);
+
+// Messages (api_jam_read.cpp).
+HMSG JamOpenMsg(HAREA ha, word mode, dword msgn);
+sword JamCloseMsg(HMSG mh);
+dword JamReadMsg(HMSG mh, XMSG* msg, dword ofs, dword bytes, byte* text, dword cbytes,
+                 byte* ctxt);
+dword JamGetTextLen(HMSG mh);
+dword JamGetCtrlLen(HMSG mh);
+void DecodeSubf(JamMsgState* m);
+// The first subfield with `id` at or after *pos (a chain index), leaving
+// *pos after it; null when none.
+const JamSubfield* Jam_GetSubField(const JamMsgState* m, std::size_t* pos, word id);
+void parseAddr(NETADDR* out, const std::string& text);
+
+// Writing (api_jam_write.cpp).
+sword JamWriteMsg(HMSG mh, word append, const XMSG* msg, const byte* text, dword textlen,
+                  dword totlen, dword clen, const byte* ctxt);
+void ConvertXmsgToJamHdr(const JamMsgState* m, const XMSG* msg, JamHdr* hdr, JamChain* chain);
+void ConvertCtrlToSubf(JamHdr* hdr, JamChain* chain, dword clen, const byte* ctxt);
+std::string DelimText(JamHdr* hdr, JamChain* chain, const char* text);
+// One subfield for a kludge line; false for a line that yields none.
+bool StrToSubfield(const char* line, JamSubfield* out);
+JamSubfield NETADDRtoSubf(const NETADDR& addr, bool dest);
+
+// Under the lock, the stores shared by writing and killing.
+bool Jam_WriteIdx(JamBase* b, dword idx_pos, const JamIdx& idx);
+// Marks a header deleted where it stands: text length 0 and bit 31.
+bool Jam_MarkDeleted(JamBase* b, dword pos, JamHdr old);
+// Ends a change: header info with the counter one past `disk`'s and the
+// count from the table; then the table takes note. 0 or -1 (msgapierr 2).
+sword Jam_FinishStore(JamBase* b, const JamHdrInfo& disk);
+
+// Numbers (api_jam_num.cpp).
+sword JamKillMsg(HAREA ha, dword msgn);
+sword JamSetCurPos(HMSG mh, dword pos);
+dword JamGetCurPos(HMSG mh);
+UMSGID JamMsgnToUid(HAREA ha, dword msgn);
+dword JamUidToMsgn(HAREA ha, UMSGID uid, word type);
+dword JamGetHighWater(HAREA ha);
+sword JamSetHighWater(HAREA ha, dword hwm);
+
+#endif

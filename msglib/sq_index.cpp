@@ -1,0 +1,193 @@
+// The Squish index: the in-memory copy kept while an area is locked, single
+// record access, the name hash, and numbering by UMSGID.
+#include <algorithm>
+#include <new>
+
+#include "apiutil.h"
+#include "sq_int.h"
+
+void _SquishDropIndex(SquishAreaData& d) {
+  d.have_idx = false;
+  std::vector<SQIDX>().swap(d.idx);
+  d.idx_count = d.dirty_lo = d.dirty_hi = 0;
+}
+
+int _SquishReadIndex(SquishAreaData& d) {
+  std::int64_t len = file_length(d.ifd.get());
+  if (len < 0) return fail(APIERR_FILE_IO);
+  // A partial record at the end of the file is ignored.
+  std::uint64_t count = std::uint64_t(len) / SQIDX_SIZE;
+  if (count > 0xFFFFFFFFu / SQIDX_SIZE) return fail(APIERR_FILE_IO);
+  std::vector<SQIDX> idx;
+  try {
+    idx.reserve(count + 16);  // room for a few new records before growing
+    idx.resize(count);
+  } catch (const std::bad_alloc&) {
+    return fail(APIERR_NO_MEMORY);
+  }
+  if (count && (seek_file(d.ifd.get(), 0, SEEK_FROM_START) != 0 ||
+                !read_sqidx(d.ifd.get(), idx.data(), dword(count))))
+    return fail(APIERR_FILE_IO);
+  d.idx = std::move(idx);
+  d.have_idx = true;
+  d.idx_count = d.dirty_lo = d.dirty_hi = dword(count);
+  return 0;
+}
+
+int _SquishWriteIndex(SquishAreaData& d) {
+  if (!d.have_idx) return -1;
+  int r = 0;
+  if (d.dirty_lo != d.dirty_hi) {
+    // The file is never shortened: records freed by deletions are written
+    // back as zeros.
+    if (seek_file(d.ifd.get(), std::int64_t(d.dirty_lo) * SQIDX_SIZE, SEEK_FROM_START) < 0 ||
+        !write_sqidx(d.ifd.get(), d.idx.data() + d.dirty_lo, d.dirty_hi - d.dirty_lo))
+      r = fail(APIERR_FILE_IO);
+  }
+  _SquishDropIndex(d);
+  return r;
+}
+
+namespace {
+
+int read_record(SquishAreaData& d, dword pos, SQIDX* out) {
+  if (seek_file(d.ifd.get(), std::int64_t(pos) * SQIDX_SIZE, SEEK_FROM_START) < 0 ||
+      !read_sqidx(d.ifd.get(), out, 1))
+    return fail(APIERR_FILE_IO);
+  return 0;
+}
+
+int write_record(SquishAreaData& d, dword pos, const SQIDX& rec) {
+  if (seek_file(d.ifd.get(), std::int64_t(pos) * SQIDX_SIZE, SEEK_FROM_START) < 0 ||
+      !write_sqidx(d.ifd.get(), &rec, 1))
+    return fail(APIERR_FILE_IO);
+  return 0;
+}
+
+}  // namespace
+
+int _SquishGetIdxFrame(SquishAreaData& d, dword pos, SQIDX* out) {
+  if (d.have_idx) {
+    if (pos >= d.idx_count) return fail(APIERR_NOT_FOUND);
+    *out = d.idx[pos];
+  } else if (read_record(d, pos, out) != 0) {
+    return -1;
+  }
+  return out->frame_offset == 0 ? -1 : 0;
+}
+
+int AddIndex(SquishAreaData& d, const SQIDX& rec, dword pos) {
+  if (!d.have_idx) return write_record(d, pos, rec);
+  if (pos > d.idx_count) return -1;  // would leave a gap
+  if (pos >= d.idx.size()) {
+    try {
+      if (d.idx.size() == d.idx.capacity()) d.idx.reserve(d.idx.size() + 16);
+      d.idx.push_back(SQIDX{});
+    } catch (const std::bad_alloc&) {
+      // No room to grow: flush what we have and carry on with the file.
+      // The record lock stays with its holder.
+      if (_SquishWriteIndex(d) != 0) return -1;
+      return write_record(d, pos, rec);
+    }
+  }
+  d.idx[pos] = rec;
+  d.idx_count = std::max(d.idx_count, pos + 1);
+  d.dirty_hi = std::max(d.dirty_hi, pos + 1);
+  d.dirty_lo = std::min(d.dirty_lo, pos);
+  return 0;
+}
+
+dword SquishHashField(const byte* name, std::size_t size) {
+  dword h = 0;
+  for (std::size_t i = 0; i < size && name[i]; ++i) {
+    // Bytes count as signed: 0x80..0xFF add b - 256.
+    int c = static_cast<signed char>(name[i]);
+    if (c >= 'A' && c <= 'Z') c += 'a' - 'A';
+    h = (h << 4) + dword(c);
+    // OR, not XOR: once set, the top bits stay set.
+    if (dword g = h & 0xF0000000u) h |= g >> 24;
+  }
+  return h & 0x7FFFFFFFu;
+}
+
+dword SquishHash(const byte* name) { return SquishHashField(name, std::size_t(-1)); }
+
+dword SquishIndexHash(const XMSG& msg) {
+  dword h = SquishHashField(msg.to, sizeof msg.to);
+  return (msg.attr & MSGREAD) ? h | 0x80000000u : h;
+}
+
+UMSGID SquishMsgnToUid(HAREA ha, dword msgnum) {
+  if (InvalidMh(ha)) return 0xFFFFFFFFu;
+  SQIDX rec;
+  if (msgnum == 0 || _SquishGetIdxFrame(Sqd(ha), msgnum - 1, &rec) != 0) return 0;
+  return rec.umsgid;
+}
+
+dword SquishUidToMsgn(HAREA ha, UMSGID umsgid, word type) {
+  if (InvalidMh(ha) || umsgid == 0) return 0;
+  SquishAreaData& d = Sqd(ha);
+  // Without the in-memory index the records are read one probe at a time:
+  // a bisection touches a few records, not the whole file.
+  dword records;
+  if (d.have_idx) {
+    records = d.idx_count;
+  } else {
+    std::int64_t len = file_length(d.ifd.get());
+    if (len < 0) return 0;
+    records = dword(std::min<std::uint64_t>(std::uint64_t(len) / SQIDX_SIZE, 0xFFFFFFFFu));
+  }
+  auto uid_at = [&](dword pos, UMSGID* out) {
+    if (d.have_idx) {
+      *out = d.idx[pos].umsgid;
+      return true;
+    }
+    SQIDX rec;
+    if (read_record(d, pos, &rec) != 0) return false;
+    *out = rec.umsgid;
+    return true;
+  };
+
+  const dword total = std::min(ha->num_msg, records);
+  dword lo = 0, n = total, p = 0;
+  UMSGID u = 0;
+  if (total == 0) return 0;
+  while (n > 0) {
+    p = lo + n / 2;
+    if (!uid_at(p, &u)) return 0;
+    if (u == umsgid) return p + 1;
+    if (u > umsgid) {
+      n = p - lo;
+    } else {
+      n -= p - lo + 1;
+      lo = p + 1;
+    }
+  }
+  // No exact match; p is the last record probed, u its UMSGID.
+  UMSGID other;
+  switch (type) {
+    case UIDSEEK_NEXT:
+      if (u >= umsgid) return p + 1;
+      if (p + 1 < total && uid_at(p + 1, &other) && other >= umsgid) return p + 2;
+      return 0;
+    case UIDSEEK_PREVIOUS:
+      if (u <= umsgid) return p + 1;
+      if (p > 0 && uid_at(p - 1, &other) && other <= umsgid) return p;
+      return 0;
+    default:
+      return 0;
+  }
+}
+
+dword SquishGetHighWater(HAREA ha) {
+  if (InvalidMh(ha)) return 0;
+  return SquishUidToMsgn(ha, ha->high_water, UIDSEEK_PREVIOUS);
+}
+
+sword SquishSetHighWater(HAREA ha, dword msgnum) {
+  if (InvalidMh(ha)) return -1;
+  SQIDX rec;
+  if (msgnum != 0 && _SquishGetIdxFrame(Sqd(ha), msgnum - 1, &rec) == 0)
+    ha->high_water = rec.umsgid;
+  return 0;
+}

@@ -1,0 +1,155 @@
+// Internals of the Squish format, shared by its source files (api_sq,
+// sq_index, sq_read, sq_write, sq_kill). Not part of the message API.
+//
+// One SquishAreaData object is the whole of an open area: it holds the
+// handle callers see, the area's copy of the operations table, both
+// descriptors and the in-memory index, so deleting it releases everything.
+//
+// Sharing. Other programs may change the base between our operations. The
+// record lock on byte 0 of the data file serialises changes: a writer holds
+// it for one write, Lock for a whole batch. Every change starts by re-reading
+// and merging the base header under that lock (_SquishUpdateSq), and the
+// header is written back before the lock is released, so no process works
+// from, or leaves behind, a stale header.
+#ifndef ZANDREL_SQ_INT_H
+#define ZANDREL_SQ_INT_H
+
+#include <vector>
+
+#include "api_sq.h"
+#include "fileio.h"
+#include "msgapi.h"
+#include "structrw_sq.h"
+
+struct SquishAreaData {
+  MSGA ha{};
+  _apifuncs funcs{};
+  UniqueFd sfd;  // "<base>.sqd"
+  UniqueFd ifd;  // "<base>.sqi"
+  char base_name[SQ_BASE_NAME_SIZE]{};
+
+  // The base header, less num_msg, high_msg and high_water (kept in `ha`).
+  dword first_frame = 0, last_frame = 0;
+  dword free_first = 0, free_last = 0;
+  dword end_of_file = 0;
+  dword next_uid = 1;
+  dword max_msgs = 0, skip_msgs = 0;
+  word retention = 0;
+  word frame_hdr_size = 0;
+  word base_size = 0;
+  // The header exactly as we last read it from, or wrote it to, the file:
+  // the baseline against which the merge finds our own changes.
+  SQBASE saved_base{};
+
+  // Current position: frame of the current message and its neighbours;
+  // cur_frame 0 is "before the first message".
+  dword cur_frame = 0, cur_next = 0, cur_prev = 0;
+
+  // In-memory copy of the index file, present while the area is locked (and
+  // for the length of one deletion or one run of limit deletions). idx may
+  // hold zeroed records past idx_count: a deletion keeps them so that the
+  // write-back clears them on disk too. Records dirty_lo..dirty_hi-1 may
+  // differ from the file.
+  bool have_idx = false;
+  std::vector<SQIDX> idx;
+  dword idx_count = 0;
+  dword dirty_lo = 0, dirty_hi = 0;
+
+  word open_msgs = 0;
+  bool rec_locked = false;  // we hold the record lock (or sharing is off)
+};
+
+struct SquishMsgHandle : MSGH {
+  dword text_length = 0;  // 0 for a handle opened for creation
+  dword ctrl_length = 0;
+  dword msgnum = 0;      // as opened: a number or a relative token
+  dword number = 0;      // an existing message's number when it was opened
+  dword text_total = 0;  // text bytes declared by the first write
+  SQHDR frame_hdr{};     // as read at open; unused for a created message
+  dword frame_offset = 0;  // 0 until a created message's first write
+  word mode = MO_CREATE;
+};
+
+inline SquishAreaData& Sqd(HAREA ha) { return *static_cast<SquishAreaData*>(ha->apidata); }
+inline SquishMsgHandle& Sqm(HMSG msgh) { return *static_cast<SquishMsgHandle*>(msgh); }
+
+// A header with the frame id and everything else zero.
+SQHDR Init_Hdr();
+
+// --- base header and record lock (api_sq.cpp)
+void SqbaseToSq(SquishAreaData& d, const SQBASE& b);
+void SqToSqbase(const SquishAreaData& d, SQBASE* b);
+int _SquishWriteSq(SquishAreaData& d);
+// Merges our changes since saved_base into the header on disk, takes the
+// result into memory and writes it. Deferred (returns 0) while the area is
+// locked, unless forced. 0, or -1 when the header cannot be read, written or
+// locked for the merge (msgapierr untouched).
+int _SquishUpdateSq(SquishAreaData& d, bool force);
+// 1 once the record lock is held, 0 when it cannot be had.
+int _SquishLock(SquishAreaData& d, bool wait);
+void _SquishUnlock(SquishAreaData& d);
+
+// Holds the record lock for one change unless the area already holds it.
+class SqWriteLock {
+ public:
+  explicit SqWriteLock(SquishAreaData& d);
+  ~SqWriteLock();
+  SqWriteLock(const SqWriteLock&) = delete;
+  SqWriteLock& operator=(const SqWriteLock&) = delete;
+  bool ok() const { return ok_; }
+  // True when this object took the lock, so the header was not refreshed
+  // under it yet.
+  bool fresh() const { return taken_; }
+
+ private:
+  SquishAreaData& d_;
+  bool ok_ = false;
+  bool taken_ = false;
+};
+
+// --- index (sq_index.cpp)
+int _SquishReadIndex(SquishAreaData& d);
+int _SquishWriteIndex(SquishAreaData& d);
+void _SquishDropIndex(SquishAreaData& d);
+int _SquishGetIdxFrame(SquishAreaData& d, dword pos, SQIDX* out);
+int AddIndex(SquishAreaData& d, const SQIDX& rec, dword pos);
+// The hash of a fixed-width name field: stops at its NUL or its end.
+dword SquishHashField(const byte* name, std::size_t size);
+// The hash stored in the index for a message header.
+dword SquishIndexHash(const XMSG& msg);
+
+// --- frames and reading (sq_read.cpp)
+int _SquishReadHeader(SquishAreaData& d, dword frame, SQHDR* hdr);
+int _SquishWriteHeader(SquishAreaData& d, dword frame, SQHDR* hdr);
+// Fetches message `msgnum`'s index record and frame header; optionally makes
+// it the current message. 0 or -1.
+int _SquishGotoMsg(SquishAreaData& d, dword msgnum, dword* frame_out, SQIDX* rec_out,
+                   SQHDR* hdr_out, bool set_current);
+void _SquishPositionBeforeFirst(SquishAreaData& d);
+
+// --- writing (sq_write.cpp)
+int Add_To_Free_Chain(SquishAreaData& d, dword frame, SQHDR hdr);
+int _SquishUpdateHeaderNext(SquishAreaData& d, dword frame, dword value);
+int _SquishUpdateHeaderPrev(SquishAreaData& d, dword frame, dword value);
+
+// --- the table's operations
+sword SquishCloseArea(HAREA ha);
+HMSG SquishOpenMsg(HAREA ha, word mode, dword msgnum);
+sword SquishCloseMsg(HMSG msgh);
+dword SquishReadMsg(HMSG msgh, XMSG* msg, dword ofs, dword bytes, byte* text, dword cbytes,
+                    byte* ctxt);
+sword SquishWriteMsg(HMSG msgh, word append, const XMSG* msg, const byte* text, dword textlen,
+                     dword totlen, dword clen, const byte* ctxt);
+sword SquishKillMsg(HAREA ha, dword msgnum);
+sword SquishLock(HAREA ha);
+sword SquishUnlock(HAREA ha);
+sword SquishSetCurPos(HMSG msgh, dword pos);
+dword SquishGetCurPos(HMSG msgh);
+UMSGID SquishMsgnToUid(HAREA ha, dword msgnum);
+dword SquishUidToMsgn(HAREA ha, UMSGID umsgid, word type);
+dword SquishGetHighWater(HAREA ha);
+sword SquishSetHighWater(HAREA ha, dword msgnum);
+dword SquishGetTextLen(HMSG msgh);
+dword SquishGetCtrlLen(HMSG msgh);
+
+#endif

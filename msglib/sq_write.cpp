@@ -1,0 +1,327 @@
+// Squish writing: choosing a frame (first fit over the free chain, merging
+// free neighbours, or a new frame at the end of the file), the message limit,
+// linking, and storing header, control information and text.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+
+#include "apiutil.h"
+#include "dates.h"
+#include "sq_int.h"
+
+namespace {
+
+int update_link(SquishAreaData& d, dword frame, dword value, dword SQHDR::*link) {
+  if (frame == 0) return 0;
+  SQHDR h;
+  if (_SquishReadHeader(d, frame, &h) != 0) return -1;
+  h.*link = value;
+  return _SquishWriteHeader(d, frame, &h);
+}
+
+}  // namespace
+
+int _SquishUpdateHeaderNext(SquishAreaData& d, dword frame, dword value) {
+  return update_link(d, frame, value, &SQHDR::next_frame);
+}
+
+int _SquishUpdateHeaderPrev(SquishAreaData& d, dword frame, dword value) {
+  return update_link(d, frame, value, &SQHDR::prev_frame);
+}
+
+int Add_To_Free_Chain(SquishAreaData& d, dword frame, SQHDR hdr) {
+  hdr.next_frame = 0;
+  if (d.free_first == 0 || d.free_last == 0) {
+    d.free_first = d.free_last = frame;
+    hdr.prev_frame = 0;
+  } else {
+    hdr.prev_frame = d.free_last;
+    if (_SquishUpdateHeaderNext(d, d.free_last, frame) != 0) return -1;
+    d.free_last = frame;
+  }
+  hdr.frame_type = FRAME_FREE;  // frame_size stays: the frame keeps its space
+  if (_SquishWriteHeader(d, frame, &hdr) != 0) return -1;
+  _SquishUpdateSq(d, false);
+  return 0;
+}
+
+namespace {
+
+// The frame chosen for a message.
+struct Choice {
+  dword frame = 0;
+  SQHDR old{};          // its header as found, frame_size covering merged neighbours
+  bool at_end = false;  // a new frame at end_of_file rather than a free one
+};
+
+// Reads a free-chain entry and checks that it is a free frame inside the data
+// file: a damaged chain must not hand out a live message's frame or space the
+// file does not have.
+bool read_free_header(SquishAreaData& d, dword frame, std::int64_t file_len, SQHDR* hdr) {
+  if (frame < SQBASE_SIZE || _SquishReadHeader(d, frame, hdr) != 0) return false;
+  std::uint64_t end = std::uint64_t(frame) + d.frame_hdr_size + hdr->frame_size;
+  return hdr->frame_type == FRAME_FREE && end <= std::uint64_t(file_len);
+}
+
+// Deletes the oldest messages the limit may remove until one more fits. The
+// run works on the index in memory and writes it back once.
+int apply_limit(SquishAreaData& d) {
+  HAREA ha = &d.ha;
+  bool loaded = false;
+  if (!d.have_idx) {
+    if (_SquishReadIndex(d) != 0) return -1;
+    loaded = true;
+  }
+  while (ha->num_msg + 1 > d.max_msgs) {
+    if (SquishKillMsg(ha, d.skip_msgs + 1) != 0) {
+      if (loaded) _SquishWriteIndex(d);
+      return -1;
+    }
+  }
+  return loaded ? _SquishWriteIndex(d) : 0;
+}
+
+int _SquishFindFree(SquishAreaData& d, Choice* c, dword need, const SquishMsgHandle& m) {
+  HAREA ha = &d.ha;
+  // Frames allocated by other processes since we last looked must be seen.
+  // A locked area was refreshed when it was locked.
+  if (!ha->locked && _SquishUpdateSq(d, false) != 0) return fail(APIERR_FILE_IO);
+
+  dword f = d.free_first;
+  if (d.max_msgs && m.msgnum == 0 && apply_limit(d) != 0) return -1;
+
+  std::int64_t file_len = file_length(d.sfd.get());
+  if (file_len < 0) return fail(APIERR_FILE_IO);
+  // Each frame takes at least a header's worth of the file, so a walk longer
+  // than this has met a loop in a damaged chain.
+  std::uint64_t steps_left = std::uint64_t(file_len) / SQHDR_SIZE + 1;
+  auto step = [&steps_left] { return steps_left > 0 ? (--steps_left, true) : false; };
+  while (f != 0 && step()) {
+    SQHDR a;
+    if (!read_free_header(d, f, file_len, &a)) {
+      msgapierr = APIERR_FILE_IO;
+      break;
+    }
+    if (a.frame_size >= need) {
+      *c = Choice{f, a, false};
+      return 0;
+    }
+    // Free frames that follow each other in the file and in the chain are
+    // merged while the frame is still too small.
+    dword merged = 0;
+    while (a.frame_size < need && a.next_frame != 0 && step() &&
+           a.next_frame == std::uint64_t(f) + d.frame_hdr_size + a.frame_size) {
+      SQHDR n;
+      if (!read_free_header(d, a.next_frame, file_len, &n)) {
+        msgapierr = APIERR_FILE_IO;
+        break;
+      }
+      merged = a.next_frame;
+      a.frame_size += d.frame_hdr_size + n.frame_size;  // fits: both lie inside the file
+      a.next_frame = n.next_frame;
+    }
+    if (a.frame_size >= need) {
+      if (merged != 0 && merged == d.free_last) d.free_last = f;
+      *c = Choice{f, a, false};
+      return 0;
+    }
+    f = a.next_frame;
+  }
+
+  // A new frame at the end. A header whose end_of_file points into the base
+  // header itself is damaged: append after what the file holds instead.
+  if (d.end_of_file < SQBASE_SIZE)
+    d.end_of_file = dword(std::max<std::int64_t>(file_len, SQBASE_SIZE));
+  c->frame = d.end_of_file;
+  c->old = SQHDR{};
+  c->at_end = true;
+  return 0;
+}
+
+// Takes the chosen frame off the free chain, through the links read when it
+// was chosen.
+void unlink_free(SquishAreaData& d, const Choice& c) {
+  if (c.at_end) return;
+  if (c.frame == d.free_first) d.free_first = c.old.next_frame;
+  if (c.frame == d.free_last) d.free_last = c.old.prev_frame;
+  _SquishUpdateHeaderNext(d, c.old.prev_frame, c.old.next_frame);
+  _SquishUpdateHeaderPrev(d, c.old.next_frame, c.old.prev_frame);
+}
+
+void replace_frame(dword& field, dword from, dword to) {
+  if (field == from) field = to;
+}
+
+// The stored header: the date text is made from date_written when empty.
+XMSG stored_header(const XMSG& in) {
+  XMSG x = in;
+  if (x.__ftsc_date[0] == 0) {
+    const auto& dt = x.date_written.msg_st.date;
+    const auto& tm = x.date_written.msg_st.time;
+    int mo = dt.mo;
+    char buf[80];  // roomy: the compiler cannot bound the bit-field values
+    std::snprintf(buf, sizeof buf, "%02d %s %02d  %02d:%02d:%02d", dt.da ? int(dt.da) : 1,
+                  months_ab[mo >= 1 && mo <= 12 ? mo - 1 : 0], (dt.yr + 80) % 100, int(tm.hh),
+                  int(tm.mm), tm.ss * 2);
+    std::memcpy(x.__ftsc_date, buf, sizeof x.__ftsc_date);
+  }
+  x.__ftsc_date[sizeof x.__ftsc_date - 1] = 0;
+  return x;
+}
+
+bool write_at(int fd, std::int64_t pos, const void* buf, std::size_t n) {
+  return seek_file(fd, pos, SEEK_FROM_START) == pos && write_all(fd, buf, n);
+}
+
+// Places a message whose first write is under way: frame, chains, index
+// position. On success m.frame_offset is set. The caller holds the lock.
+int place_message(SquishAreaData& d, SquishMsgHandle& m, const XMSG& header, dword totlen,
+                  dword clen) {
+  HAREA ha = &d.ha;
+  const dword need = XMSG_SIZE + clen + totlen;
+  Choice c;
+  if (_SquishFindFree(d, &c, need, m) != 0) return -1;
+  if (c.at_end && std::uint64_t(c.frame) + d.frame_hdr_size + need > 0xFFFFFFFFu)
+    return fail(APIERR_FILE_IO);  // frame offsets are 32 bits
+  if (m.msgnum == 0 || m.msgnum > ha->num_msg) m.msgnum = ha->num_msg + 1;
+
+  SQHDR nh = Init_Hdr();
+  dword old_frame = 0;
+  SQIDX rec;
+  SQHDR old;
+  bool replacing =
+      m.msgnum <= ha->num_msg && _SquishGotoMsg(d, m.msgnum, &old_frame, &rec, &old, false) == 0;
+  if (!replacing) m.msgnum = ha->num_msg + 1;
+
+  if (replacing) {
+    nh.next_frame = old.next_frame;
+    nh.prev_frame = old.prev_frame;
+    // Off the free chain before the old frame goes on it: appending first
+    // would change the chosen frame's links on disk behind our back.
+    unlink_free(d, c);
+    rec.frame_offset = c.frame;
+    rec.hash = SquishIndexHash(header);
+    if (AddIndex(d, rec, m.msgnum - 1) != 0 || Add_To_Free_Chain(d, old_frame, old) != 0)
+      return fail(APIERR_FILE_IO);
+    _SquishUpdateHeaderNext(d, old.prev_frame, c.frame);
+    _SquishUpdateHeaderPrev(d, old.next_frame, c.frame);
+    for (dword* f : {&d.first_frame, &d.last_frame, &d.cur_frame, &d.cur_next, &d.cur_prev})
+      replace_frame(*f, old_frame, c.frame);
+  } else {
+    nh.prev_frame = d.last_frame;
+    unlink_free(d, c);
+  }
+
+  if (c.at_end) {
+    nh.frame_size = need;
+    d.end_of_file = c.frame + d.frame_hdr_size + need;
+  } else {
+    nh.frame_size = c.old.frame_size;
+  }
+  nh.msg_size = need;
+  nh.ctrl_size = clen;
+  nh.frame_type = FRAME_NORMAL;
+  _SquishWriteHeader(d, c.frame, &nh);
+  if (!replacing) {
+    // Linked in only once its header is on disk.
+    _SquishUpdateHeaderNext(d, d.last_frame, c.frame);
+    d.last_frame = c.frame;
+  }
+  if (d.first_frame == 0) d.first_frame = c.frame;
+  if (d.cur_next == 0) d.cur_next = c.frame;
+  m.frame_offset = c.frame;
+  return 0;
+}
+
+// The index carries a hash of the header's `to` and its received bit; a
+// header rewritten in place must not leave a stale one behind. A message that
+// was renumbered since it was opened is left alone.
+int refresh_hash(SquishAreaData& d, const SquishMsgHandle& m, dword hash) {
+  SqWriteLock guard(d);
+  if (!guard.ok()) return fail(APIERR_FILE_IO);
+  SQIDX rec;
+  if (m.number == 0 || _SquishGetIdxFrame(d, m.number - 1, &rec) != 0 ||
+      rec.frame_offset != m.frame_offset || rec.hash == hash)
+    return 0;
+  rec.hash = hash;
+  return AddIndex(d, rec, m.number - 1);
+}
+
+}  // namespace
+
+sword SquishWriteMsg(HMSG msgh, word append, const XMSG* header, const byte* text, dword textlen,
+                     dword totlen, dword clen, const byte* ctext) {
+  if (InvalidMsgh(msgh)) return -1;
+  return guard_alloc<sword>(-1, [&]() -> sword {
+    SquishMsgHandle& m = Sqm(msgh);
+    SquishAreaData& d = Sqd(msgh->sq);
+    HAREA ha = msgh->sq;
+    int fd = d.sfd.get();
+    if (!ctext) clen = 0;
+    if (!text) textlen = 0;
+    if (!textlen) text = nullptr;
+    if (!clen) ctext = nullptr;
+
+    // An existing message is rewritten in place: header and text, never the
+    // frame or the control information.
+    if (m.mode != MO_CREATE) {
+      m.bytes_written = 0;
+      append = 1;
+    } else if (append ? m.frame_offset == 0 : header == nullptr) {
+      // A continuation needs a frame; a first write needs a header to hash.
+      return fail(APIERR_NOT_FOUND);
+    }
+    // The stored block ends at its NUL, and includes it when clen reaches it.
+    if (clen) {
+      const void* nul = std::memchr(ctext, 0, clen);
+      if (nul) clen = dword(static_cast<const byte*>(nul) - ctext) + 1;
+    }
+
+    std::optional<SqWriteLock> guard;
+    if (!append) {
+      guard.emplace(d);
+      // Writing without the lock would race the process that holds it.
+      if (!guard->ok()) return fail(APIERR_FILE_IO);
+      m.text_total = totlen;
+      if (place_message(d, m, *header, totlen, clen) != 0) return -1;
+    } else {
+      clen = 0;
+    }
+
+    std::int64_t pos = std::int64_t(m.frame_offset) + d.frame_hdr_size;
+    if (header) {
+      XMSG x = stored_header(*header);
+      if (seek_file(fd, pos, SEEK_FROM_START) == pos) write_xmsg(fd, &x);
+      if (m.mode != MO_CREATE && refresh_hash(d, m, SquishIndexHash(x)) != 0) return -1;
+    }
+    pos += XMSG_SIZE;
+    if (!append) {
+      if (ctext && clen) write_at(fd, pos, ctext, clen);
+      else clen = 0;
+      m.ctrl_length = clen;
+      m.bytes_written = 0;
+    }
+    pos += m.ctrl_length;
+
+    if (text) {
+      pos += m.bytes_written;
+      dword n = textlen < m.text_total - m.bytes_written ? textlen : m.text_total - m.bytes_written;
+      if (n && (seek_file(fd, pos, SEEK_FROM_START) != pos || write_upto(fd, text, n) != n))
+        return fail(APIERR_SHORT_WRITE);
+      m.bytes_written += n;
+    }
+
+    if (!append) {
+      SQIDX rec{m.frame_offset, d.next_uid++, SquishIndexHash(*header)};
+      // A replacement keeps its old UMSGID; the one just drawn stays unused.
+      if (m.msgnum == ha->num_msg + 1) {
+        if (AddIndex(d, rec, ha->num_msg) != 0) return fail(APIERR_FILE_IO);
+        ++ha->num_msg;
+        ++ha->high_msg;
+      }
+      _SquishUpdateSq(d, false);
+    }
+    return 0;
+  });
+}
