@@ -1,8 +1,9 @@
 #include "address.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
+
+#include "strfmt.h"
 
 namespace {
 
@@ -28,10 +29,11 @@ bool endsAddress(char c) {
   return c == '\0' || c == '\t' || c == '\n' || c == '\r' || c == ' ' || c == '@';
 }
 
-void appendf(std::string& out, const char* fmt, unsigned v) {
-  char buf[16];
-  int n = std::snprintf(buf, sizeof buf, fmt, v);
-  out.append(buf, std::size_t(n));
+// One label of a From domain: the letter, the number, a dot.
+void appendLabel(std::string& out, char letter, word v) {
+  out += letter;
+  appendNum(out, v);
+  out += '.';
 }
 
 }  // namespace
@@ -76,11 +78,16 @@ int parseFtnAddr(const char* s, NETADDR* a) {
 }
 
 std::string ftnAddrStr(const NETADDR& a) {
-  char buf[32];
-  int n = std::snprintf(buf, sizeof buf, "%u:%u/%u", unsigned(a.zone), unsigned(a.net),
-                        unsigned(a.node));
-  std::string out(buf, std::size_t(n));
-  if (a.point) appendf(out, ".%u", a.point);
+  std::string out;
+  appendNum(out, a.zone);
+  out += ':';
+  appendNum(out, a.net);
+  out += '/';
+  appendNum(out, a.node);
+  if (a.point) {
+    out += '.';
+    appendNum(out, a.point);
+  }
   return out;
 }
 
@@ -99,10 +106,10 @@ std::string addrStr(const char* from, const NETADDR& a) {
     }
   }
   out += '@';
-  if (a.point) appendf(out, "p%u.", a.point);
-  appendf(out, "f%u.", a.node);
-  appendf(out, "n%u.", a.net);
-  appendf(out, "z%u.", a.zone);
+  if (a.point) appendLabel(out, 'p', a.point);
+  appendLabel(out, 'f', a.node);
+  appendLabel(out, 'n', a.net);
+  appendLabel(out, 'z', a.zone);
   out += GATE_DOMAIN;
   out += '>';
   if (out.size() > MAX_VALUE) out.resize(MAX_VALUE);
@@ -117,9 +124,10 @@ std::string msgidStr(const char* msgid) {
     if (isAsciiLetter(c) || isDigit(c)) {
       out += c;
     } else {
-      char hex[4];
-      std::snprintf(hex, sizeof hex, "$%02x", unsigned(byte(c)));
-      out += hex;
+      constexpr char HEX[] = "0123456789abcdef";
+      out += '$';
+      out += HEX[byte(c) >> 4];
+      out += HEX[byte(c) & 0xF];
     }
   }
   out += MSGID_SUFFIX;
@@ -171,8 +179,19 @@ std::string getFrom(const char* ctl, const XMSG& msg, const char* txt) {
 }
 
 int countLines(const char* txt) {
+  // HEAD counts through every text of an area. Counting in blocks of at most
+  // 255 bytes into a byte-wide tally lets the compiler count 16 or 32 bytes
+  // at a time; a wider tally or a call per line costs several times more.
+  const auto* p = reinterpret_cast<const unsigned char*>(txt);
+  std::size_t left = std::strlen(txt);
   int n = 0;
-  for (; *txt; ++txt)
-    if (*txt == '\r') ++n;
+  while (left) {
+    const std::size_t block = std::min<std::size_t>(left, 255);
+    unsigned char tally = 0;
+    for (std::size_t i = 0; i < block; ++i) tally += p[i] == '\r';
+    n += tally;
+    p += block;
+    left -= block;
+  }
   return n;
 }

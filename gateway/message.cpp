@@ -47,18 +47,20 @@ bool readStored(HAREA area, HMSG msg, StoredMsg& m) {
   if (clen > MAX_BUFFER || m.textLen > MAX_BUFFER) return false;
   try {
     m.ctrl.assign(std::size_t(clen) + 1, '\0');
-    m.text.assign(std::size_t(m.textLen) + 1, '\0');
+    // The text buffer keeps its room from message to message; whatever the
+    // read does not overwrite is cleared below.
+    m.text.resize(std::size_t(m.textLen) + 1);
   } catch (const std::bad_alloc&) {
     return false;
   } catch (const std::length_error&) {
     return false;
   }
+  m.hdr = XMSG{};
   dword got = api.ReadMsg(msg, &m.hdr, 0, m.textLen, reinterpret_cast<byte*>(m.text.data()), clen,
                           reinterpret_cast<byte*>(m.ctrl.data()));
   if (got == 0xFFFFFFFFu) return false;
   m.textRead = std::min(got, m.textLen);
-  // A format puts its NUL after what it delivers; these make sure of it.
-  m.text[m.textLen] = '\0';
+  std::fill(m.text.begin() + m.textRead, m.text.end(), '\0');
   m.ctrl[clen] = '\0';
   showField(m.hdr.from);
   showField(m.hdr.to);

@@ -71,8 +71,9 @@ struct StoredMsg {
   const char* txt() const { return text.data(); }
 };
 
-// Reads header, whole control block and whole text of an open message.
-// False when a buffer cannot be allocated or the read fails.
+// Reads header, whole control block and whole text of an open message into
+// `m`, which may be reused from message to message. False when a buffer
+// cannot be allocated or the read fails.
 bool readStored(HAREA area, HMSG msg, StoredMsg& m);
 
 #endif

@@ -4,17 +4,17 @@
 
 #include "address.h"
 #include "message.h"
+#include "strfmt.h"
 #include "textio.h"
 #include "zandrel.h"
 
 namespace {
 
 // Prints the overview line of message `num`, or nothing when it cannot be
-// opened or read.
-void overviewLine(HAREA area, long num) {
+// opened or read. `m` carries its buffers from one message to the next.
+void overviewLine(HAREA area, long num, StoredMsg& m) {
   MsgPtr msg = openMsg(area, MO_READ, dword(num));
   if (!msg) return;
-  StoredMsg m;
   if (!readStored(area, msg.get(), m)) return;
 
   const std::string ref = msgidStr(getKludge(m.ctl(), "REPLY: "));
@@ -23,11 +23,36 @@ void overviewLine(HAREA area, long num) {
   const char* subj = reinterpret_cast<const char*>(m.hdr.subj);
   const auto& d = m.hdr.date_written.msg_st;
 
-  gwOut().printf("%ld\t%s\t%s\t%02u %s %02u %02u:%02u:%02u\t%s\t%s\t%ld\t%d\t\t\n", num,
-                 *subj ? subj : NONESTR, from.c_str(), unsigned(d.date.da),
-                 monthStr(d.date.mo), (unsigned(d.date.yr) + 80) % 100, unsigned(d.time.hh),
-                 unsigned(d.time.mm), unsigned(d.time.ss) * 2, id.c_str(), ref.c_str(),
-                 long(sdword(m.textLen)), countLines(m.txt()));
+  // "%d\t%s\t%s\t%02d %s %02d %02d:%02d:%02d\t%s\t%s\t%ld\t%d\t\t\n"
+  std::string line;
+  line.reserve(128 + from.size() + id.size() + ref.size());
+  appendNum(line, num);
+  line += '\t';
+  line += *subj ? subj : NONESTR;
+  line += '\t';
+  line += from;
+  line += '\t';
+  appendNum(line, d.date.da, 2);
+  line += ' ';
+  line += monthStr(d.date.mo);
+  line += ' ';
+  appendNum(line, (d.date.yr + 80) % 100, 2);
+  line += ' ';
+  appendNum(line, d.time.hh, 2);
+  line += ':';
+  appendNum(line, d.time.mm, 2);
+  line += ':';
+  appendNum(line, d.time.ss * 2, 2);
+  line += '\t';
+  line += id;
+  line += '\t';
+  line += ref;
+  line += '\t';
+  appendNum(line, sdword(m.textLen));
+  line += '\t';
+  appendNum(line, countLines(m.txt()));
+  line += "\t\t\n";
+  gwOut().write(line.data(), line.size());
 }
 
 }  // namespace
@@ -45,6 +70,7 @@ void listHeaders(const char* str) {
   // Every space starts a number, and a number skips leading blanks, so a run
   // of spaces repeats the number after it. The first non-blank and its value
   // are remembered across such a run rather than searched for again.
+  StoredMsg m;
   const char* digits = nullptr;
   long value = 0;
   for (const char* p = space + 2;;) {
@@ -53,7 +79,7 @@ void listHeaders(const char* str) {
       while (isBlank(*digits)) ++digits;
       value = readNumber(digits);
     }
-    overviewLine(area.get(), value);
+    overviewLine(area.get(), value, m);
     const char* next = std::strchr(p, ' ');
     if (!next) break;
     p = next + 1;

@@ -171,4 +171,16 @@ TEST(GetFrom, FullNameFieldShowsThirtyFiveCharacters) {
                                     "@f0.n0.z0.fidonet.org>");
 }
 
+TEST(CountLines, CarriageReturnsUpToTheNul) {
+  EXPECT_EQ(countLines("no line end"), 0);
+  EXPECT_EQ(countLines("a\rb\r\rc\n"), 3);
+  EXPECT_EQ(countLines("a\r\0b\r"), 1);
+  // Counted in blocks: a tally must not wrap where a block is all CRs.
+  for (std::size_t n : {254u, 255u, 256u, 600u}) {
+    SCOPED_TRACE(n);
+    EXPECT_EQ(countLines(std::string(n, '\r').c_str()), int(n));
+    EXPECT_EQ(countLines((std::string("x") += std::string(n, '\r')).c_str()), int(n));
+  }
+}
+
 }  // namespace
