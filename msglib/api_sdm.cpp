@@ -69,24 +69,6 @@ word NameNumber(const char* s) {
   return word(neg ? 0u - v : v);
 }
 
-// The last listing taken, kept for the next open of the same directory.
-// Every command opens its area afresh, and on a large area listing the
-// directory is most of that cost; the directory's stamp tells whether the
-// list of entries is still the same. Sizes are not part of it: every entry
-// is checked on use as after a fresh scan.
-struct Listing {
-  bool valid = false;
-  std::string dir;
-  FFindStamp stamp;
-  std::vector<sdword> numbers;  // sorted, as the scan found them
-  std::bitset<0x10000> unchecked;
-};
-
-Listing& LastListing() {
-  static Listing last;
-  return last;
-}
-
 std::vector<sdword>::iterator Find(SdmArea* a, dword n) {
   auto it = std::lower_bound(a->numbers.begin(), a->numbers.end(), sdword(n));
   return it != a->numbers.end() && dword(*it) == n ? it : a->numbers.end();
@@ -200,27 +182,7 @@ void ListDirectory(SdmArea* a) {
 int _SdmRescanArea(SdmArea* a) {
   return guard_alloc(0, [&] {
     a->num_msg = 0;
-    Listing& last = LastListing();
-    FFindStamp before;
-    bool stamped = FFindDirStamp(a->dir.c_str(), &before) == 0;
-    if (stamped && last.valid && last.dir == a->dir && FFindSameDir(before, last.stamp)) {
-      a->numbers = last.numbers;
-      a->unchecked = last.unchecked;
-    } else {
-      ListDirectory(a);
-      // Kept only when the list could not have changed while it was taken,
-      // nor change later without a new stamp.
-      FFindStamp after;
-      last.valid = false;
-      if (stamped && before.settled && FFindDirStamp(a->dir.c_str(), &after) == 0 &&
-          FFindSameDir(before, after)) {
-        last.dir = a->dir;
-        last.stamp = before;
-        last.numbers = a->numbers;
-        last.unchecked = a->unchecked;
-        last.valid = true;
-      }
-    }
+    ListDirectory(a);
     // The highest number is what STAT reports: it must be a real message.
     while (!a->numbers.empty() && !a->HasHeader(dword(a->numbers.back())))
       a->numbers.pop_back();

@@ -5,9 +5,7 @@
 #include <fnmatch.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <cstring>
-#include <ctime>
 #include <memory>
 #include <new>
 #include <string>
@@ -128,20 +126,3 @@ void FFindClose(FFIND* ff) {
 }
 
 FFIND* FindInfo(const char* filespec) { return FFindOpen(filespec, 0); }
-
-int FFindDirStamp(const char* path, FFindStamp* out) {
-  struct stat st;
-  if (path == nullptr || ::stat(path, &st) != 0 || !S_ISDIR(st.st_mode)) return -1;
-  auto ns = [](const struct timespec& t) { return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec; };
-  out->dev = uint64_t(st.st_dev);
-  out->ino = uint64_t(st.st_ino);
-  out->mtime_ns = ns(st.st_mtim);
-  out->ctime_ns = ns(st.st_ctim);
-  // File times come from a coarse clock (and, on a network share, from the
-  // server's): two seconds covers its tick and a modest skew.
-  constexpr int64_t kSettle = 2000000000;
-  struct timespec now;
-  ::clock_gettime(CLOCK_REALTIME, &now);
-  out->settled = ns(now) - std::max(out->mtime_ns, out->ctime_ns) > kSettle;
-  return 0;
-}

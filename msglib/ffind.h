@@ -32,23 +32,6 @@ void FFindClose(FFIND* ff);
 // reported as FFindOpen reports them.
 FFIND* FFindOpenNoSize(const char* filespec, word attribute);
 
-// The state of a directory's list of entries. Adding, removing or renaming
-// an entry changes the directory's change times, so two equal stamps of one
-// directory mean an unchanged list, except for changes within one tick of
-// the file system's clock: `settled` says that the last change lies far
-// enough in the past that no later change can carry the same time.
-struct FFindStamp {
-  uint64_t dev = 0, ino = 0;
-  int64_t mtime_ns = 0, ctime_ns = 0;
-  bool settled = false;
-};
-// 0 with the stamp of directory `path`, or -1.
-int FFindDirStamp(const char* path, FFindStamp* out);
-inline bool FFindSameDir(const FFindStamp& a, const FFindStamp& b) {
-  return a.dev == b.dev && a.ino == b.ino && a.mtime_ns == b.mtime_ns &&
-         a.ctime_ns == b.ctime_ns;
-}
-
 // Exactly FFindOpen(filespec, 0).
 FFIND* FindInfo(const char* filespec);
 
