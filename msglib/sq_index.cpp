@@ -38,6 +38,7 @@ int _SquishWriteIndex(SquishAreaData& d) {
   if (!d.have_idx) return -1;
   int r = 0;
   if (d.dirty_lo != d.dirty_hi) {
+    _SquishNoteWrite(d);
     // The file is never shortened: records freed by deletions are written
     // back as zeros.
     if (seek_file(d.ifd.get(), std::int64_t(d.dirty_lo) * SQIDX_SIZE, SEEK_FROM_START) < 0 ||
@@ -58,10 +59,35 @@ int read_record(SquishAreaData& d, dword pos, SQIDX* out) {
 }
 
 int write_record(SquishAreaData& d, dword pos, const SQIDX& rec) {
+  _SquishNoteWrite(d);
   if (seek_file(d.ifd.get(), std::int64_t(pos) * SQIDX_SIZE, SEEK_FROM_START) < 0 ||
       !write_sqidx(d.ifd.get(), &rec, 1))
     return fail(APIERR_FILE_IO);
   return 0;
+}
+
+// Records fetched per read when messages are opened by number. Overviews
+// walk an area in order, so one read serves hundreds of messages; a single
+// RETR pays for a few kilobytes more than it needs.
+constexpr dword IDX_AHEAD = 512;
+
+bool have_ahead(const SquishAreaData& d, dword pos) {
+  return d.ahead_gen == d.write_gen && pos >= d.ahead_first &&
+         pos - d.ahead_first < d.ahead.size();
+}
+
+// Reads the records from `pos` on, as many as the file holds up to
+// IDX_AHEAD. False when not even the one at `pos` arrives whole.
+bool read_ahead(SquishAreaData& d, dword pos) {
+  uint8_t buf[IDX_AHEAD * SQIDX_SIZE];
+  std::int64_t got = read_at(d.ifd.get(), buf, sizeof buf, std::int64_t(pos) * SQIDX_SIZE);
+  if (got < SQIDX_SIZE) return false;
+  const std::size_t n = std::size_t(got) / SQIDX_SIZE;
+  d.ahead.resize(n);
+  for (std::size_t i = 0; i < n; ++i) decode_sqidx(buf + i * SQIDX_SIZE, &d.ahead[i]);
+  d.ahead_first = pos;
+  d.ahead_gen = d.write_gen;
+  return true;
 }
 
 }  // namespace
@@ -70,10 +96,16 @@ int _SquishGetIdxFrame(SquishAreaData& d, dword pos, SQIDX* out) {
   if (d.have_idx) {
     if (pos >= d.idx_count) return fail(APIERR_NOT_FOUND);
     *out = d.idx[pos];
-  } else if (read_record(d, pos, out) != 0) {
-    return -1;
+  } else {
+    if (!have_ahead(d, pos) && !read_ahead(d, pos)) return fail(APIERR_FILE_IO);
+    *out = d.ahead[pos - d.ahead_first];
   }
   return out->frame_offset == 0 ? -1 : 0;
+}
+
+dword _SquishPeekIdxFrame(const SquishAreaData& d, dword pos) {
+  if (d.have_idx) return pos < d.idx_count ? d.idx[pos].frame_offset : 0;
+  return have_ahead(d, pos) ? d.ahead[pos - d.ahead_first].frame_offset : 0;
 }
 
 int AddIndex(SquishAreaData& d, const SQIDX& rec, dword pos) {

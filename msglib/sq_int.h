@@ -14,6 +14,8 @@
 #ifndef ZANDREL_SQ_INT_H
 #define ZANDREL_SQ_INT_H
 
+#include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "api_sq.h"
@@ -57,7 +59,24 @@ struct SquishAreaData {
 
   word open_msgs = 0;
   bool rec_locked = false;  // we hold the record lock (or sharing is off)
+
+  // Reading ahead. It lives in this handle only, so nothing read here
+  // outlasts the area's close. `write_gen` counts our own writes to either
+  // file; whatever was read ahead under an older count is never used, so
+  // this handle always sees its own changes. Changes made by other programs
+  // (or other handles) in the meantime may go unseen until the block is
+  // read again, as they could between any two of our reads anyway.
+  dword write_gen = 0;
+  std::vector<SQIDX> ahead;  // index records from position ahead_first on
+  dword ahead_first = 0;
+  dword ahead_gen = 0;
+  // Data file length as last learned: frames are checked against it, and it
+  // is learned again only when a frame seems to reach past it.
+  std::int64_t sqd_len = -1;
 };
+
+// Every write of ours to the data or index file goes through here first.
+inline void _SquishNoteWrite(SquishAreaData& d) { ++d.write_gen; }
 
 struct SquishMsgHandle : MSGH {
   dword text_length = 0;  // 0 for a handle opened for creation
@@ -68,6 +87,12 @@ struct SquishMsgHandle : MSGH {
   SQHDR frame_hdr{};     // as read at open; unused for a created message
   dword frame_offset = 0;  // 0 until a created message's first write
   word mode = MO_CREATE;
+  // The frame's first head_len bytes as read when it was opened (frame
+  // header, message header, control information, text), taken in one read;
+  // valid while the area's write_gen still equals head_gen.
+  std::unique_ptr<byte[]> head;
+  dword head_len = 0;
+  dword head_gen = 0;
 };
 
 inline SquishAreaData& Sqd(HAREA ha) { return *static_cast<SquishAreaData*>(ha->apidata); }
@@ -112,6 +137,9 @@ int _SquishReadIndex(SquishAreaData& d);
 int _SquishWriteIndex(SquishAreaData& d);
 void _SquishDropIndex(SquishAreaData& d);
 int _SquishGetIdxFrame(SquishAreaData& d, dword pos, SQIDX* out);
+// The frame offset of the record at `pos` when it is already at hand (read
+// ahead or in memory), else 0. Only a hint: nothing relies on it.
+dword _SquishPeekIdxFrame(const SquishAreaData& d, dword pos);
 int AddIndex(SquishAreaData& d, const SQIDX& rec, dword pos);
 // The hash of a fixed-width name field: stops at its NUL or its end.
 dword SquishHashField(const byte* name, std::size_t size);

@@ -1,5 +1,6 @@
 // Squish messages: opening by number or relative to the current message,
 // reading header, control information and text, and frame header access.
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -9,14 +10,18 @@
 
 int _SquishReadHeader(SquishAreaData& d, dword frame, SQHDR* hdr) {
   if (frame == 0) return 0;
-  if (seek_file(d.sfd.get(), frame, SEEK_FROM_START) != std::int64_t(frame) ||
-      !read_sqhdr(d.sfd.get(), hdr) || hdr->id != SQHDRID)
-    return fail(APIERR_FILE_IO);
+  byte buf[SQHDR_SIZE];
+  if (read_at(d.sfd.get(), buf, sizeof buf, frame) != SQHDR_SIZE) return fail(APIERR_FILE_IO);
+  SQHDR h;
+  decode_sqhdr(buf, &h);
+  if (h.id != SQHDRID) return fail(APIERR_FILE_IO);
+  *hdr = h;
   return 0;
 }
 
 int _SquishWriteHeader(SquishAreaData& d, dword frame, SQHDR* hdr) {
   if (frame == 0) return 0;
+  _SquishNoteWrite(d);
   hdr->id = SQHDRID;
   if (seek_file(d.sfd.get(), frame, SEEK_FROM_START) != std::int64_t(frame) ||
       !write_sqhdr(d.sfd.get(), hdr))
@@ -26,19 +31,61 @@ int _SquishWriteHeader(SquishAreaData& d, dword frame, SQHDR* hdr) {
 
 namespace {
 
-// Reads the header of a message frame that is about to be opened and checks
-// that its sizes add up and that the frame lies inside the data file: a
-// damaged frame must fail here, not become a huge text length or a read past
-// the end.
-int read_message_header(SquishAreaData& d, dword frame, SQHDR* hdr) {
+// Bytes read from the start of a frame when it is opened. The frame of the
+// message after it usually starts where this one ends, and the index record
+// read ahead says where: then the whole frame comes in one read. Otherwise a
+// few kilobytes take the header and most texts.
+constexpr dword HEAD_DEFAULT = 4096;
+constexpr dword HEAD_MAX = 64 * 1024;
+
+dword head_size(dword frame, dword next_frame) {
+  if (next_frame > frame && next_frame - frame >= SQHDR_SIZE)
+    return std::min<dword>(next_frame - frame, HEAD_MAX);
+  return HEAD_DEFAULT;
+}
+
+// Where the frame after message `number`'s probably starts: the next
+// message's index record (read ahead a block at a time, so this costs a read
+// only now and then), or the end of the data for the last message. 0 when
+// unknown. A hint only: a wrong one costs a second read or a longer one.
+dword next_frame_hint(SquishAreaData& d, dword number) {
+  if (number == 0 || number > d.ha.num_msg) return 0;
+  if (number == d.ha.num_msg) return d.end_of_file;
+  if (dword f = _SquishPeekIdxFrame(d, number)) return f;
+  const int saved = msgapierr;  // a hint that cannot be had is no error
+  SQIDX rec;
+  dword f = _SquishGetIdxFrame(d, number, &rec) == 0 ? rec.frame_offset : 0;
+  msgapierr = saved;
+  return f;
+}
+
+// True when the data file reaches `end`. The length learned earlier is
+// asked again only when the frame seems to pass it: the file may have grown.
+bool file_reaches(SquishAreaData& d, std::uint64_t end) {
+  if (d.sqd_len >= 0 && end <= std::uint64_t(d.sqd_len)) return true;
+  d.sqd_len = file_length(d.sfd.get());
+  return d.sqd_len >= 0 && end <= std::uint64_t(d.sqd_len);
+}
+
+// Reads the start of a message frame that is about to be opened, `want`
+// bytes at most, and checks that its sizes add up and that the frame lies
+// inside the data file: a damaged frame must fail here, not become a huge
+// text length or a read past the end.
+int read_message_head(SquishAreaData& d, dword frame, dword want, SquishMsgHandle* m) {
+  if (frame == 0) return 0;
+  auto buf = std::make_unique<byte[]>(want);
+  std::int64_t got = read_at(d.sfd.get(), buf.get(), want, frame);
   SQHDR h;
-  if (_SquishReadHeader(d, frame, &h) != 0) return -1;
-  std::int64_t len = file_length(d.sfd.get());
+  if (got < SQHDR_SIZE) return fail(APIERR_FILE_IO);
+  decode_sqhdr(buf.get(), &h);
   std::uint64_t end = std::uint64_t(frame) + d.frame_hdr_size + h.frame_size;
-  if (h.msg_size < XMSG_SIZE || h.msg_size - XMSG_SIZE < h.ctrl_size ||
-      h.msg_size > h.frame_size || len < 0 || end > std::uint64_t(len))
+  if (h.id != SQHDRID || h.msg_size < XMSG_SIZE || h.msg_size - XMSG_SIZE < h.ctrl_size ||
+      h.msg_size > h.frame_size || !file_reaches(d, end))
     return fail(APIERR_FILE_IO);
-  *hdr = h;
+  m->frame_hdr = h;
+  m->head = std::move(buf);
+  m->head_len = dword(got);
+  m->head_gen = d.write_gen;
   return 0;
 }
 
@@ -55,9 +102,9 @@ std::unique_ptr<SquishMsgHandle> _SquishOpenMsgRead(SquishAreaData& d, dword msg
   if (msgnum == MSGN_CURRENT && (f0 == 0 || f0 == d.end_of_file))
     return fail_null<std::unique_ptr<SquishMsgHandle>>(APIERR_NOT_FOUND);
 
+  auto m = std::make_unique<SquishMsgHandle>();
   Move kind;
   dword target;
-  SQHDR hdr{};
   if (msgnum == MSGN_CURRENT || msgnum == ha->cur_msg) {
     kind = Move::current;
     target = d.cur_frame;
@@ -72,11 +119,12 @@ std::unique_ptr<SquishMsgHandle> _SquishOpenMsgRead(SquishAreaData& d, dword msg
     SQIDX rec;
     if (_SquishGetIdxFrame(d, msgnum - 1, &rec) != 0) return nullptr;
     target = rec.frame_offset;
-    if (read_message_header(d, target, &hdr) != 0) return nullptr;
+    const dword want = head_size(target, next_frame_hint(d, msgnum));
+    if (read_message_head(d, target, want, m.get()) != 0) return nullptr;
     ha->cur_msg = msgnum;
     d.cur_frame = target;
-    d.cur_next = hdr.next_frame;
-    d.cur_prev = hdr.prev_frame;
+    d.cur_next = m->frame_hdr.next_frame;
+    d.cur_prev = m->frame_hdr.prev_frame;
   }
 
   if (target == 0) {
@@ -88,18 +136,21 @@ std::unique_ptr<SquishMsgHandle> _SquishOpenMsgRead(SquishAreaData& d, dword msg
     return fail_null<std::unique_ptr<SquishMsgHandle>>(APIERR_BAD_MOVE);
 
   if (is_relative(kind)) {
-    if (read_message_header(d, target, &hdr) != 0) return nullptr;
+    const dword number = kind == Move::next       ? ha->cur_msg + 1
+                         : kind == Move::previous ? ha->cur_msg - 1
+                                                  : ha->cur_msg;
+    const dword want = head_size(target, next_frame_hint(d, number));
+    if (read_message_head(d, target, want, m.get()) != 0) return nullptr;
     if (target != f0) {
       if (kind == Move::next) ++ha->cur_msg;
       if (kind == Move::previous) --ha->cur_msg;
     }
     d.cur_frame = target;
-    d.cur_next = hdr.next_frame;
-    d.cur_prev = hdr.prev_frame;
+    d.cur_next = m->frame_hdr.next_frame;
+    d.cur_prev = m->frame_hdr.prev_frame;
   }
 
-  auto m = std::make_unique<SquishMsgHandle>();
-  m->frame_hdr = hdr;
+  const SQHDR& hdr = m->frame_hdr;
   m->frame_offset = target;
   m->ctrl_length = hdr.ctrl_size;
   m->text_length = hdr.msg_size - hdr.ctrl_size - XMSG_SIZE;
@@ -108,11 +159,29 @@ std::unique_ptr<SquishMsgHandle> _SquishOpenMsgRead(SquishAreaData& d, dword msg
   return m;
 }
 
-// Delivers `want` bytes from the current position into `buf` and a NUL after
-// them. A short read (the file shrank under us) leaves zeros, not stale
-// memory, in the part that did not arrive. Bytes read, or -1.
-std::int64_t read_into(int fd, byte* buf, dword want) {
-  std::int64_t got = read_upto(fd, buf, want);
+// Delivers `n` bytes of the frame from `rel` bytes past its start into
+// `buf`: what the head read at open holds is copied, the rest is read. The
+// count delivered (short only where the file ends), or -1.
+std::int64_t frame_bytes(SquishAreaData& d, const SquishMsgHandle& m, std::uint64_t rel, byte* buf,
+                         dword n) {
+  dword copied = 0;
+  if (m.head && m.head_gen == d.write_gen && rel < m.head_len) {
+    copied = dword(std::min<std::uint64_t>(n, m.head_len - rel));
+    std::memcpy(buf, m.head.get() + rel, copied);
+  }
+  if (copied == n) return n;
+  std::int64_t got =
+      read_at(d.sfd.get(), buf + copied, n - copied, std::int64_t(m.frame_offset + rel + copied));
+  if (got < 0) return copied ? copied : -1;
+  return copied + got;
+}
+
+// Delivers `want` bytes of the frame into `buf` and a NUL after them. A
+// short read (the file shrank under us) leaves zeros, not stale memory, in
+// the part that did not arrive. Bytes delivered, or -1.
+std::int64_t read_into(SquishAreaData& d, const SquishMsgHandle& m, std::uint64_t rel, byte* buf,
+                       dword want) {
+  std::int64_t got = frame_bytes(d, m, rel, buf, want);
   if (got < 0) return -1;
   std::memset(buf + got, 0, std::size_t(want - dword(got)) + 1);
   return got;
@@ -182,6 +251,7 @@ sword SquishCloseMsg(HMSG msgh) {
     std::int64_t last = std::int64_t(m.frame_offset) + d.frame_hdr_size + XMSG_SIZE +
                         m.ctrl_length + m.text_total - 1;
     byte zero = 0;
+    _SquishNoteWrite(d);
     if (seek_file(d.sfd.get(), last, SEEK_FROM_START) == last) write_all(d.sfd.get(), &zero, 1);
   }
   --d.open_msgs;
@@ -195,14 +265,16 @@ dword SquishReadMsg(HMSG msgh, XMSG* msg, dword ofs, dword bytes, byte* text, dw
   if (InvalidMsgh(msgh)) return 0xFFFFFFFFu;
   SquishMsgHandle& m = Sqm(msgh);
   SquishAreaData& d = Sqd(msgh->sq);
-  int fd = d.sfd.get();
   // A handle opened for creation has no frame of its own to read from.
   if (m.mode == MO_CREATE) return fail_dword(APIERR_NOT_FOUND);
-  const std::int64_t xmsg_pos = std::int64_t(m.frame_offset) + d.frame_hdr_size;
+  // Positions inside the frame.
+  const std::uint64_t xmsg_pos = d.frame_hdr_size;
+  const std::uint64_t ctrl_pos = xmsg_pos + XMSG_SIZE;
 
   if (msg) {
-    if (seek_file(fd, xmsg_pos, SEEK_FROM_START) != xmsg_pos || !read_xmsg(fd, msg))
-      return fail_dword(APIERR_FILE_IO);
+    byte buf[XMSG_SIZE];
+    if (frame_bytes(d, m, xmsg_pos, buf, XMSG_SIZE) != XMSG_SIZE) return fail_dword(APIERR_FILE_IO);
+    decode_xmsg(buf, msg);
     msg->from[sizeof msg->from - 1] = 0;
     msg->to[sizeof msg->to - 1] = 0;
     msg->subj[sizeof msg->subj - 1] = 0;
@@ -218,16 +290,12 @@ dword SquishReadMsg(HMSG msgh, XMSG* msg, dword ofs, dword bytes, byte* text, dw
   if (m.frame_hdr.frame_type != FRAME_NORMAL) return fail_dword(APIERR_FILE_IO);
   m.cur_pos = ofs;
 
-  const std::int64_t ctrl_pos = xmsg_pos + XMSG_SIZE;
   if (cbytes && ctxt) {
     dword want = cbytes < m.ctrl_length ? cbytes : m.ctrl_length;
-    if (seek_file(fd, ctrl_pos, SEEK_FROM_START) != ctrl_pos || read_into(fd, ctxt, want) < 0)
-      return fail_dword(APIERR_FILE_IO);
+    if (read_into(d, m, ctrl_pos, ctxt, want) < 0) return fail_dword(APIERR_FILE_IO);
   }
-  const std::int64_t text_pos = ctrl_pos + m.ctrl_length + ofs;
-  if (seek_file(fd, text_pos, SEEK_FROM_START) != text_pos) return fail_dword(APIERR_FILE_IO);
   if (text == nullptr || bytes == 0) return 0;
-  std::int64_t got = read_into(fd, text, bytes);
+  std::int64_t got = read_into(d, m, ctrl_pos + m.ctrl_length + ofs, text, bytes);
   if (got < 0) return fail_dword(APIERR_FILE_IO);
   m.cur_pos += dword(got);
   return dword(got);

@@ -48,6 +48,9 @@ int Add_To_Free_Chain(SquishAreaData& d, dword frame, SQHDR hdr) {
 
 namespace {
 
+// Free frames (merged neighbours included) a write examines at most.
+constexpr std::uint64_t FREE_EXAMINE_LIMIT = 256;
+
 // The frame chosen for a message.
 struct Choice {
   dword frame = 0;
@@ -94,8 +97,15 @@ int _SquishFindFree(SquishAreaData& d, Choice* c, dword need, const SquishMsgHan
   std::int64_t file_len = file_length(d.sfd.get());
   if (file_len < 0) return fail(APIERR_FILE_IO);
   // Each frame takes at least a header's worth of the file, so a walk longer
-  // than this has met a loop in a damaged chain.
-  std::uint64_t steps_left = std::uint64_t(file_len) / SQHDR_SIZE + 1;
+  // than that has met a loop in a damaged chain. The walk stops much sooner,
+  // though: every frame examined costs a read, and in a base with thousands
+  // of free frames the head of the chain fills up with frames too small for
+  // most messages, which every write would otherwise read again. Past
+  // FREE_EXAMINE_LIMIT frames the message goes to the end of the file, as
+  // it would with no free frame that fits; the frames not examined stay
+  // free for later writes.
+  std::uint64_t steps_left =
+      std::min<std::uint64_t>(std::uint64_t(file_len) / SQHDR_SIZE + 1, FREE_EXAMINE_LIMIT);
   auto step = [&steps_left] { return steps_left > 0 ? (--steps_left, true) : false; };
   while (f != 0 && step()) {
     SQHDR a;
@@ -289,6 +299,7 @@ sword SquishWriteMsg(HMSG msgh, word append, const XMSG* header, const byte* tex
       clen = 0;
     }
 
+    _SquishNoteWrite(d);  // header, control information and text below
     std::int64_t pos = std::int64_t(m.frame_offset) + d.frame_hdr_size;
     if (header) {
       XMSG x = stored_header(*header);

@@ -7,9 +7,7 @@
 #include "fileio.h"
 #include "structrw.h"
 
-int read_xmsg(int fd, XMSG* msg) {
-  uint8_t buf[XMSG_SIZE];
-  if (!read_exact(fd, buf, sizeof buf)) return 0;
+void decode_xmsg(const uint8_t* buf, XMSG* msg) {
   const uint8_t* pbuf = buf;
   XMSG x;
   x.attr = get_u32(pbuf);
@@ -30,6 +28,12 @@ int read_xmsg(int fd, XMSG* msg) {
   get_bytes(pbuf, x.__ftsc_date, sizeof x.__ftsc_date);
   assert(pbuf - buf == XMSG_SIZE);
   *msg = x;
+}
+
+int read_xmsg(int fd, XMSG* msg) {
+  uint8_t buf[XMSG_SIZE];
+  if (!read_exact(fd, buf, sizeof buf)) return 0;
+  decode_xmsg(buf, msg);
   return 1;
 }
 
@@ -56,9 +60,7 @@ int write_xmsg(int fd, const XMSG* msg) {
   return write_all(fd, buf, sizeof buf) ? 1 : 0;
 }
 
-int read_sqhdr(int fd, SQHDR* hdr) {
-  uint8_t buf[SQHDR_SIZE];
-  if (!read_exact(fd, buf, sizeof buf)) return 0;
+void decode_sqhdr(const uint8_t* buf, SQHDR* hdr) {
   const uint8_t* pbuf = buf;
   SQHDR h;
   h.id = get_u32(pbuf);
@@ -71,6 +73,12 @@ int read_sqhdr(int fd, SQHDR* hdr) {
   h.reserved = get_u16(pbuf);
   assert(pbuf - buf == SQHDR_SIZE);
   *hdr = h;
+}
+
+int read_sqhdr(int fd, SQHDR* hdr) {
+  uint8_t buf[SQHDR_SIZE];
+  if (!read_exact(fd, buf, sizeof buf)) return 0;
+  decode_sqhdr(buf, hdr);
   return 1;
 }
 
@@ -140,8 +148,6 @@ int write_sqbase(int fd, const SQBASE* base) {
   return write_all(fd, buf, sizeof buf) ? 1 : 0;
 }
 
-namespace {
-
 void decode_sqidx(const uint8_t* p, SQIDX* out) {
   const uint8_t* pbuf = p;
   out->frame_offset = get_u32(pbuf);
@@ -149,6 +155,8 @@ void decode_sqidx(const uint8_t* p, SQIDX* out) {
   out->hash = get_u32(pbuf);
   assert(pbuf - p == SQIDX_SIZE);
 }
+
+namespace {
 
 void encode_sqidx(uint8_t* p, const SQIDX& in) {
   uint8_t* pbuf = p;

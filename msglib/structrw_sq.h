@@ -13,6 +13,8 @@
 #ifndef ZANDREL_STRUCTRW_SQ_H
 #define ZANDREL_STRUCTRW_SQ_H
 
+#include <cstdint>
+
 #include "msgapi.h"
 
 constexpr int SQBASE_SIZE = 256;
@@ -79,5 +81,11 @@ int write_sqbase(int fd, const SQBASE* base);
 // short read the records already decoded stay filled; the rest are untouched.
 int read_sqidx(int fd, SQIDX* idx, dword count);
 int write_sqidx(int fd, const SQIDX* idx, dword count);
+
+// Decoders of records already in memory, for readers that fetch several
+// records, or a frame's head, in one transfer. `buf` holds the whole record.
+void decode_xmsg(const uint8_t* buf, XMSG* msg);
+void decode_sqhdr(const uint8_t* buf, SQHDR* hdr);
+void decode_sqidx(const uint8_t* buf, SQIDX* idx);
 
 #endif

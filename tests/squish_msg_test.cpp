@@ -295,6 +295,43 @@ TEST_F(SquishMsg, MergeStopsOnceTheFrameIsBigEnough) {
   EXPECT_EQ(b.free_last, 256u + 2 * 328);
 }
 
+// A write reads one header per free frame it examines, so it examines a
+// bounded number; past them the message goes to the end of the file and the
+// frames not reached stay free for later writes.
+TEST_F(SquishMsg, FreeChainWalkIsBounded) {
+  struct Case {
+    const char* name;
+    int small;    // free frames too small for the message, ahead in the chain
+    bool reused;  // the big free frame behind them is taken
+  } cases[] = {{"a short chain", 10, true}, {"a long chain", 300, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(ha_->api->CloseArea(ha_), 0);
+    ha_ = Open(AOPEN_CREATE);
+    ASSERT_NE(ha_, nullptr);
+    // Each frame to free is followed by a live message, so no two merge.
+    for (int i = 0; i < c.small; ++i) {
+      PostSized(300);
+      PostSized(300);
+    }
+    PostSized(1000);
+    PostSized(300);
+    ASSERT_EQ(ha_->api->Lock(ha_), 0);
+    for (int i = 0; i <= c.small; ++i) ASSERT_EQ(ha_->api->KillMsg(ha_, dword(i + 1)), 0);
+    ASSERT_EQ(ha_->api->Unlock(ha_), 0);
+    const SQBASE before = DiskBase();
+    const dword big = before.free_last;
+    ASSERT_EQ(DiskFrame(big).frame_size, 1000u);
+
+    PostSized(900);
+    EXPECT_EQ(Frames().back(), c.reused ? big : before.end_of_file);
+    EXPECT_EQ(DiskBase().free_last == big, !c.reused);
+    PostSized(300);  // fits the first free frame
+    EXPECT_EQ(Frames().back(), before.free_first);
+    ExpectConsistent();
+  }
+}
+
 TEST_F(SquishMsg, MessageLimitDeletesTheOldestUnprotected) {
   Post("one");
   Post("two");
