@@ -228,10 +228,28 @@ int Jam_WriteHdrInfo(JamBase* b, const JamHdrInfo& h) {
 }
 
 int Jam_ActiveMsgs(JamBase* b) {
+  b->ahead.clear();
   if (!read_allidx(b->jdx.get(), b->jhr.get(), &b->scan)) return 0;
   b->hinfo.ActiveMsgs = b->num_active();
   b->jhr_size = b->scan.jhr_len;
   return 1;
+}
+
+bool Jam_ReadIdx(JamBase* b, dword idx_pos, JamIdx* out) {
+  // Records per read: overviews open hundreds of messages in index order.
+  constexpr std::size_t IDX_AHEAD = 512;
+  if (idx_pos < b->ahead_pos || idx_pos - b->ahead_pos + IDX_SIZE > b->ahead.size()) {
+    b->ahead.resize(IDX_AHEAD * IDX_SIZE);
+    std::int64_t got = read_at(b->jdx.get(), b->ahead.data(), b->ahead.size(), idx_pos);
+    if (got < std::int64_t(IDX_SIZE)) {
+      b->ahead.clear();
+      return false;
+    }
+    b->ahead.resize(std::size_t(got) / IDX_SIZE * IDX_SIZE);
+    b->ahead_pos = idx_pos;
+  }
+  decode_idx(b->ahead.data() + (idx_pos - b->ahead_pos), out);
+  return true;
 }
 
 int Jam_SyncLocked(JamBase* b, JamHdrInfo* disk) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "api_jam.h"
 #include "fileio.h"
@@ -29,6 +30,14 @@ struct JamBase {
   // File sizes as last seen; offsets read from disk are checked against them
   // (and against fresh sizes before they are refused).
   std::int64_t jhr_size = 0, jdt_size = 0;
+  // Index records read ahead in one read, from ".jdx" offset ahead_pos on,
+  // so that opening messages in order costs one index read per block. It
+  // lives in this handle only, and goes with every change of ours to the
+  // index and every rebuild of the table: this handle always sees its own
+  // changes. Other programs' changes in the meantime may go unseen until the
+  // block is read again, as they could between any two reads anyway.
+  std::vector<uint8_t> ahead;
+  dword ahead_pos = 0;
 
   dword num_active() const { return dword(scan.table.size()); }
 };
@@ -61,6 +70,9 @@ int Jam_ActiveMsgs(JamBase* b);
 // the table when anybody changed the base since the table was made. -1 when
 // the header info cannot be read.
 int Jam_SyncLocked(JamBase* b, JamHdrInfo* disk);
+// The index record at `idx_pos`, from the block read ahead when it holds
+// it; false when the record cannot be read whole.
+bool Jam_ReadIdx(JamBase* b, dword idx_pos, JamIdx* out);
 // Writes the header info at offset 0 and records it as in memory; 0 or -1.
 int Jam_WriteHdrInfo(JamBase* b, const JamHdrInfo& h);
 // Table upkeep after this process's own change, under the lock, so that the

@@ -13,9 +13,11 @@
 
 namespace {
 
-// Chain bytes fetched together with a header; a longer chain takes a
-// second read.
+// Chain bytes fetched together with a header when the next header's place
+// says nothing; a longer chain takes a second read.
 constexpr dword CHAIN_READAHEAD = 1024;
+// The most chain bytes fetched on the next header's word.
+constexpr dword CHAIN_MAX_AHEAD = 64 * 1024;
 
 // Subfield data as a C string: it ends at its length or at an embedded NUL.
 std::string_view subf_text(const JamSubfield& sf) {
@@ -98,15 +100,24 @@ std::unique_ptr<JamMsgState> Jam_OpenMsg(HAREA ha, word mode, dword msgn) {
   m->mode = mode;
   m->idx_pos = b->scan.table[msgn - 1].idx_pos;
 
-  uint8_t ibuf[IDX_SIZE];
-  if (read_at(b->jdx.get(), ibuf, IDX_SIZE, m->idx_pos) != IDX_SIZE) return nullptr;
-  decode_idx(ibuf, &m->idx);
+  if (!Jam_ReadIdx(b, m->idx_pos, &m->idx)) return nullptr;
   if (m->idx.HdrOffset == JAM_NO_OFFSET || !Jam_HeaderFits(b, m->idx.HdrOffset, 0)) return nullptr;
   m->hdr_pos = m->idx.HdrOffset;
 
-  // Header and, for a reading handle, the start of its chain in one read.
+  // Header and, for a reading handle, its chain in one read: up to where the
+  // next message's header starts, which is where this chain ends in a base
+  // written in order, else a guess that takes most chains.
+  std::uint64_t want = HDR_SIZE;
+  if (mode != MO_CREATE) {
+    want += CHAIN_READAHEAD;
+    if (msgn < b->scan.table.size()) {
+      const std::uint64_t next = b->scan.table[msgn].hdr_ofs;
+      if (next >= m->hdr_pos + HDR_SIZE && next - m->hdr_pos <= HDR_SIZE + CHAIN_MAX_AHEAD)
+        want = next - m->hdr_pos;
+    }
+  }
   const std::uint64_t room = std::uint64_t(b->jhr_size) - m->hdr_pos;
-  std::vector<uint8_t> buf(std::size_t(std::min<std::uint64_t>(room, HDR_SIZE + (mode ? CHAIN_READAHEAD : 0))));
+  std::vector<uint8_t> buf(std::size_t(std::min<std::uint64_t>(room, want)));
   std::int64_t got = read_at(b->jhr.get(), buf.data(), buf.size(), m->hdr_pos);
   if (got < std::int64_t(HDR_SIZE)) return nullptr;
   decode_hdr(buf.data(), &m->hdr);

@@ -258,6 +258,7 @@ sword Jam_Write(JamMsgState* m, const XMSG* msg, const byte* text, dword textlen
 }  // namespace
 
 bool Jam_WriteIdx(JamBase* b, dword idx_pos, const JamIdx& idx) {
+  b->ahead.clear();
   uint8_t buf[IDX_SIZE];
   encode_idx(idx, buf);
   return write_at(b->jdx, idx_pos, buf, sizeof buf);

@@ -4,6 +4,7 @@
 #include <array>
 #include <cassert>
 #include <ctime>
+#include <memory>
 
 #include "dates.h"
 #include "fileio.h"
@@ -216,16 +217,17 @@ bool collect_candidates(int jdx_fd, int jhr_fd, JamScan* scan) {
   if (jdx_len < 0 || jhr_len < 0) return false;
   // A torn last record (a length that is not a multiple of 8) is not a record.
   const std::size_t nrec = std::size_t(jdx_len / IDX_SIZE);
-  std::vector<uint8_t> buf(nrec * IDX_SIZE);
-  if (!buf.empty() && read_at(jdx_fd, buf.data(), buf.size(), 0) != std::int64_t(buf.size()))
-    return false;
+  // Not zeroed first: the read fills every byte or the scan is refused.
+  const std::size_t size = nrec * IDX_SIZE;
+  auto buf = std::make_unique_for_overwrite<uint8_t[]>(size);
+  if (size && read_at(jdx_fd, buf.get(), size, 0) != std::int64_t(size)) return false;
   scan->jdx_len = jdx_len;
   scan->jhr_len = jhr_len;
   scan->unreadable_end = UINT64_MAX;
   scan->table.clear();
   scan->table.reserve(nrec);
   for (std::size_t k = 0; k < nrec; ++k) {
-    const uint8_t* p = buf.data() + k * IDX_SIZE + 4;
+    const uint8_t* p = buf.get() + k * IDX_SIZE + 4;
     const dword ofs = get_u32(p);
     if (ofs == JAM_NO_OFFSET) continue;
     const std::uint64_t end = std::uint64_t(ofs) + HDR_SIZE;
@@ -238,17 +240,24 @@ bool collect_candidates(int jdx_fd, int jhr_fd, JamScan* scan) {
   return true;
 }
 
-// Candidate positions in order of header offset: index order in nearly every
-// base, so the sort is skipped when it already holds.
+// Candidate positions in order of header offset, or none when the table is
+// in that order already, as it is in nearly every base: the scans then walk
+// the table itself.
 std::vector<std::size_t> header_order(const std::vector<JamActive>& t) {
-  std::vector<std::size_t> order(t.size());
-  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
   bool sorted = true;
   for (std::size_t i = 1; i < t.size() && sorted; ++i) sorted = t[i - 1].hdr_ofs <= t[i].hdr_ofs;
-  if (!sorted)
-    std::stable_sort(order.begin(), order.end(),
-                     [&](std::size_t a, std::size_t b) { return t[a].hdr_ofs < t[b].hdr_ofs; });
+  if (sorted) return {};
+  std::vector<std::size_t> order(t.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return t[a].hdr_ofs < t[b].hdr_ofs; });
   return order;
+}
+
+// The k-th entry in header order.
+JamActive& in_order(std::vector<JamActive>& t, const std::vector<std::size_t>& order,
+                    std::size_t k) {
+  return t[order.empty() ? k : order[k]];
 }
 
 // Removes the entries marked with hdr_ofs JAM_NO_OFFSET, keeping the order.
@@ -262,14 +271,14 @@ void drop_marked(std::vector<JamActive>* t) {
 struct WindowScan {
   const FileMap* map;
   JamActive* table;
-  const std::size_t* order;
-  std::size_t begin, end;  // range of `order` inside the window
+  const std::size_t* order;  // null: table order is header order
+  std::size_t begin, end;    // range of header order inside the window
 };
 
 void scan_window(void* ctx) {
   WindowScan* w = static_cast<WindowScan*>(ctx);
   for (std::size_t i = w->begin; i < w->end; ++i) {
-    JamActive& e = w->table[w->order[i]];
+    JamActive& e = w->table[w->order ? w->order[i] : i];
     const uint8_t* p = w->map->at(std::int64_t(e.hdr_ofs) + ATTR_OFFSET);
     if (get_u32(p) & JAM_DELETED) e.hdr_ofs = JAM_NO_OFFSET;
   }
@@ -282,17 +291,17 @@ bool mark_deleted_mapped(int jhr_fd, std::vector<JamActive>* t) {
   constexpr std::uint64_t WINDOW = 8u << 20;
   const std::vector<std::size_t> order = header_order(*t);
   std::size_t i = 0;
-  while (i < order.size()) {
-    const std::uint64_t start = (*t)[order[i]].hdr_ofs;
+  while (i < t->size()) {
+    const std::uint64_t start = in_order(*t, order, i).hdr_ofs;
     std::uint64_t stop = start + HDR_SIZE;
     std::size_t j = i + 1;
-    while (j < order.size() && std::uint64_t((*t)[order[j]].hdr_ofs) + HDR_SIZE <= start + WINDOW) {
-      stop = std::uint64_t((*t)[order[j]].hdr_ofs) + HDR_SIZE;
+    while (j < t->size() && std::uint64_t(in_order(*t, order, j).hdr_ofs) + HDR_SIZE <= start + WINDOW) {
+      stop = std::uint64_t(in_order(*t, order, j).hdr_ofs) + HDR_SIZE;
       ++j;
     }
     FileMap map;
     if (!map.map(jhr_fd, std::int64_t(start), std::size_t(stop - start))) return false;
-    WindowScan w{&map, t->data(), order.data(), i, j};
+    WindowScan w{&map, t->data(), order.empty() ? nullptr : order.data(), i, j};
     if (!run_mapped(scan_window, &w)) return false;
     i = j;
   }
@@ -306,19 +315,19 @@ bool mark_deleted_read(int jhr_fd, std::vector<JamActive>* t) {
   const std::vector<std::size_t> order = header_order(*t);
   std::vector<uint8_t> buf;
   std::size_t i = 0;
-  while (i < order.size()) {
-    const std::uint64_t start = (*t)[order[i]].hdr_ofs;
+  while (i < t->size()) {
+    const std::uint64_t start = in_order(*t, order, i).hdr_ofs;
     std::uint64_t stop = start + HDR_SIZE;
     std::size_t j = i + 1;
-    while (j < order.size() && std::uint64_t((*t)[order[j]].hdr_ofs) + HDR_SIZE <= start + CHUNK) {
-      stop = std::uint64_t((*t)[order[j]].hdr_ofs) + HDR_SIZE;
+    while (j < t->size() && std::uint64_t(in_order(*t, order, j).hdr_ofs) + HDR_SIZE <= start + CHUNK) {
+      stop = std::uint64_t(in_order(*t, order, j).hdr_ofs) + HDR_SIZE;
       ++j;
     }
     buf.resize(std::size_t(stop - start));
     std::int64_t got = read_at(jhr_fd, buf.data(), buf.size(), std::int64_t(start));
     const std::uint64_t have = got > 0 ? std::uint64_t(got) : 0;
     for (std::size_t k = i; k < j; ++k) {
-      JamActive& e = (*t)[order[k]];
+      JamActive& e = in_order(*t, order, k);
       const std::uint64_t rel = e.hdr_ofs - start;
       if (rel + HDR_SIZE > have) {
         e.hdr_ofs = JAM_NO_OFFSET;
@@ -346,11 +355,9 @@ int read_allidx_plain(int jdx_fd, int jhr_fd, JamScan* out) {
 int read_allidx(int jdx_fd, int jhr_fd, JamScan* out) {
   JamScan scan;
   if (!collect_candidates(jdx_fd, jhr_fd, &scan)) return 0;
-  std::vector<JamActive> candidates = scan.table;
-  if (!mark_deleted_mapped(jhr_fd, &scan.table)) {
-    scan.table = std::move(candidates);
-    mark_deleted_read(jhr_fd, &scan.table);
-  }
+  // A mapping that failed half-way has marked some entries already; the
+  // plain scan starts again from the index.
+  if (!mark_deleted_mapped(jhr_fd, &scan.table)) return read_allidx_plain(jdx_fd, jhr_fd, out);
   drop_marked(&scan.table);
   *out = std::move(scan);
   return 1;
@@ -478,8 +485,23 @@ dword jam_local_now() {
 }
 
 SCOMBO jam_stamp_from_seconds(dword secs) {
-  std::time_t t = std::time_t(secs);
-  struct tm g = *std::gmtime(&t);
+  // The calendar fields of `secs` read as UTC, as gmtime gives them, counted
+  // directly: readers convert two dates per message, and gmtime takes the
+  // time zone lock each time.
+  const std::int64_t days = secs / 86400, rest = secs % 86400;
+  const std::int64_t z = days + 719468;  // days since 0000-03-01
+  const std::int64_t era = z / 146097;
+  const unsigned doe = unsigned(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  struct tm g {};
+  g.tm_mday = int(doy - (153 * mp + 2) / 5 + 1);
+  g.tm_mon = int(mp < 10 ? mp + 2 : mp - 10);
+  g.tm_year = int(std::int64_t(yoe) + era * 400 + (g.tm_mon <= 1) - 1900);
+  g.tm_hour = int(rest / 3600);
+  g.tm_min = int(rest / 60 % 60);
+  g.tm_sec = int(rest % 60);
   SCOMBO s;
   s.ldate = 0;
   TmDate_to_DosDate(&g, &s);

@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ctime>
+#include <vector>
 
+#include "dates.h"
 #include "fileio.h"
 #include "structrw.h"
 #include "testutil.h"
@@ -248,6 +251,26 @@ TEST(JamRecords, LocalSecondsAreWallClockAsUtc) {
   SCOMBO dec = jam_stamp_from_seconds(jam_local_seconds(s));
   EXPECT_EQ(dec.msg_st.date.mo, 12);
   EXPECT_EQ(dec.msg_st.date.yr, 16);
+}
+
+// Seconds become calendar fields by arithmetic, not through the C library:
+// it must agree with the platform's UTC calendar over the whole range of
+// the 32-bit field, leap days and century years included.
+TEST(JamRecords, SecondsToStampAgreesWithThePlatformCalendar) {
+  std::vector<dword> secs = {0u,          59u,         86399u,      86400u,
+                             951782399u,  951782400u,  951868800u,  4107542399u,
+                             4107542400u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu};
+  for (std::uint64_t s = 0; s <= 0xFFFFFFFFu; s += 999983u) secs.push_back(dword(s));
+  for (dword s : secs) {
+    SCOPED_TRACE(s);
+    std::time_t t = std::time_t(s);
+    struct tm g {};
+    ASSERT_NE(gmtime_r(&t, &g), nullptr);
+    SCOMBO want;
+    want.ldate = 0;
+    TmDate_to_DosDate(&g, &want);
+    EXPECT_EQ(jam_stamp_from_seconds(s).ldate, want.ldate);
+  }
 }
 
 }  // namespace
