@@ -1,7 +1,5 @@
 #include "dates.h"
 
-#include <cstdio>
-
 int is_dst = -1;
 
 SCOMBO* TmDate_to_DosDate(const struct tm* tmdate, SCOMBO* dosdate) {
@@ -51,11 +49,29 @@ char* sc_time(const SCOMBO* sc, char* string) {
     string[0] = '\0';
     return string;
   }
-  // Every field is at most two digits wide (day < 32, hour < 32, minute
-  // < 64, seconds < 64), so the text is always exactly 19 characters.
+  // "%02u %.3s %02u  %02u:%02u:%02u". Every field is at most two digits
+  // wide (day < 32, hour < 32, minute < 64, seconds < 64), so the text is
+  // always exactly 19 characters. Written by hand: readers call this for
+  // every message, and printf's format parsing cost more than the rest of
+  // the conversion.
   unsigned mo = d.mo >= 1 && d.mo <= 12 ? d.mo - 1u : 0u;
-  std::snprintf(string, FTSC_DATE_SIZE, "%02u %.3s %02u  %02u:%02u:%02u", unsigned(d.da),
-                months_ab[mo], (d.yr + 80u) % 100u, unsigned(t.hh), unsigned(t.mm),
-                t.ss * 2u);
+  char* p = string;
+  auto two = [&p](unsigned v) {
+    *p++ = char('0' + v / 10);
+    *p++ = char('0' + v % 10);
+  };
+  two(d.da);
+  *p++ = ' ';
+  for (int i = 0; i < 3 && months_ab[mo][i]; ++i) *p++ = months_ab[mo][i];
+  *p++ = ' ';
+  two((d.yr + 80u) % 100u);
+  *p++ = ' ';
+  *p++ = ' ';
+  two(t.hh);
+  *p++ = ':';
+  two(t.mm);
+  *p++ = ':';
+  two(t.ss * 2u);
+  *p = '\0';
   return string;
 }
