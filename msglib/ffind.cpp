@@ -26,6 +26,12 @@ constexpr std::size_t FFIND_NAME_MAX = sizeof(FFIND::name) - 1;
 struct FFindPrivate {
   std::unique_ptr<DIR, DirCloser> dir;
   std::string pattern;  // the wildcard name, matched against each entry
+  // For a pattern of "*" and a literal tail ("*.msg", the common case): the
+  // tail, which a name matches by ending in it. Large directories are
+  // listed for every command, and the general matcher cost more per entry
+  // than the listing's own work.
+  bool star_tail = false;
+  std::string tail;
   byte wanted = 0;      // the caller's attribute wish (low 8 bits)
   bool sizes = true;    // false: regular files are not queried for their size
 };
@@ -42,7 +48,13 @@ bool next_entry(FFIND* ff) {
     if (len > FFIND_NAME_MAX) continue;
     // Exact case and no escapes: a backslash in a pattern is an ordinary
     // character, as in the host's wildcards.
-    if (::fnmatch(p.pattern.c_str(), de->d_name, FNM_NOESCAPE) != 0) continue;
+    if (p.star_tail) {
+      if (len < p.tail.size() ||
+          std::memcmp(de->d_name + len - p.tail.size(), p.tail.data(), p.tail.size()) != 0)
+        continue;
+    } else if (::fnmatch(p.pattern.c_str(), de->d_name, FNM_NOESCAPE) != 0) {
+      continue;
+    }
     // A status query per entry costs more than the listing itself; the
     // listing's own type tells regular files apart where the file system
     // records it (links and unknown types still get the query).
@@ -89,6 +101,11 @@ FFIND* open_search(const char* filespec, word attribute, bool sizes) {
     } else {
       dir = slash == 0 ? "/" : spec.substr(0, slash);
       priv->pattern = spec.substr(slash + 1);
+    }
+    if (priv->pattern.size() >= 1 && priv->pattern[0] == '*' &&
+        priv->pattern.find_first_of("*?[", 1) == std::string::npos) {
+      priv->star_tail = true;
+      priv->tail = priv->pattern.substr(1);
     }
     priv->wanted = byte(attribute & 0xFF);
     priv->sizes = sizes;

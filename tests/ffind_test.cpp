@@ -81,6 +81,30 @@ TEST_F(FFindTest, PatternAndWish) {
   }
 }
 
+// "*" and a literal tail is matched by comparing the tail; it must find
+// exactly what the general matcher finds for the same pattern written with
+// a bracket, which takes the general path.
+TEST(FFindTail, MatchesLikeTheGeneralMatcher) {
+  zt::TempDir tmp;
+  for (const char* name : {"1.msg", ".msg", "msg", "a.msg.bak", "b.msgmsg", "c.MSG", "d.msg.msg",
+                           "e\\.msg", "sg"})
+    zt::WriteFile(tmp / name, "x");
+  const std::pair<std::string, std::string> cases[] = {
+      {"*.msg", "*[.]msg"},
+      {"*msg", "*[m]sg"},
+      {"*.msg.msg", "*[.]msg.msg"},
+      {"*\\.msg", "*[\\].msg"},
+      {"*", "*?"},
+      {"*.MSG", "*[.]MSG"},
+  };
+  for (const auto& [tail, general] : cases) {
+    SCOPED_TRACE(tail);
+    const Listing got = Search(tmp / tail, 0);
+    EXPECT_FALSE(got.empty());
+    EXPECT_EQ(got, Search(tmp / general, 0));
+  }
+}
+
 TEST_F(FFindTest, FindInfoIsOneFile) {
   FFIND* ff = FindInfo((tmp_ / "1.msg").c_str());
   ASSERT_NE(ff, nullptr);

@@ -1,4 +1,5 @@
 // *.MSG areas: opening, scanning, numbering, the high-water mark, removal.
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -87,6 +88,24 @@ TEST_F(SdmArea, ScanKeepsOnlyNumberedMessageFiles) {
   WriteMsgFile(area_, 4, "");
   ha = Open(true);
   EXPECT_EQ(sdmt::Numbers(ha), Nums({1, 2, 4, 10}));
+  Close(ha);
+}
+
+// The number table is sorted by its bytes, low then high: numbers that
+// differ in either byte, and a number named twice, come out in order.
+TEST_F(SdmArea, ManyNumbersInAnyOrder) {
+  std::vector<unsigned> nums = {1, 255, 256, 257, 511, 65280, 65535};
+  for (unsigned n = 3; n < 65535; n += 97) nums.push_back(n);
+  for (unsigned n : nums) WriteMsgFile(area_, n, "x\r");
+  zt::WriteFile(area_ + "/0256.msg", sdmt::Bytes(sdmt::Header()) + "again\r");
+  std::sort(nums.begin(), nums.end());
+  nums.erase(std::unique(nums.begin(), nums.end()), nums.end());
+
+  HAREA ha = Open(false);
+  ASSERT_NE(ha, nullptr);
+  EXPECT_EQ(sdmt::Numbers(ha), Nums(nums.begin(), nums.end()));
+  EXPECT_EQ(ha->num_msg, nums.size() + 1);  // the second name of 256 counts too
+  EXPECT_EQ(ha->high_msg, 65535u);
   Close(ha);
 }
 
