@@ -91,8 +91,9 @@ std::string ftnAddrStr(const NETADDR& a) {
   return out;
 }
 
-std::string addrStr(const char* from, const NETADDR& a) {
-  std::string out = from;
+void appendAddr(std::string& out, const char* from, const NETADDR& a) {
+  const std::size_t start = out.size();
+  out += from;
   out += " <";
   // The local part keeps only what a mail address can carry unquoted; spaces
   // become dots, and a name of Cyrillic words is left with the dots alone.
@@ -112,15 +113,21 @@ std::string addrStr(const char* from, const NETADDR& a) {
   appendLabel(out, 'z', a.zone);
   out += GATE_DOMAIN;
   out += '>';
-  if (out.size() > MAX_VALUE) out.resize(MAX_VALUE);
+  if (out.size() - start > MAX_VALUE) out.resize(start + MAX_VALUE);
+}
+
+std::string addrStr(const char* from, const NETADDR& a) {
+  std::string out;
+  appendAddr(out, from, a);
   return out;
 }
 
-std::string msgidStr(const char* msgid) {
-  if (!msgid) return {};
-  std::string out = "<";
-  for (const char* p = msgid; *p && out.size() <= MSGID_BODY_LIMIT; ++p) {
-    char c = *p;
+void appendMsgid(std::string& out, std::optional<std::string_view> msgid) {
+  if (!msgid) return;
+  const std::size_t start = out.size();
+  out += '<';
+  for (char c : *msgid) {
+    if (out.size() - start > MSGID_BODY_LIMIT) break;
     if (isAsciiLetter(c) || isDigit(c)) {
       out += c;
     } else {
@@ -131,10 +138,15 @@ std::string msgidStr(const char* msgid) {
     }
   }
   out += MSGID_SUFFIX;
+}
+
+std::string msgidStr(const char* msgid) {
+  std::string out;
+  if (msgid) appendMsgid(out, std::string_view(msgid));
   return out;
 }
 
-std::optional<std::string> getKludge(const char* ctl, const char* name) {
+std::optional<std::string_view> findKludge(const char* ctl, const char* name) {
   if (!ctl) return std::nullopt;
   const std::size_t nlen = std::strlen(name);
   while (*ctl == SOH) {
@@ -144,22 +156,30 @@ std::optional<std::string> getKludge(const char* ctl, const char* name) {
     if (klen >= nlen &&
         std::equal(ctl, ctl + nlen, name,
                    [](char x, char y) { return lowerAscii(x) == lowerAscii(y); }))
-      return std::string(ctl + nlen, std::min(klen - nlen, MAX_VALUE));
+      return std::string_view(ctl + nlen, std::min(klen - nlen, MAX_VALUE));
     ctl = end;
   }
   return std::nullopt;
 }
 
-std::string getFrom(const char* ctl, const XMSG& msg, const char* txt) {
+std::optional<std::string> getKludge(const char* ctl, const char* name) {
+  if (auto v = findKludge(ctl, name)) return std::string(*v);
+  return std::nullopt;
+}
+
+void appendFrom(std::string& out, const char* ctl, const XMSG& msg, const char* txt) {
   const char* raw = reinterpret_cast<const char*>(msg.from);
-  const std::string from(raw, strnlen(raw, MAX_NAME));
+  char from[MAX_NAME + 1];
+  const std::size_t flen = strnlen(raw, MAX_NAME);
+  std::memcpy(from, raw, flen);
+  from[flen] = '\0';
   NETADDR addr;
 
-  // A MSGID is "address serial"; one without the serial is not trusted.
-  if (auto id = getKludge(ctl, "MSGID: ")) {
-    std::size_t space = id->find(' ');
-    if (space != std::string::npos && parseFtnAddr(id->substr(0, space).c_str(), &addr))
-      return addrStr(from.c_str(), addr);
+  // A MSGID is "address serial"; one without the serial is not trusted. The
+  // address ends at the space at the latest, so it is parsed where it lies.
+  if (auto id = findKludge(ctl, "MSGID: ")) {
+    if (id->find(' ') != std::string_view::npos && parseFtnAddr(id->data(), &addr))
+      return appendAddr(out, from, addr);
   }
 
   // Only the first " * Origin:" counts, and only at the start of a line; the
@@ -171,11 +191,17 @@ std::string getFrom(const char* ctl, const XMSG& msg, const char* txt) {
       // The closing parenthesis ends the address too; stopping at the first
       // terminator as well keeps the copy short.
       const std::string inside(paren, std::strcspn(paren, ")\t\n\r @"));
-      if (parseFtnAddr(inside.c_str(), &addr)) return addrStr(from.c_str(), addr);
+      if (parseFtnAddr(inside.c_str(), &addr)) return appendAddr(out, from, addr);
     }
   }
 
-  return addrStr(from.c_str(), msg.orig);
+  appendAddr(out, from, msg.orig);
+}
+
+std::string getFrom(const char* ctl, const XMSG& msg, const char* txt) {
+  std::string out;
+  appendFrom(out, ctl, msg, txt);
+  return out;
 }
 
 int countLines(const char* txt) {

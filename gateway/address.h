@@ -1,7 +1,8 @@
 // FidoNet identities turned into the Usenet-style identities the front end
 // shows, and lookups in a message's control information.
 //
-// Results are returned by value; the length limits of the fixed buffers the
+// Results are returned by value, or appended to a string for callers that
+// build a line per message; the length limits of the fixed buffers the
 // protocol was built around still hold (Message-IDs and kludge values at most
 // 255 characters).
 #ifndef ZANDREL_ADDRESS_H
@@ -9,6 +10,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "msgapi.h"
 
@@ -28,6 +30,7 @@ std::string ftnAddrStr(const NETADDR& a);
 // The From value for sender `from` at address `a`:
 // "Name <Cleaned.Name@p1.f52.n5020.z2.fidonet.org>".
 std::string addrStr(const char* from, const NETADDR& a);
+void appendAddr(std::string& out, const char* from, const NETADDR& a);
 
 // The Message-ID for a MSGID or REPLY value: letters and digits kept, every
 // other byte as "$xx", cut so that the result stays within 255 characters.
@@ -36,16 +39,21 @@ std::string msgidStr(const char* msgid);
 inline std::string msgidStr(const std::optional<std::string>& msgid) {
   return msgidStr(msgid ? msgid->c_str() : nullptr);
 }
+// The same appended to `out`; nothing for no value.
+void appendMsgid(std::string& out, std::optional<std::string_view> msgid);
 
 // The value (at most 255 characters) of the first kludge of block `ctl` whose
 // text begins with `name`, compared without regard to case. Nothing when the
 // kludge is absent or the block does not start with SOH.
 std::optional<std::string> getKludge(const char* ctl, const char* name);
+// The same value seen where it lies in `ctl`, without a copy.
+std::optional<std::string_view> findKludge(const char* ctl, const char* name);
 
 // The sender's From value: the address of the MSGID kludge, else that of the
 // origin line, else the header's `orig`. `msg.from` is read up to its 36th
 // byte at most.
 std::string getFrom(const char* ctl, const XMSG& msg, const char* txt);
+void appendFrom(std::string& out, const char* ctl, const XMSG& msg, const char* txt);
 
 // The number of carriage returns in `txt`, up to its NUL.
 int countLines(const char* txt);

@@ -11,26 +11,23 @@
 namespace {
 
 // Prints the overview line of message `num`, or nothing when it cannot be
-// opened or read. `m` carries its buffers from one message to the next.
-void overviewLine(HAREA area, long num, StoredMsg& m) {
+// opened or read. `m` and `line` carry their buffers from one message to
+// the next.
+void overviewLine(HAREA area, long num, StoredMsg& m, std::string& line) {
   MsgPtr msg = openMsg(area, MO_READ, dword(num));
   if (!msg) return;
   if (!readStored(area, msg.get(), m)) return;
 
-  const std::string ref = msgidStr(getKludge(m.ctl(), "REPLY: "));
-  const std::string from = getFrom(m.ctl(), m.hdr, m.txt());
-  const std::string id = msgidStr(getKludge(m.ctl(), "MSGID: "));
   const char* subj = reinterpret_cast<const char*>(m.hdr.subj);
   const auto& d = m.hdr.date_written.msg_st;
 
   // "%d\t%s\t%s\t%02d %s %02d %02d:%02d:%02d\t%s\t%s\t%ld\t%d\t\t\n"
-  std::string line;
-  line.reserve(128 + from.size() + id.size() + ref.size());
+  line.clear();
   appendNum(line, num);
   line += '\t';
   line += *subj ? subj : NONESTR;
   line += '\t';
-  line += from;
+  appendFrom(line, m.ctl(), m.hdr, m.txt());
   line += '\t';
   appendNum(line, d.date.da, 2);
   line += ' ';
@@ -44,9 +41,9 @@ void overviewLine(HAREA area, long num, StoredMsg& m) {
   line += ':';
   appendNum(line, d.time.ss * 2, 2);
   line += '\t';
-  line += id;
+  appendMsgid(line, findKludge(m.ctl(), "MSGID: "));
   line += '\t';
-  line += ref;
+  appendMsgid(line, findKludge(m.ctl(), "REPLY: "));
   line += '\t';
   appendNum(line, sdword(m.textLen));
   line += '\t';
@@ -71,6 +68,7 @@ void listHeaders(const char* str) {
   // of spaces repeats the number after it. The first non-blank and its value
   // are remembered across such a run rather than searched for again.
   StoredMsg m;
+  std::string line;
   const char* digits = nullptr;
   long value = 0;
   for (const char* p = space + 2;;) {
@@ -79,7 +77,7 @@ void listHeaders(const char* str) {
       while (isBlank(*digits)) ++digits;
       value = readNumber(digits);
     }
-    overviewLine(area.get(), value, m);
+    overviewLine(area.get(), value, m, line);
     const char* next = std::strchr(p, ' ');
     if (!next) break;
     p = next + 1;

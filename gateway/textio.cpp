@@ -1,5 +1,6 @@
 #include "textio.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -48,7 +49,25 @@ bool TextIn::getline(std::string& line, std::size_t max) {
 }
 
 void TextOut::write(const char* s, std::size_t n) {
-  for (std::size_t i = 0; i < n; ++i) put(s[i]);
+  // Runs without a line feed are copied whole.
+  while (n) {
+    const void* lf = std::memchr(s, '\n', n);
+    std::size_t run = lf ? std::size_t(static_cast<const char*>(lf) - s) : n;
+    while (run) {
+      if (len_ == sizeof buf_) flush();
+      const std::size_t k = std::min(run, sizeof buf_ - len_);
+      std::memcpy(buf_ + len_, s, k);
+      len_ += k;
+      s += k;
+      n -= k;
+      run -= k;
+    }
+    if (lf) {
+      put('\n');
+      ++s;
+      --n;
+    }
+  }
 }
 
 void TextOut::puts(const char* s) { write(s, std::strlen(s)); }

@@ -158,10 +158,34 @@ TEST(GetFrom, MsgidThenOriginThenHeader) {
        "Ann Lee <Ann.Lee@f1.n1.z1.fidonet.org>"},
       {"origin bad address", "", " * Origin: x (somewhere)", "Ann Lee <Ann.Lee@f1.n1.z1.fidonet.org>"},
   };
+  const std::string far_space = "\x01MSGID: 3:3/3" + std::string(260, 'x') + " abc";
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(getFrom(c.ctl, x, c.txt), c.want);
   }
+  // The value is cut at 255 characters before its space is looked for.
+  EXPECT_EQ(getFrom(far_space.c_str(), x, origin), "Ann Lee <Ann.Lee@p7.f52.n5020.z2.fidonet.org>");
+}
+
+// Appending to a line that already holds text gives what the standalone
+// routines give, limits included: they count from where the value starts.
+TEST(AppendToLine, SameAsStandalone) {
+  const std::string prefix(200, '#');
+  const std::string long_id(300, '+'), long_name(300, 'N');
+  const XMSG x = header("Ann Lee", {1, 1, 1, 0});
+  std::string out = prefix;
+  appendMsgid(out, std::string_view(long_id));
+  EXPECT_EQ(out, prefix + msgidStr(long_id.c_str()));
+  out = prefix;
+  appendMsgid(out, std::nullopt);
+  EXPECT_EQ(out, prefix);
+  out = prefix;
+  appendAddr(out, long_name.c_str(), NETADDR{2, 5020, 52, 1});
+  EXPECT_EQ(out, prefix + addrStr(long_name.c_str(), NETADDR{2, 5020, 52, 1}));
+  EXPECT_EQ(out.size(), prefix.size() + 255);
+  out = prefix;
+  appendFrom(out, "\x01MSGID: 3:3/3 abc", x, "");
+  EXPECT_EQ(out, prefix + "Ann Lee <Ann.Lee@f3.n3.z3.fidonet.org>");
 }
 
 TEST(GetFrom, FullNameFieldShowsThirtyFiveCharacters) {

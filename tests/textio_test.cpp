@@ -1,10 +1,13 @@
 // The text-mode stream layer: CR LF in becomes LF, LF out becomes CR LF.
 #include "textio.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <string>
+
+#include "testutil.h"
 
 namespace {
 
@@ -82,6 +85,37 @@ TEST(TextOut, LongFormattedOutputIsNotCut) {
   ::close(fds[1]);
   EXPECT_EQ(Drain(fds[0]), "<" + big + ">");
   ::close(fds[0]);
+}
+
+// Output larger than the buffer, written in pieces of every size, with line
+// feeds at the ends and starts of runs and on the buffer's edges: every LF
+// and only the LFs gain a CR, and no byte is lost or doubled.
+TEST(TextOut, LongWritesTranslateAcrossTheBuffer) {
+  std::string text;
+  for (int i = 0; text.size() < 300000; ++i) {
+    text += std::string(std::size_t(i * 37 % 9000), char('a' + i % 26));
+    text += i % 5 ? "\n" : "\n\n\r";
+  }
+  std::string want;
+  for (char c : text) {
+    if (c == '\n') want += '\r';
+    want += c;
+  }
+  zt::TempDir dir;
+  const std::string path = dir / "out";
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  ASSERT_GE(fd, 0);
+  {
+    TextOut out(fd);
+    std::size_t at = 0;
+    for (std::size_t piece = 1; at < text.size(); piece = piece * 3 % 70001 + 1) {
+      const std::size_t n = std::min(piece, text.size() - at);
+      out.write(text.data() + at, n);
+      at += n;
+    }
+  }
+  ::close(fd);
+  EXPECT_TRUE(zt::ReadFile(path) == want);
 }
 
 }  // namespace
