@@ -197,6 +197,11 @@ const JamSubfield* Jam_GetSubField(const JamMsgState* m, std::size_t* pos, word 
 void DecodeSubf(JamMsgState* m) {
   m->ctrl.clear();
   m->trailer.clear();
+  // Room for everything at once: each line is its data and a short prefix.
+  std::size_t room = 32;
+  for (const JamSubfield& sf : m->chain) room += sf.data.size() + 16;
+  m->ctrl.reserve(room);
+  m->trailer.reserve(room);
   if (m->sq->isecho == 0) {
     // Netmail: INTL, FMPT and TOPT are not stored; the addresses tell them.
     const JamSubfield* o = first_subf(m, SF_ORIG_ADDR);

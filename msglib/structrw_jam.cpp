@@ -121,6 +121,7 @@ void encode_idx(const JamIdx& x, uint8_t* buf) {
 dword decode_subfields(const uint8_t* buf, dword n, JamChain* out) {
   out->clear();
   if (n <= SUBF_HEAD_SIZE) return 0;
+  out->reserve(16);  // a message carries a handful of subfields
   std::uint64_t p = 0;
   do {
     const uint8_t* q = buf + p;
