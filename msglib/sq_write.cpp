@@ -49,7 +49,7 @@ int Add_To_Free_Chain(SquishAreaData& d, dword frame, SQHDR hdr) {
 namespace {
 
 // Free frames (merged neighbours included) a write examines at most.
-constexpr std::uint64_t FREE_EXAMINE_LIMIT = 256;
+constexpr std::uint64_t FREE_EXAMINE_LIMIT = 128;
 
 // The frame chosen for a message.
 struct Choice {
