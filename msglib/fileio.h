@@ -84,7 +84,7 @@ class UniqueFd {
   int fd_ = -1;
 };
 
-// A read-only, prefaulted mapping of `length` bytes of a file from
+// A read-only mapping of `length` bytes of a file from
 // `offset`, for scanning large files without copying them. Unmapped in the
 // destructor. Touching a mapped page whose bytes the file no longer holds
 // (another program shortened it) raises a bus error: read mapped bytes only
