@@ -398,7 +398,7 @@ Result Measure(const Format& f, unsigned size, const std::string& dir, const std
     std::string reply;
     g.Ask(req, &reply);
     r.high = ParseHigh(reply);
-    for (int i = 0; i < 5; ++i) g.Ask(req);  // warm up
+    for (int i = 0; i < 50; ++i) g.Ask(req);  // warm up: the first commands of a run are slow
     const int reps = 200;
     auto t0 = Clock::now();
     for (int i = 0; i < reps; ++i) g.Ask(req);
