@@ -113,6 +113,8 @@ int _SquishWriteIndex(SquishAreaData& d);
 void _SquishDropIndex(SquishAreaData& d);
 int _SquishGetIdxFrame(SquishAreaData& d, dword pos, SQIDX* out);
 int AddIndex(SquishAreaData& d, const SQIDX& rec, dword pos);
+// Whether a record can be stored at `pos` without leaving a gap before it.
+bool _SquishIndexReaches(SquishAreaData& d, dword pos);
 // The hash of a fixed-width name field: stops at its NUL or its end.
 dword SquishHashField(const byte* name, std::size_t size);
 // The hash stored in the index for a message header.

@@ -130,9 +130,13 @@ int _SquishFindFree(SquishAreaData& d, Choice* c, dword need, const SquishMsgHan
   }
 
   // A new frame at the end. A header whose end_of_file points into the base
-  // header itself is damaged: append after what the file holds instead.
-  if (d.end_of_file < SQBASE_SIZE)
+  // header itself, or past the end of the file (frames are written before
+  // the header that counts them), is damaged: append after what the file
+  // holds instead, rather than over the base header or after a hole.
+  if (d.end_of_file < SQBASE_SIZE || d.end_of_file > file_len) {
+    if (file_len > 0xFFFFFFFF) return fail(APIERR_FILE_IO);  // frame offsets are 32 bits
     d.end_of_file = dword(std::max<std::int64_t>(file_len, SQBASE_SIZE));
+  }
   c->frame = d.end_of_file;
   c->old = SQHDR{};
   c->at_end = true;
@@ -182,6 +186,10 @@ int place_message(SquishAreaData& d, SquishMsgHandle& m, const XMSG& header, dwo
   const dword need = XMSG_SIZE + clen + totlen;
   Choice c;
   if (_SquishFindFree(d, &c, need, m) != 0) return -1;
+  // Refused before anything is written: a new message whose index record
+  // could not be stored would be left in the chain uncounted.
+  if ((m.msgnum == 0 || m.msgnum > ha->num_msg) && !_SquishIndexReaches(d, ha->num_msg))
+    return fail(APIERR_FILE_IO);
   if (c.at_end && std::uint64_t(c.frame) + d.frame_hdr_size + need > 0xFFFFFFFFu)
     return fail(APIERR_FILE_IO);  // frame offsets are 32 bits
   if (m.msgnum == 0 || m.msgnum > ha->num_msg) m.msgnum = ha->num_msg + 1;
