@@ -7,19 +7,21 @@
 set -euo pipefail
 
 bin=${1:-build/zandrel}
+if [ -t 1 ]; then B=$'\033[1m' H=$'\033[1;34m' N=$'\033[0m'; else B= H= N=; fi
 demo=${2:-build/demo}
 rm -rf "$demo"
 mkdir -p "$demo/squish" "$demo/jam"
 
 # Shows bytes coming from the gateway readably.
 show_reply() {
-  LC_ALL=C sed -e 's/\r$/   ⏎/' -e 's/\x00/[NUL]\n/g' | iconv -f CP1251 -t UTF-8 -c | sed 's/^/    /'
+  LC_ALL=C sed -e 's/\r$/\x01CRLF/' -e 's/\x00/\x01NUL\n/g' | iconv -f CP1251 -t UTF-8 -c |
+    sed -e 's/\x01CRLF$/   ⏎/' -e 's/\x01NUL$/[NUL]/' -e 's/^/    /'
 }
 
 # Sends one command (and, for POST, its article) to a fresh gateway process.
 exchange() {
   local shown=$1 input=$2
-  printf '\n\033[1m>>> %s\033[0m\n' "$shown"
+  printf '\n%s>>> %s%s\n' "$B" "$shown" "$N"
   printf '%s' "$input" | "$bin" | show_reply
 }
 
@@ -31,10 +33,10 @@ post() {
   len=$(printf '%s' "$text" | wc -c)
   local body
   body=$(printf '%s' "$text" | iconv -f CP1251 -t UTF-8 -c)
-  printf '\n\033[1m>>> POST %s %s %s %s\033[0m\n' "$area" "$orig" "$dest" "$len"
+  printf '\n%s>>> POST %s %s %s %s%s\n' "$B" "$area" "$orig" "$dest" "$len" "$N"
   printf '    reply: %s\n    from: %s\n    to: %s\n    subject: %s\n' \
     "$reply" "$from" "$to" "$(printf '%s' "$subj" | iconv -f CP1251 -t UTF-8 -c)"
-  printf '%s\n' "$body" | sed 's/^/    | /'
+  printf '%s\n' "$body" | sed -e 's/\x01/^A/g' -e 's/^/    | /'
   printf 'POST %s %s %s %s\n%s\n%s\n%s\n%s\n%s' \
     "$area" "$orig" "$dest" "$len" "$reply" "$from" "$to" "$subj" "$text" | "$bin"
   echo "    (POST answers nothing)"
@@ -52,7 +54,7 @@ cyr_subj=$'\xcf\xf0\xe8\xe2\xe5\xf2'
 cyr_text=$'\xcf\xf0\xe8\xe2\xe5\xf2, \xec\xe8\xf0! \xdd\xf2\xee \xee\xf2\xe2\xe5\xf2 \xe2 \xea\xee\xe4\xe8\xf0\xee\xe2\xea\xe5 1251.\n'
 
 for area in "\$$demo/squish/ru.demo" "#$demo/jam/ru.demo" "@$demo/echo" "$demo/netmail"; do
-  printf '\n\033[1;34m=== %s ===\033[0m\n' "$area"
+  printf '\n%s=== %s ===%s\n' "$H" "$area" "$N"
   case "$area" in
     \$*) kind="Squish base" ;; \#*) kind="JAM base" ;; @*) kind="*.MSG echo area" ;; *) kind="*.MSG netmail area" ;;
   esac

@@ -1,0 +1,197 @@
+#include "address.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "strfmt.h"
+
+namespace {
+
+constexpr char SOH = '\x01';
+
+// Message-IDs and kludge values fit the 256-byte buffers front ends were
+// written against.
+constexpr std::size_t MAX_VALUE = 255;
+// Names come from the 36-byte `from` field: at most 35 characters.
+constexpr std::size_t MAX_NAME = 35;
+// A Message-ID takes no further character once it is longer than this, so
+// that one more "$xx" and the suffix still fit in MAX_VALUE.
+constexpr std::size_t MSGID_BODY_LIMIT = 239;
+constexpr const char MSGID_SUFFIX[] = "@zandrel.exe>";
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+bool isAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
+
+bool endsAddress(char c) {
+  return c == '\0' || c == '\t' || c == '\n' || c == '\r' || c == ' ' || c == '@';
+}
+
+// One label of a From domain: the letter, the number, a dot.
+void appendLabel(std::string& out, char letter, word v) {
+  out += letter;
+  appendNum(out, v);
+  out += '.';
+}
+
+}  // namespace
+
+int parseFtnAddr(const char* s, NETADDR* a) {
+  if (!s || !*s) return 0;
+  *a = NETADDR{};
+  enum { NONE, ZONE, NET, POINT } last = NONE;  // the last separator met
+  bool digits = false;  // digits seen since that separator
+  word value = 0;       // wraps: only the low 16 bits of a number are kept
+  for (; !endsAddress(*s); ++s) {
+    char c = *s;
+    if (isDigit(c)) {
+      digits = true;
+      value = word(value * 10 + (c - '0'));
+      continue;
+    }
+    if (c != ':' && c != '/' && c != '.') return 0;
+    if (!digits) return 0;
+    if (c == ':') {
+      if (last != NONE) return 0;
+      a->zone = value;
+      last = ZONE;
+    } else if (c == '/') {
+      if (last == NET || last == POINT) return 0;
+      a->net = value;
+      last = NET;
+    } else {
+      if (last == POINT) return 0;
+      a->node = value;
+      last = POINT;
+    }
+    digits = false;
+    value = 0;
+  }
+  if (!digits || last == ZONE) return 0;
+  if (last == POINT)
+    a->point = value;
+  else
+    a->node = value;
+  return 1;
+}
+
+std::string ftnAddrStr(const NETADDR& a) {
+  std::string out;
+  appendNum(out, a.zone);
+  out += ':';
+  appendNum(out, a.net);
+  out += '/';
+  appendNum(out, a.node);
+  if (a.point) {
+    out += '.';
+    appendNum(out, a.point);
+  }
+  return out;
+}
+
+std::string addrStr(const char* from, const NETADDR& a) {
+  std::string out = from;
+  out += " <";
+  // The local part keeps only what a mail address can carry unquoted; spaces
+  // become dots, and a name of Cyrillic words is left with the dots alone.
+  std::size_t cleaned = 0;
+  for (const char* p = from; *p && cleaned < MAX_NAME; ++p) {
+    char c = *p;
+    if (c == ' ') c = '.';
+    if (isAsciiLetter(c) || c == '_' || c == '-' || c == '.') {
+      out += c;
+      ++cleaned;
+    }
+  }
+  out += '@';
+  if (a.point) appendLabel(out, 'p', a.point);
+  appendLabel(out, 'f', a.node);
+  appendLabel(out, 'n', a.net);
+  appendLabel(out, 'z', a.zone);
+  out += GATE_DOMAIN;
+  out += '>';
+  if (out.size() > MAX_VALUE) out.resize(MAX_VALUE);
+  return out;
+}
+
+std::string msgidStr(const char* msgid) {
+  if (!msgid) return {};
+  std::string out = "<";
+  for (const char* p = msgid; *p && out.size() <= MSGID_BODY_LIMIT; ++p) {
+    char c = *p;
+    if (isAsciiLetter(c) || isDigit(c)) {
+      out += c;
+    } else {
+      constexpr char HEX[] = "0123456789abcdef";
+      out += '$';
+      out += HEX[byte(c) >> 4];
+      out += HEX[byte(c) & 0xF];
+    }
+  }
+  out += MSGID_SUFFIX;
+  return out;
+}
+
+std::optional<std::string> getKludge(const char* ctl, const char* name) {
+  if (!ctl) return std::nullopt;
+  const std::size_t nlen = std::strlen(name);
+  while (*ctl == SOH) {
+    ++ctl;
+    const char* end = ctl + std::strcspn(ctl, "\x01");  // next SOH or the NUL
+    const std::size_t klen = std::size_t(end - ctl);
+    if (klen >= nlen &&
+        std::equal(ctl, ctl + nlen, name,
+                   [](char x, char y) { return lowerAscii(x) == lowerAscii(y); }))
+      return std::string(ctl + nlen, std::min(klen - nlen, MAX_VALUE));
+    ctl = end;
+  }
+  return std::nullopt;
+}
+
+std::string getFrom(const char* ctl, const XMSG& msg, const char* txt) {
+  const char* raw = reinterpret_cast<const char*>(msg.from);
+  const std::string from(raw, strnlen(raw, MAX_NAME));
+  NETADDR addr;
+
+  // A MSGID is "address serial"; one without the serial is not trusted.
+  if (auto id = getKludge(ctl, "MSGID: ")) {
+    std::size_t space = id->find(' ');
+    if (space != std::string::npos && parseFtnAddr(id->substr(0, space).c_str(), &addr))
+      return addrStr(from.c_str(), addr);
+  }
+
+  // Only the first " * Origin:" counts, and only at the start of a line; the
+  // address is in the last parenthesis from there on.
+  if (const char* origin = std::strstr(txt, " * Origin:");
+      origin && (origin == txt || origin[-1] == '\r')) {
+    if (const char* paren = std::strrchr(origin, '(')) {
+      ++paren;
+      // The closing parenthesis ends the address too; stopping at the first
+      // terminator as well keeps the copy short.
+      const std::string inside(paren, std::strcspn(paren, ")\t\n\r @"));
+      if (parseFtnAddr(inside.c_str(), &addr)) return addrStr(from.c_str(), addr);
+    }
+  }
+
+  return addrStr(from.c_str(), msg.orig);
+}
+
+int countLines(const char* txt) {
+  // HEAD counts through every text of an area. Counting in blocks of at most
+  // 255 bytes into a byte-wide tally lets the compiler count 16 or 32 bytes
+  // at a time; a wider tally or a call per line costs several times more.
+  const auto* p = reinterpret_cast<const unsigned char*>(txt);
+  std::size_t left = std::strlen(txt);
+  int n = 0;
+  while (left) {
+    const std::size_t block = std::min<std::size_t>(left, 255);
+    unsigned char tally = 0;
+    for (std::size_t i = 0; i < block; ++i) tally += p[i] == '\r';
+    n += tally;
+    p += block;
+    left -= block;
+  }
+  return n;
+}

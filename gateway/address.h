@@ -1,0 +1,53 @@
+// FidoNet identities turned into the Usenet-style identities the front end
+// shows, and lookups in a message's control information.
+//
+// Results are returned by value; the length limits of the fixed buffers the
+// protocol was built around still hold (Message-IDs and kludge values at most
+// 255 characters).
+#ifndef ZANDREL_ADDRESS_H
+#define ZANDREL_ADDRESS_H
+
+#include <optional>
+#include <string>
+
+#include "msgapi.h"
+
+// Every generated From address ends in this domain.
+constexpr const char GATE_DOMAIN[] = "fidonet.org";
+
+// Parses the address at the start of `s` (node, net/node, zone:net/node, each
+// with an optional .point; also zone:node.point and node.point). The address
+// ends at NUL, TAB, LF, CR, space or '@'; numbers keep their low 16 bits.
+// Returns 1 on success, 0 on failure. `a` is zeroed unless `s` is null or
+// empty; after a failure it may hold the parts parsed so far.
+int parseFtnAddr(const char* s, NETADDR* a);
+
+// "zone:net/node", with ".point" when the point is not 0.
+std::string ftnAddrStr(const NETADDR& a);
+
+// The From value for sender `from` at address `a`:
+// "Name <Cleaned.Name@p1.f52.n5020.z2.fidonet.org>".
+std::string addrStr(const char* from, const NETADDR& a);
+
+// The Message-ID for a MSGID or REPLY value: letters and digits kept, every
+// other byte as "$xx", cut so that the result stays within 255 characters.
+// Empty when `msgid` is null.
+std::string msgidStr(const char* msgid);
+inline std::string msgidStr(const std::optional<std::string>& msgid) {
+  return msgidStr(msgid ? msgid->c_str() : nullptr);
+}
+
+// The value (at most 255 characters) of the first kludge of block `ctl` whose
+// text begins with `name`, compared without regard to case. Nothing when the
+// kludge is absent or the block does not start with SOH.
+std::optional<std::string> getKludge(const char* ctl, const char* name);
+
+// The sender's From value: the address of the MSGID kludge, else that of the
+// origin line, else the header's `orig`. `msg.from` is read up to its 36th
+// byte at most.
+std::string getFrom(const char* ctl, const XMSG& msg, const char* txt);
+
+// The number of carriage returns in `txt`, up to its NUL.
+int countLines(const char* txt);
+
+#endif

@@ -1,0 +1,21 @@
+// Number formatting for the replies that go out once per message. HEAD
+// prints a line for every message of an area, and printf's format parsing
+// costs more there than everything else the gateway does per message.
+#ifndef ZANDREL_STRFMT_H
+#define ZANDREL_STRFMT_H
+
+#include <charconv>
+#include <string>
+
+// Appends the decimal text of `v`, zero-padded to `width` digits like "%0*ld".
+inline void appendNum(std::string& out, long v, int width = 0) {
+  char buf[24];
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
+  (void)ec;  // a long always fits
+  const long digits = end - buf - (v < 0);
+  if (v < 0) out += '-';
+  for (long i = digits; i < width; ++i) out += '0';
+  out.append(end - digits, end);
+}
+
+#endif
