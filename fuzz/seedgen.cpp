@@ -127,6 +127,29 @@ void ParserSeeds() {
   Seed("subfields", "chain", encode_subfields(chain, chain_size(chain)));
 }
 
+// Command scripts for the session target, whose scratch directory holds the
+// areas "$sq", "#jam", "@echo" and "net" with four messages each.
+void SessionSeeds() {
+  const char* areas[] = {"$sq", "#jam", "@echo", "net"};
+  int i = 0;
+  for (const char* a : areas) {
+    std::string s;
+    s += "STAT "; s += a; s += " fido.test\n";
+    s += "HEAD "; s += a; s += " x1 2 3 4 5\n";
+    s += "RETR "; s += a; s += " 2\n";
+    s += "POST "; s += a; s += " 2:5020/52.1 2:5020/1 12\n";
+    s += "2:5020/53 1a2b3c4d\nIvan Petrov\nAll\nRe: test\nHello\nWorld\n";
+    s += "RETR "; s += a; s += " 5\nNOOP\n";
+    s += "HEAD "; s += a; s += " x5\nEXIT\n";
+    Seed("session", Numbered('s', i++), s);
+  }
+  Seed("session", "crlf", "STAT $sq g\r\nHEAD #jam x1\r\nRETR @echo 2\r\n\r\nbogus\r\n");
+  Seed("session", "short", "POST $new 1:2/3 4:5/6 0\n\n\n\n\nSTAT $new g\nPOST\nSTAT\nHEAD $sq\nRETR #jam");
+  std::string cyr = "POST #jam 2:5020/52 2:5020/1 9\n\n\xcf\xf0\xe8\n\xc2\xf1\xe5\n\xd2\xe5\xec\xe0\n";
+  cyr += "\xcf\xf0\xe8\xe2\xe5\xf2\n\x01X\nRETR #jam 5\n";
+  Seed("session", "cp1251", cyr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -156,5 +179,6 @@ int main(int argc, char** argv) {
     Seed("squish", "limited", limited);
   }
   ParserSeeds();
+  SessionSeeds();
   return 0;
 }

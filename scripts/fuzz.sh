@@ -18,7 +18,9 @@ else
   targets=$(cd "$build/fuzz" && ls fuzz_* | sed 's/^fuzz_//')
 fi
 
-work=$build/fuzz-run
+# Absolute paths: the session target changes into its scratch directory.
+work=$(cd "$build" && pwd)/fuzz-run
+seeds=$(pwd)/fuzz/corpus
 mkdir -p "$work"
 failed=""
 printf '| target | seconds | executions | per second | coverage | result |\n'
@@ -28,10 +30,10 @@ for t in $targets; do
   artifacts=$work/artifacts/$t
   log=$work/$t.log
   rm -rf "$artifacts"
-  mkdir -p "$corpus" "$artifacts" "fuzz/corpus/$t"
+  mkdir -p "$corpus" "$artifacts" "$seeds/$t"
   start=$(date +%s)
   "$build/fuzz/fuzz_$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-    -print_final_stats=1 -artifact_prefix="$artifacts/" "$corpus" "fuzz/corpus/$t" \
+    -print_final_stats=1 -artifact_prefix="$artifacts/" "$corpus" "$seeds/$t" \
     >"$log" 2>&1
   rc=$?
   took=$(( $(date +%s) - start ))
@@ -50,7 +52,7 @@ done
 if [ -n "$failed" ]; then
   for t in $failed; do
     echo
-    echo "=== $t: $build/fuzz-run/$t.log (inputs in $build/fuzz-run/artifacts/$t/)"
+    echo "=== $t: $work/$t.log (inputs in $work/artifacts/$t/)"
     grep -E -A 30 'ERROR|runtime error|Test unit written' "$work/$t.log" | head -n 60
   done
   exit 1
