@@ -59,16 +59,6 @@ void AskNumbers(HAREA ha) {
   ha->api->GetHighWater(ha);
 }
 
-void Post(HAREA ha, unsigned seed) {
-  Posting p = MakePosting(seed);
-  HMSG m = ha->api->OpenMsg(ha, MO_CREATE, 0);
-  if (!m) return;
-  const dword len = dword(std::strlen(p.text));
-  ha->api->WriteMsg(m, 0, &p.header, reinterpret_cast<const byte*>(p.text), len, len,
-                    dword(std::strlen(p.ctrl)) + 1, reinterpret_cast<const byte*>(p.ctrl));
-  ha->api->CloseMsg(m);
-}
-
 void DeleteOne(HAREA ha, unsigned seed) {
   if (ha->api->Lock(ha) != 0) return;
   if (ha->num_msg) ha->api->KillMsg(ha, 1 + seed % std::min(ha->num_msg, MAX_VISITS));
@@ -110,12 +100,23 @@ Posting MakePosting(unsigned seed) {
   return p;
 }
 
+int PostOne(HAREA ha, unsigned seed) {
+  Posting p = MakePosting(seed);
+  HMSG m = ha->api->OpenMsg(ha, MO_CREATE, 0);
+  if (!m) return -2;
+  const dword len = dword(std::strlen(p.text));
+  int r = ha->api->WriteMsg(m, 0, &p.header, reinterpret_cast<const byte*>(p.text), len, len,
+                            dword(std::strlen(p.ctrl)) + 1, reinterpret_cast<const byte*>(p.ctrl));
+  ha->api->CloseMsg(m);
+  return r;
+}
+
 void ExerciseArea(const char* name, word type, unsigned seed) {
   HAREA ha = MsgOpenArea(name, AOPEN_EXISTING, type);
   if (!ha) return;
   ReadAll(ha);
   AskNumbers(ha);
-  Post(ha, seed);
+  PostOne(ha, seed);
   DeleteOne(ha, seed);
   ha->api->SetHighWater(ha, ha->num_msg);
   Close(ha);

@@ -26,6 +26,9 @@ struct Posting {
   const char* text;
 };
 Posting MakePosting(unsigned seed);
+// Creates a new message from MakePosting(seed) with one write; the
+// WriteMsg result, or -2 when no message could be created.
+int PostOne(HAREA ha, unsigned seed);
 
 }  // namespace fz
 

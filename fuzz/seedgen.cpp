@@ -40,16 +40,6 @@ std::string Numbered(char tag, int i) {
   return s;
 }
 
-void Post(HAREA ha, unsigned i) {
-  fz::Posting p = fz::MakePosting(i);
-  HMSG m = ha->api->OpenMsg(ha, MO_CREATE, 0);
-  if (!m) return;
-  dword len = dword(std::strlen(p.text));
-  ha->api->WriteMsg(m, 0, &p.header, reinterpret_cast<const byte*>(p.text), len, len,
-                    dword(std::strlen(p.ctrl)) + 1, reinterpret_cast<const byte*>(p.ctrl));
-  ha->api->CloseMsg(m);
-}
-
 // Makes an area in a scratch directory, lets `fill` post and delete, and
 // packs the files the area left (inside `files_in`, when it is a directory).
 std::string MakeBase(const char* area, const char* files_in, word type,
@@ -67,7 +57,7 @@ std::string MakeBase(const char* area, const char* files_in, word type,
 }
 
 void Posts(HAREA ha, unsigned n) {
-  for (unsigned i = 0; i < n; ++i) Post(ha, i);
+  for (unsigned i = 0; i < n; ++i) fz::PostOne(ha, i);
 }
 
 void Kill(HAREA ha, dword n) {

@@ -32,15 +32,7 @@ struct Scratch {
 void MakeArea(const std::string& path, word type, unsigned posts) {
   HAREA ha = MsgOpenArea(path.c_str(), AOPEN_CREATE, type);
   if (!ha) return;  // a format that cannot make areas yet is left out
-  for (unsigned i = 0; i < posts; ++i) {
-    fz::Posting p = fz::MakePosting(i);
-    HMSG m = ha->api->OpenMsg(ha, MO_CREATE, 0);
-    if (!m) break;
-    dword len = dword(std::strlen(p.text));
-    ha->api->WriteMsg(m, 0, &p.header, reinterpret_cast<const byte*>(p.text), len, len,
-                      dword(std::strlen(p.ctrl)) + 1, reinterpret_cast<const byte*>(p.ctrl));
-    ha->api->CloseMsg(m);
-  }
+  for (unsigned i = 0; i < posts; ++i) fz::PostOne(ha, i);
   ha->api->CloseArea(ha);
 }
 
