@@ -30,8 +30,35 @@ int _SquishUpdateHeaderPrev(SquishAreaData& d, dword frame, dword value) {
   return update_link(d, frame, value, &SQHDR::prev_frame);
 }
 
+namespace {
+
+// The last frame of the free chain, walked from free_first, when free_last
+// does not name a free frame (a writer was cut off while it took free_last
+// for a message): appending through it would overwrite a live message
+// frame's link. 0 when the chain has no free frame.
+dword confirmed_free_tail(SquishAreaData& d) {
+  std::int64_t len = file_length(d.sfd.get());
+  SQHDR h;
+  auto is_free = [&](dword f) {
+    return f >= SQBASE_SIZE && len > 0 && _SquishReadHeader(d, f, &h) == 0 &&
+           h.frame_type == FRAME_FREE &&
+           std::uint64_t(f) + d.frame_hdr_size + h.frame_size <= std::uint64_t(len);
+  };
+  if (is_free(d.free_last) && h.next_frame == 0) return d.free_last;
+  dword tail = 0;
+  std::uint64_t steps = len > 0 ? std::uint64_t(len) / SQHDR_SIZE + 1 : 0;
+  for (dword f = d.free_first; f != 0 && steps-- > 0 && is_free(f); f = h.next_frame) tail = f;
+  return tail;
+}
+
+}  // namespace
+
 int Add_To_Free_Chain(SquishAreaData& d, dword frame, SQHDR hdr) {
   hdr.next_frame = 0;
+  if (d.free_first != 0 && d.free_last != 0) {
+    d.free_last = confirmed_free_tail(d);
+    if (d.free_last == 0) d.free_first = 0;
+  }
   if (d.free_first == 0 || d.free_last == 0) {
     d.free_first = d.free_last = frame;
     hdr.prev_frame = 0;
@@ -53,6 +80,12 @@ struct Choice {
   dword frame = 0;
   SQHDR old{};          // its header as found, frame_size covering merged neighbours
   bool at_end = false;  // a new frame at end_of_file rather than a free one
+  // Its neighbours in the free chain as the walk found them: the free frame
+  // whose link led to it (0: it was free_first) and the free frame its link
+  // leads to (0: none, or a link to anything but a free frame). A writer cut
+  // off while it took a frame off the chain leaves links behind that the
+  // walk does not confirm; those are never followed or written through.
+  dword pred = 0, next = 0;
 };
 
 // Reads a free-chain entry and checks that it is a free frame inside the data
@@ -97,6 +130,13 @@ int _SquishFindFree(SquishAreaData& d, Choice* c, dword need, const SquishMsgHan
   // than this has met a loop in a damaged chain.
   std::uint64_t steps_left = std::uint64_t(file_len) / SQHDR_SIZE + 1;
   auto step = [&steps_left] { return steps_left > 0 ? (--steps_left, true) : false; };
+  dword pred = 0;
+  // The chosen frame with its confirmed neighbours.
+  auto choose = [&](dword frame, const SQHDR& a) {
+    *c = Choice{frame, a, false, pred, 0};
+    SQHDR n;
+    if (a.next_frame != 0 && read_free_header(d, a.next_frame, file_len, &n)) c->next = a.next_frame;
+  };
   while (f != 0 && step()) {
     SQHDR a;
     if (!read_free_header(d, f, file_len, &a)) {
@@ -104,7 +144,7 @@ int _SquishFindFree(SquishAreaData& d, Choice* c, dword need, const SquishMsgHan
       break;
     }
     if (a.frame_size >= need) {
-      *c = Choice{f, a, false};
+      choose(f, a);
       return 0;
     }
     // Free frames that follow each other in the file and in the chain are
@@ -123,9 +163,10 @@ int _SquishFindFree(SquishAreaData& d, Choice* c, dword need, const SquishMsgHan
     }
     if (a.frame_size >= need) {
       if (merged != 0 && merged == d.free_last) d.free_last = f;
-      *c = Choice{f, a, false};
+      choose(f, a);
       return 0;
     }
+    pred = merged != 0 ? merged : f;
     f = a.next_frame;
   }
 
@@ -144,13 +185,18 @@ int _SquishFindFree(SquishAreaData& d, Choice* c, dword need, const SquishMsgHan
 }
 
 // Takes the chosen frame off the free chain, through the links read when it
-// was chosen.
+// was chosen. The base header that no longer lists it goes out before the
+// frame becomes a message frame: a writer killed later leaves an unreachable
+// frame, not a free chain that starts or ends at a live message frame (which
+// would stop every later writer from reusing free space). A locked area
+// writes its header at unlock anyway.
 void unlink_free(SquishAreaData& d, const Choice& c) {
   if (c.at_end) return;
-  if (c.frame == d.free_first) d.free_first = c.old.next_frame;
-  if (c.frame == d.free_last) d.free_last = c.old.prev_frame;
-  _SquishUpdateHeaderNext(d, c.old.prev_frame, c.old.next_frame);
-  _SquishUpdateHeaderPrev(d, c.old.next_frame, c.old.prev_frame);
+  if (c.pred == 0) d.free_first = c.next;
+  if (c.frame == d.free_last || c.next == 0) d.free_last = c.pred;
+  _SquishUpdateHeaderNext(d, c.pred, c.next);
+  _SquishUpdateHeaderPrev(d, c.next, c.pred);
+  _SquishUpdateSq(d, false);
 }
 
 void replace_frame(dword& field, dword from, dword to) {

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "base_check.h"
 #include "squish_check.h"
 #include "squish_util.h"
 
@@ -51,6 +52,69 @@ TEST_F(SquishRegress, EndOfFilePastTheFileAppendsAfterTheData) {
   EXPECT_TRUE(zt::ReadMsgAll(ha, 1).ok);
   EXPECT_EQ(ha->api->CloseArea(ha), 0);
   EXPECT_EQ(zt::JoinProblems(zt::CheckSquishBase(base_)), "");
+}
+
+}  // namespace
+
+namespace {
+
+std::string Le32(dword v) {
+  std::string s(4, '\0');
+  for (int i = 0; i < 4; ++i) s[i] = char(v >> (8 * i));
+  return s;
+}
+
+// A writer killed while it takes a frame off the free chain (found by the
+// crash run) leaves one neighbour's link rewritten and the other not. Later
+// writers must never follow such a link into a live message frame, nor
+// write a free-chain link into one.
+class SquishCutOffUnlink : public zt::SquishTest {};
+
+TEST_F(SquishCutOffUnlink, StaleFreeLinkNeverReachesAMessage) {
+  HAREA ha = Open(AOPEN_CREATE);
+  ASSERT_NE(ha, nullptr);
+  const std::string small(100, 's'), mid(300, 'm'), large(600, 'l');
+  for (const std::string* t : {&small, &mid, &mid, &mid, &large}) ASSERT_EQ(zt::PostMsg(ha, *t), 0);
+  // Free chain, in deletion order: small, mid, large.
+  const std::vector<dword> f = Frames();
+  ASSERT_EQ(ha->api->KillMsg(ha, 1), 0);  // small
+  ASSERT_EQ(ha->api->KillMsg(ha, 1), 0);  // the first mid
+  ASSERT_EQ(ha->api->KillMsg(ha, 3), 0);  // large
+  ASSERT_EQ(ha->api->CloseArea(ha), 0);
+  ASSERT_EQ(DiskBase().free_first, f[0]);
+  ASSERT_EQ(DiskBase().free_last, f[4]);
+
+  // Cut off while taking the mid frame: small links to large, large still
+  // links back to mid.
+  zt::PatchBytes(sqd_, f[0] + 4, Le32(f[4]));
+
+  ha = Open(AOPEN_EXISTING);
+  ASSERT_NE(ha, nullptr);
+  ASSERT_EQ(zt::PostMsg(ha, std::string(500, 'L')), 0);  // takes large, through small's link
+  ASSERT_EQ(zt::PostMsg(ha, std::string(50, 'S')), 0);   // takes small
+  ASSERT_EQ(ha->api->KillMsg(ha, 1), 0);                  // a mid goes on the chain
+  ASSERT_EQ(zt::PostMsg(ha, std::string(250, 'M')), 0);  // and is taken again
+  ASSERT_EQ(ha->api->CloseArea(ha), 0);
+
+  zt::BaseCheck c = zt::CheckSquishBaseDetailed(base_);
+  EXPECT_EQ(zt::JoinProblems(c.damage), "");
+  ha = Open(AOPEN_EXISTING);
+  ASSERT_NE(ha, nullptr);
+  ASSERT_EQ(ha->num_msg, 4u);
+  const std::vector<std::string> want = {mid, std::string(500, 'L'), std::string(50, 'S'),
+                                         std::string(250, 'M')};
+  for (dword n = 1; n <= 4; ++n) {
+    SCOPED_TRACE(n);
+    EXPECT_EQ(zt::ReadMsgAll(ha, n).text, want[n - 1]);
+  }
+  // The chain read by relative moves holds the same four messages.
+  int walked = 0;
+  for (HMSG m = ha->api->OpenMsg(ha, MO_READ, 1); m; m = ha->api->OpenMsg(ha, MO_READ, MSGN_NEXT)) {
+    ++walked;
+    ha->api->CloseMsg(m);
+  }
+  EXPECT_EQ(walked, 4);
+  EXPECT_EQ(ha->api->CloseArea(ha), 0);
 }
 
 }  // namespace
