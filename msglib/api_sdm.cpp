@@ -1,7 +1,304 @@
+// *.MSG areas: open, scan, close, numbering, the high-water mark, removal.
 #include "api_sdm.h"
 
-#include "apiutil.h"
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
 
-// Stand-ins until the format exists: no area of this kind can be opened.
-HAREA SdmOpenArea(const char*, word, word) { return fail_null<HAREA>(APIERR_NOT_FOUND); }
-sword SdmValidate(const char*) { return 0; }
+#include "api_sdm_int.h"
+#include "apiutil.h"
+#include "compiler.h"
+#include "dates.h"
+#include "fexist.h"
+#include "ffind.h"
+#include "qksort.h"
+#include "trail.h"
+
+namespace {
+
+constexpr _apifuncs sdm_funcs = {
+    SdmCloseArea,     // 1
+    SdmOpenMsg,       // 2
+    SdmCloseMsg,      // 3
+    SdmReadMsg,       // 4
+    SdmWriteMsg,      // 5
+    SdmKillMsg,       // 6
+    SdmLock,          // 7
+    SdmUnlock,        // 8
+    SdmSetCurPos,     // 9
+    SdmGetCurPos,     // 10
+    SdmMsgnToUid,     // 11
+    SdmUidToMsgn,     // 12
+    SdmGetHighWater,  // 13
+    SdmSetHighWater,  // 14
+    SdmGetTextLen,    // 15
+    SdmGetCtrlLen,    // 16
+};
+
+// Size that this format reports in the handle's sz_xmsg.
+constexpr word SDM_SZ_XMSG = 248;
+
+constexpr char sd_msg[] = "%s%u.msg";
+
+// Message 1 of an echo area records the high-water mark in its reply field.
+// Other mail programs recognise it by this sender name; the bytes around the
+// word are 0xA0, not spaces.
+constexpr char hwm_from[] = "-=|\xa0RarevoRari\xa0|=-";
+constexpr char hwm_subj[] = "High wadda' mark";
+constexpr dword HWM_ATTR = MSGPRIVATE | MSGREAD | MSGSENT | MSGLOCAL;
+
+// 27 carriage returns separate the notice from the signature.
+#define CR9 "\r\r\r\r\r\r\r\r\r"
+constexpr char msgbody[] =
+    "NOECHO\r\rPlease ignore.  This message is only used by the RarevoRari "
+    "system to store\rthe high water mark for each conference area." CR9 CR9
+    CR9 "(Qwarl was here!)\r\r\r";
+#undef CR9
+static_assert(sizeof msgbody == 177, "the body is 176 characters and a NUL");
+
+// The number at the start of a file name, as the C library's atoi reads it
+// (leading white space, an optional sign, digits), reduced to 16 bits.
+// Overflow wraps instead of being undefined.
+word NameNumber(const char* s) {
+  while (*s == ' ' || (*s >= '\t' && *s <= '\r')) ++s;
+  bool neg = false;
+  if (*s == '+' || *s == '-') neg = *s++ == '-';
+  dword v = 0;
+  for (; *s >= '0' && *s <= '9'; ++s) v = v * 10 + dword(*s - '0');
+  return word(neg ? 0u - v : v);
+}
+
+std::vector<sdword>::iterator Find(SdmArea* a, dword n) {
+  auto it = std::lower_bound(a->numbers.begin(), a->numbers.end(), sdword(n));
+  return it != a->numbers.end() && dword(*it) == n ? it : a->numbers.end();
+}
+
+// Writes message 1 with the current mark. Failures are the caller's to
+// ignore: the mark stays changed and the next close tries again.
+void WriteHighWaterMsg(SdmArea* a) {
+  HMSG msg = SdmOpenMsg(a, MO_CREATE, 1);
+  if (!msg) return;
+  XMSG x;
+  Init_Xmsg(&x);
+  std::memcpy(x.from, hwm_from, sizeof hwm_from);
+  std::memcpy(x.to, hwm_from, sizeof hwm_from);
+  std::memcpy(x.subj, hwm_subj, sizeof hwm_subj);
+  Get_Dos_Date(&x.date_written);
+  x.date_arrived = x.date_written;
+  sc_time(&x.date_written, reinterpret_cast<char*>(x.__ftsc_date));
+  x.orig.zone = x.dest.zone = mi.def_zone;
+  x.replyto = a->high_water;
+  x.attr = HWM_ATTR;
+  SdmWriteMsg(msg, 0, &x, reinterpret_cast<const byte*>(msgbody), sizeof msgbody,
+              sizeof msgbody, 0, nullptr);
+  SdmCloseMsg(msg);
+}
+
+}  // namespace
+
+std::string SdmArea::MsgPath(dword n) const {
+  std::string path(dir.size() + 16, '\0');
+  int len = std::snprintf(path.data(), path.size(), sd_msg, dir.c_str(), unsigned(n));
+  path.resize(std::size_t(len));
+  return path;
+}
+
+bool SdmArea::HasHeader(dword n) {
+  if (n > 0xFFFF || !unchecked.test(n)) return true;
+  unchecked.reset(n);
+  return fsize(MsgPath(n).c_str()) >= sdword(OMSG_SIZE);
+}
+
+void SdmArea::Drop(dword n) {
+  auto it = Find(this, n);
+  if (it != numbers.end()) numbers.erase(it);
+  num_msg = dword(numbers.size());
+}
+
+HAREA SdmOpenArea(const char* name, word mode, word type) {
+  return guard_alloc<HAREA>(nullptr, [&]() -> HAREA {
+    auto a = std::make_unique<SdmArea>();
+    a->id = AREA_HANDLE_ID;
+    a->isecho = (type & AT_ECHO) ? 1 : 0;
+
+    std::string dir(name);
+    dir.append(2, '\0');  // room for the delimiter and its terminator
+    Add_Trailing(dir.data(), PATH_DELIM);
+    dir.resize(std::strlen(dir.c_str()));
+    a->dir = std::move(dir);
+
+    a->len = sizeof(_msgapi);
+    a->high_water = SDM_UNSET;
+
+    // Another process creating the same area at this moment wins the
+    // mkdir; its directory serves us just as well.
+    if (!direxist(name) &&
+        (mode == AOPEN_EXISTING || (make_dir(name) != 0 && !direxist(name))))
+      return fail_null<HAREA>(APIERR_NOT_FOUND);
+    if (!_SdmRescanArea(a.get())) return nullptr;
+
+    a->funcs = sdm_funcs;
+    a->api = &a->funcs;
+    a->apidata = a.get();
+    a->sz_xmsg = SDM_SZ_XMSG;
+    msgapierr = APIERR_OK;
+    return a.release();
+  });
+}
+
+sword SdmValidate(const char* name) {
+  msgapierr = APIERR_OK;
+  return direxist(name) ? 1 : 0;
+}
+
+namespace {
+
+// Reads the directory into the number table, sorted; regular files' sizes
+// are left to be checked on use.
+void ListDirectory(SdmArea* a) {
+  a->numbers.clear();
+  a->numbers.reserve(256);
+  a->unchecked.reset();
+  std::string spec = a->dir + "*.msg";
+  FFIND* ff = FFindOpenNoSize(spec.c_str(), 0);
+  if (ff) {
+    // Closes the search even when the table cannot grow.
+    std::unique_ptr<FFIND, void (*)(FFIND*)> guard(ff, FFindClose);
+    do {
+      bool known = ff->size != -1;
+      if (known && ff->size < sdword(OMSG_SIZE)) continue;  // not even a header
+      word n = NameNumber(ff->name);
+      if (n == 0) continue;
+      a->numbers.push_back(n);
+      if (!known) a->unchecked.set(n);
+    } while (FFindNext(ff) == 0);
+  }
+  qksort(a->numbers.data(), unsigned(a->numbers.size()));
+}
+
+}  // namespace
+
+int _SdmRescanArea(SdmArea* a) {
+  return guard_alloc(0, [&] {
+    a->num_msg = 0;
+    ListDirectory(a);
+    // The highest number is what STAT reports: it must be a real message.
+    while (!a->numbers.empty() && !a->HasHeader(dword(a->numbers.back())))
+      a->numbers.pop_back();
+    if (!a->numbers.empty() && dword(a->numbers.back()) > a->high_msg)
+      a->high_msg = dword(a->numbers.back());
+    a->num_msg = dword(a->numbers.size());
+    return 1;
+  });
+}
+
+sword SdmCloseArea(HAREA mh) {
+  if (InvalidMh(mh)) return -1;
+  SdmArea* a = Area(mh);
+  if (a->mark_changed) WriteHighWaterMsg(a);
+  if (a->open_count) return fail(APIERR_MSGS_OPEN);
+  a->id = 0;
+  delete a;
+  msgapierr = APIERR_OK;
+  return 0;
+}
+
+sword SdmLock(HAREA mh) {
+  if (InvalidMh(mh)) return -1;
+  msgapierr = APIERR_OK;
+  return 0;
+}
+
+sword SdmUnlock(HAREA mh) {
+  if (InvalidMh(mh)) return -1;
+  msgapierr = APIERR_OK;
+  return 0;
+}
+
+UMSGID SdmMsgnToUid(HAREA mh, dword msgnum) {
+  if (InvalidMh(mh)) return 0xFFFFFFFFu;
+  msgapierr = APIERR_OK;
+  return msgnum;
+}
+
+dword SdmUidToMsgn(HAREA mh, UMSGID umsgid, word type) {
+  if (InvalidMh(mh)) return 0xFFFFFFFFu;
+  SdmArea* a = Area(mh);
+  const auto& t = a->numbers;
+  sdword u = sdword(umsgid & 0xFFFF);
+  return guard_alloc<dword>(0, [&]() -> dword {
+    for (;;) {  // each round either answers or drops an entry
+      auto it = std::lower_bound(t.begin(), t.end(), u);  // first entry >= u
+      dword n = 0;
+      if (it != t.end() && *it == u)
+        n = dword(u);
+      else if (type == UIDSEEK_NEXT && it != t.end())
+        n = dword(*it);
+      else if (type == UIDSEEK_PREVIOUS && it != t.begin())
+        n = dword(*(it - 1));
+      if (n == 0) break;
+      if (a->HasHeader(n)) {
+        msgapierr = APIERR_OK;
+        return n;
+      }
+      a->Drop(n);
+    }
+    msgapierr = APIERR_NOT_FOUND;
+    return 0;
+  });
+}
+
+dword SdmGetHighWater(HAREA mh) {
+  if (InvalidMh(mh)) return 0xFFFFFFFFu;
+  if (mh->high_water != SDM_UNSET) return mh->high_water;
+  HMSG msg = SdmOpenMsg(mh, MO_READ, 1);
+  if (!msg) return 0;
+  XMSG x;
+  if (SdmReadMsg(msg, &x, 0, 0, nullptr, 0, nullptr) != 0xFFFFFFFFu &&
+      std::memcmp(x.from, hwm_from, sizeof hwm_from) == 0)
+    mh->high_water = x.replyto;
+  else
+    mh->high_water = 0;
+  SdmCloseMsg(msg);
+  return mh->high_water;
+}
+
+sword SdmSetHighWater(HAREA mh, dword hwm) {
+  if (InvalidMh(mh)) return -1;
+  if (hwm != mh->high_water) Area(mh)->mark_changed = true;
+  mh->high_water = hwm;
+  msgapierr = APIERR_OK;
+  return 0;
+}
+
+sword SdmKillMsg(HAREA mh, dword msgnum) {
+  if (InvalidMh(mh)) return -1;
+  SdmArea* a = Area(mh);
+  auto it = Find(a, msgnum);
+  if (it == a->numbers.end()) return fail(APIERR_NOT_FOUND);
+  std::string path;
+  bool is_msg = false;
+  if (!guard_alloc(false, [&] {
+        is_msg = a->HasHeader(msgnum);
+        path = a->MsgPath(msgnum);
+        return true;
+      }))
+    return -1;
+  if (!is_msg) {  // too short to be a message: not one of the table's
+    a->Drop(msgnum);
+    return fail(APIERR_NOT_FOUND);
+  }
+  // Table and directory stay in step: an undeletable file keeps its entry.
+  if (remove_file(path.c_str()) != 0) return fail(APIERR_NOT_FOUND);
+  a->numbers.erase(it);
+  a->num_msg = dword(a->numbers.size());
+  if (msgnum == a->high_msg)
+    a->high_msg = a->numbers.empty() ? 0 : dword(a->numbers.back());
+
+  dword hwm = SdmGetHighWater(mh);
+  if (hwm != 0xFFFFFFFFu && hwm != 0 && hwm >= msgnum)
+    SdmSetHighWater(mh, msgnum - 1);
+  msgapierr = APIERR_OK;
+  return 0;
+}

@@ -27,6 +27,7 @@ struct FFindPrivate {
   std::unique_ptr<DIR, DirCloser> dir;
   std::string pattern;  // the wildcard name, matched against each entry
   byte wanted = 0;      // the caller's attribute wish (low 8 bits)
+  bool sizes = true;    // false: regular files are not queried for their size
 };
 
 namespace {
@@ -42,6 +43,15 @@ bool next_entry(FFIND* ff) {
     // Exact case and no escapes: a backslash in a pattern is an ordinary
     // character, as in the host's wildcards.
     if (::fnmatch(p.pattern.c_str(), de->d_name, FNM_NOESCAPE) != 0) continue;
+    // A status query per entry costs more than the listing itself; the
+    // listing's own type tells regular files apart where the file system
+    // records it (links and unknown types still get the query).
+    if (!p.sizes && de->d_type == DT_REG) {
+      std::memcpy(ff->name, de->d_name, len + 1);
+      ff->attr = 0;
+      ff->size = -1;
+      return true;
+    }
     struct stat st;
     // An entry that vanished between the listing and the query (a tosser
     // deleting a message) is simply no longer there.
@@ -61,7 +71,9 @@ bool next_entry(FFIND* ff) {
 
 }  // namespace
 
-FFIND* FFindOpen(const char* filespec, word attribute) {
+namespace {
+
+FFIND* open_search(const char* filespec, word attribute, bool sizes) {
   if (filespec == nullptr) return nullptr;
   try {
     auto ff = std::make_unique<FFIND>();
@@ -79,6 +91,7 @@ FFIND* FFindOpen(const char* filespec, word attribute) {
       priv->pattern = spec.substr(slash + 1);
     }
     priv->wanted = byte(attribute & 0xFF);
+    priv->sizes = sizes;
     priv->dir.reset(::opendir(dir.c_str()));
     if (!priv->dir) return nullptr;
     ff->priv = priv.get();
@@ -89,6 +102,16 @@ FFIND* FFindOpen(const char* filespec, word attribute) {
     // Indistinguishable from an empty directory, and callers treat it so.
     return nullptr;
   }
+}
+
+}  // namespace
+
+FFIND* FFindOpen(const char* filespec, word attribute) {
+  return open_search(filespec, attribute, true);
+}
+
+FFIND* FFindOpenNoSize(const char* filespec, word attribute) {
+  return open_search(filespec, attribute, false);
 }
 
 int FFindNext(FFIND* ff) {

@@ -6,6 +6,8 @@
 #ifndef ZANDREL_FFIND_H
 #define ZANDREL_FFIND_H
 
+#include <cstdint>
+
 #include "typedefs.h"
 
 constexpr word MSDOS_SUBDIR = 0x10;
@@ -24,6 +26,12 @@ FFIND* FFindOpen(const char* filespec, word attribute);
 int FFindNext(FFIND* ff);
 // Ends the search and frees the record; null is allowed.
 void FFindClose(FFIND* ff);
+// FFindOpen for callers that need sizes only now and then: an entry that the
+// listing itself reports as a regular file comes back without a status
+// query, with `size` -1. Directories and every other kind of entry are
+// reported as FFindOpen reports them.
+FFIND* FFindOpenNoSize(const char* filespec, word attribute);
+
 // Exactly FFindOpen(filespec, 0).
 FFIND* FindInfo(const char* filespec);
 

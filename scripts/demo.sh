@@ -59,6 +59,9 @@ for area in "\$$demo/squish/ru.demo" "#$demo/jam/ru.demo" "@$demo/echo" "$demo/n
     \$*) kind="Squish base" ;; \#*) kind="JAM base" ;; @*) kind="*.MSG echo area" ;; *) kind="*.MSG netmail area" ;;
   esac
   echo "($kind)"
+  # In a *.MSG echo area message 1 holds the high-water mark: posts start at 2.
+  one=1; [[ $area == @* ]] && one=2
+  two=$((one + 1))
   post "$area" 2:5020/52.1 2:5020/1 "" "Node Keeper" "All" "Hello from zandrel" \
 "Hello, All!
 $long_line
@@ -67,14 +70,14 @@ SEEN-BY: 5020/52 53
 --- zandrel
  * Origin: zandrel demo (2:5020/52.1)
 "
-  first=$(msgid_of "$area" 1)
+  first=$(msgid_of "$area" "$one")
   post "$area" 2:5020/53 2:5020/52.1 "$first" "Ivan Petrov" "Node Keeper" "Re: $cyr_subj" \
 "$cyr_text"
 
   exchange "STAT $area ru.demo" "STAT $area ru.demo"$'\n'
-  exchange "HEAD $area x1 2" "HEAD $area x1 2"$'\n'
-  exchange "RETR $area 1" "RETR $area 1"$'\n'
-  exchange "RETR $area 2" "RETR $area 2"$'\n'
+  exchange "HEAD $area x$one $two" "HEAD $area x$one $two"$'\n'
+  exchange "RETR $area $one" "RETR $area $one"$'\n'
+  exchange "RETR $area $two" "RETR $area $two"$'\n'
 done
 
 printf '\nThe areas are in %s; their files are what other FidoNet software would read.\n' "$demo"

@@ -1,0 +1,113 @@
+// Internals of the *.MSG format, shared by its area and message modules.
+//
+// An area is a directory; message n is the file "<dir>n.msg" with a 190-byte
+// header and the text behind it. The set of messages is whatever the
+// directory holds, scanned into a sorted number table when the area opens.
+#ifndef ZANDREL_API_SDM_INT_H
+#define ZANDREL_API_SDM_INT_H
+
+#include <bitset>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "fileio.h"
+#include "msgapi.h"
+#include "structrw_sdm.h"
+
+// The area handle the caller sees is the base of this object; `apidata`
+// points back at it, and deleting it releases everything the area owns.
+//
+// A file shorter than a header is no message. Asking every file for its size
+// would cost a status query per entry, several times the listing itself on
+// a large area, so the scan takes regular files by name and marks them
+// unchecked; an entry's size is looked at when the entry is first used:
+// for high_msg, an open, a relative move, UidToMsgn or a kill. An entry that
+// turns out too short leaves the table then. Until that, num_msg counts it.
+struct SdmArea : _msgapi {
+  _apifuncs funcs;              // this area's copy of sdm_funcs
+  std::string dir;              // the directory path, ending in '/'
+  std::vector<sdword> numbers;  // messages present, ascending (16-bit values)
+  std::bitset<0x10000> unchecked;  // numbers whose file size is not yet known
+  bool mark_changed = false;    // high_water set to a new value since open
+  word open_count = 0;          // message handles of this area still open
+
+  // Path of message `n`.
+  std::string MsgPath(dword n) const;
+  // Whether message n's file holds at least a header; true without a look
+  // when the scan already knew its size or the number is none of the table's.
+  bool HasHeader(dword n);
+  // Takes one entry `n` out of the table.
+  void Drop(dword n);
+};
+
+// Marks an unmeasured text length and an unextracted control block.
+constexpr dword SDM_UNSET = 0xFFFFFFFFu;
+
+// The message handle; the caller's HMSG points at its _msgh base.
+//
+// A handle opened for reading takes the file's first bytes in one read when
+// it opens (`snap`); header, kludge prefix, size and text are served from
+// there as far as it reaches, so that a typical message costs one read. A
+// write through the handle drops the snapshot.
+struct SdmMsg : _msgh {
+  dword ctrl_bytes = SDM_UNSET;  // control block length with its NUL
+  std::string ctrl_block;        // valid once ctrl_bytes is set
+  dword text_bytes = SDM_UNSET;  // bytes after the header in the file
+  dword prefix_bytes = 0;        // leading kludge lines cut from the text
+  word zone_bytes = 0;           // INTL/FMPT/TOPT bytes written after the header
+  UniqueFd file;
+  std::string snap;              // the file from offset 0, as far as read
+  bool has_snap = false;
+  bool snap_whole = false;       // snap ends where the file ended
+
+  // Reads like read_at, from the snapshot where it holds the bytes.
+  std::int64_t ReadAt(void* buf, std::size_t n, std::int64_t offset);
+};
+
+inline SdmArea* Area(HAREA ha) { return static_cast<SdmArea*>(ha); }
+inline SdmMsg* Msg(HMSG mh) { return static_cast<SdmMsg*>(mh); }
+
+// Rebuilds the number table from the directory: 1, or 0 with msgapierr 3.
+int _SdmRescanArea(SdmArea* area);
+
+// The table of operations, slot by slot.
+sword SdmCloseArea(HAREA mh);
+HMSG SdmOpenMsg(HAREA mh, word mode, dword msgnum);
+sword SdmCloseMsg(HMSG msgh);
+dword SdmReadMsg(HMSG msgh, XMSG* msg, dword ofs, dword bytes, byte* text,
+                 dword cbytes, byte* ctxt);
+sword SdmWriteMsg(HMSG msgh, word append, const XMSG* msg, const byte* text,
+                  dword textlen, dword totlen, dword clen, const byte* ctxt);
+sword SdmKillMsg(HAREA mh, dword msgnum);
+sword SdmLock(HAREA mh);
+sword SdmUnlock(HAREA mh);
+sword SdmSetCurPos(HMSG msgh, dword pos);
+dword SdmGetCurPos(HMSG msgh);
+UMSGID SdmMsgnToUid(HAREA mh, dword msgnum);
+dword SdmUidToMsgn(HAREA mh, UMSGID umsgid, word type);
+dword SdmGetHighWater(HAREA mh);
+sword SdmSetHighWater(HAREA mh, dword hwm);
+dword SdmGetTextLen(HMSG msgh);
+dword SdmGetCtrlLen(HMSG msgh);
+
+// Header conversion. Reading may rewrite an empty date string in `fmsg` with
+// the current time, which then also lands in __ftsc_date.
+void Convert_Fmsg_To_Xmsg(OMSG* fmsg, XMSG* msg, word def_zone);
+void Convert_Xmsg_To_Fmsg(const XMSG* msg, OMSG* fmsg);
+
+// Zone and point kludge lines for a netmail message: INTL when either zone
+// differs from the default zone, FMPT and TOPT for points, each unless the
+// control block already carries it. Returns the characters handed to `wfunc`.
+using LineWriter = std::function<void(const char*)>;
+word WriteZPInfo(const XMSG* msg, const LineWriter& wfunc, const char* kludges);
+// Writes `str` without its NUL to `fd`; success is not reported.
+void WriteToFd(int fd, const char* str);
+
+void Init_Xmsg(XMSG* msg);
+
+// Extracts the control information with a read that delivers nothing:
+// 0 when that read succeeded, -1 otherwise.
+sword _Grab_Clen(HMSG msgh);
+
+#endif

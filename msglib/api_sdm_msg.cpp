@@ -1,0 +1,450 @@
+// *.MSG messages: opening by number, reading header, kludges and text, and
+// writing them back.
+//
+// A stored text is: zone and point lines (netmail only), the kludge lines of
+// the control block, the body, a NUL. On the first read at offset 0 the
+// leading kludge lines become the handle's control block and are cut from
+// the text the caller sees; text offsets count from the first body byte.
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <optional>
+
+#include "api_sdm_int.h"
+#include "apiutil.h"
+#include "ctrlinfo.h"
+#include "dates.h"
+
+namespace {
+
+// Only kludge lines within this many leading text bytes become control
+// information, unless the caller's first read is larger.
+constexpr dword SDM_PEEK = 512;
+
+// How much of a file a reading handle takes at once when it opens: the
+// header and the text of most messages.
+constexpr std::size_t SDM_SNAP = 16384;
+
+// How many numbers a new message tries when other writers keep taking them.
+constexpr int SDM_CREATE_TRIES = 256;
+
+constexpr dword SDM_MAX_MSGN = 0xFFFF;
+
+// Bytes after the header in a file of `size` bytes.
+dword TextBytes(std::int64_t size) {
+  std::int64_t len = size - std::int64_t(OMSG_SIZE);
+  return len <= 0 ? 0 : dword(std::min<std::int64_t>(len, SDM_UNSET - 1));
+}
+
+template <std::size_t N>
+void CopyField(byte (&dst)[N], const byte* src, std::size_t srclen) {
+  std::size_t n = strnlen(reinterpret_cast<const char*>(src), std::min(srclen, N - 1));
+  std::memcpy(dst, src, n);
+  std::memset(dst + n, 0, N - n);
+}
+
+template <std::size_t N>
+void ForceNul(byte (&field)[N]) {
+  field[N - 1] = 0;
+}
+
+// Opens a new message's file under a number nobody else holds. The file is
+// created exclusively: a tosser or another gateway that took the number
+// first makes us rescan and move on, instead of both writing one file.
+// Returns the number, with the descriptor in `fd`, or 0 with msgapierr set.
+dword CreateNew(SdmArea* a, UniqueFd& fd) {
+  for (int tries = 0; tries < SDM_CREATE_TRIES; ++tries) {
+    dword n = a->high_msg + 1;
+    if (a->isecho && n == 1) n = 2;  // message 1 holds the high-water mark
+    if (n > SDM_MAX_MSGN) {  // never wrap onto a number that may be in use
+      msgapierr = APIERR_NOT_FOUND;
+      return 0;
+    }
+    std::string path = a->MsgPath(n);
+    if (fd.open(path.c_str(), OF_READWRITE | OF_CREATE | OF_EXCLUSIVE)) {
+      a->high_msg = n;
+      return n;
+    }
+    if (errno != EEXIST) {
+      msgapierr = APIERR_FILE_IO;
+      return 0;
+    }
+    if (!a->locked && !_SdmRescanArea(a)) return 0;
+    // A file still being written is too short for the scan to count; step
+    // past it all the same.
+    a->high_msg = std::max(a->high_msg, n);
+  }
+  msgapierr = APIERR_FILE_IO;
+  return 0;
+}
+
+void TakeSnapshot(SdmMsg* m) {
+  m->snap.resize(SDM_SNAP);
+  std::int64_t got = read_at(m->file.get(), m->snap.data(), SDM_SNAP, 0);
+  m->has_snap = got >= 0;
+  m->snap.resize(got > 0 ? std::size_t(got) : 0);
+  m->snap_whole = m->has_snap && m->snap.size() < SDM_SNAP;
+}
+
+// The message number that `msgnum` names; nothing (msgapierr 5) when a
+// relative move finds no message or a number to read is not in the table.
+std::optional<dword> Resolve(SdmArea* a, word mode, dword msgnum) {
+  const auto& t = a->numbers;
+  sdword cur = sdword(std::min<dword>(a->cur_msg, 0x7FFFFFFF));
+  switch (msgnum) {
+    case MSGN_CURRENT:
+      return a->cur_msg;
+    case MSGN_PREVIOUS:
+    case MSGN_NEXT:
+      for (;;) {  // each round either moves or drops an entry
+        bool back = msgnum == MSGN_PREVIOUS;
+        auto it = back ? std::lower_bound(t.begin(), t.end(), cur)
+                       : std::upper_bound(t.begin(), t.end(), cur);
+        if (back ? it == t.begin() : it == t.end()) break;
+        dword n = dword(back ? *(it - 1) : *it);
+        if (a->HasHeader(n)) return a->cur_msg = n;
+        a->Drop(n);
+      }
+      break;
+    default:
+      if (mode == MO_CREATE) return msgnum;
+      if (msgnum <= SDM_MAX_MSGN && std::binary_search(t.begin(), t.end(), sdword(msgnum)))
+        return msgnum;
+      break;
+  }
+  msgapierr = APIERR_NOT_FOUND;
+  return std::nullopt;
+}
+
+HMSG OpenMsg(SdmArea* a, word mode, dword msgnum) {
+  std::optional<dword> which = Resolve(a, mode, msgnum);
+  if (!which) return nullptr;
+  dword n = *which;
+  bool creating = mode == MO_CREATE;
+  bool fresh = creating && n == 0;
+
+  UniqueFd fd;
+  std::int64_t size = -1;  // of the file, when already measured here
+  if (fresh) {
+    n = CreateNew(a, fd);
+    if (n == 0) return nullptr;
+  } else if (creating) {
+    // An explicit number is written anew in place. Numbers are 16-bit; a
+    // larger one would name a file that a scan files under another number.
+    if (n > SDM_MAX_MSGN) return fail_null(APIERR_NOT_FOUND);
+    std::string path = a->MsgPath(n);
+    if (!fd.open(path.c_str(), OF_READWRITE | OF_CREATE | OF_TRUNCATE))
+      return fail_null(APIERR_FILE_IO);
+  } else {
+    unsigned flags = mode == MO_READ ? OF_READ : mode == MO_WRITE ? OF_WRITE : OF_READWRITE;
+    std::string path = a->MsgPath(n);
+    if (!fd.open(path.c_str(), flags)) return fail_null(APIERR_NOT_FOUND);
+  }
+
+  auto m = std::make_unique<SdmMsg>();
+  m->file = std::move(fd);
+  if (!creating) {
+    if (mode != MO_WRITE) TakeSnapshot(m.get());
+    if (m->has_snap && m->snap_whole) size = std::int64_t(m->snap.size());
+    if (n <= SDM_MAX_MSGN && a->unchecked.test(n)) {
+      a->unchecked.reset(n);
+      if (size < 0) size = file_length(m->file.get());
+      if (size < std::int64_t(OMSG_SIZE)) {
+        a->Drop(n);
+        return fail_null(APIERR_NOT_FOUND);
+      }
+    }
+  }
+  a->cur_msg = n;
+  if (size >= 0) m->text_bytes = TextBytes(size);
+  if (creating) {
+    auto& t = a->numbers;
+    a->unchecked.reset(n);
+    if (fresh) {
+      t.push_back(sdword(n));  // above every entry: high_msg bounds the table
+    } else {
+      auto it = std::lower_bound(t.begin(), t.end(), sdword(n));
+      if (it == t.end() || *it != sdword(n)) t.insert(it, sdword(n));
+    }
+    a->num_msg = dword(t.size());
+    m->text_bytes = 0;
+  }
+  m->sq = a;
+  m->id = MSG_HANDLE_ID;
+  ++a->open_count;
+  msgapierr = APIERR_OK;
+  return m.release();
+}
+
+}  // namespace
+
+HMSG SdmOpenMsg(HAREA mh, word mode, dword msgnum) {
+  if (InvalidMh(mh)) return nullptr;
+  return guard_alloc<HMSG>(nullptr, [&] { return OpenMsg(Area(mh), mode, msgnum); });
+}
+
+sword SdmCloseMsg(HMSG msgh) {
+  if (InvalidMsgh(msgh)) return -1;
+  SdmMsg* m = Msg(msgh);
+  --Area(m->sq)->open_count;
+  m->id = 0;
+  delete m;
+  msgapierr = APIERR_OK;
+  return 0;
+}
+
+dword SdmReadMsg(HMSG msgh, XMSG* msg, dword ofs, dword bytes, byte* text,
+                 dword cbytes, byte* ctxt) {
+  if (InvalidMsgh(msgh)) return 0xFFFFFFFFu;
+  return guard_alloc<dword>(0xFFFFFFFFu, [&]() -> dword {
+    SdmMsg* m = Msg(msgh);
+    bool want_text = bytes != 0 && text != nullptr;
+    bool want_ctrl = cbytes != 0 && ctxt != nullptr;
+    // Every buffer given is one byte longer than asked for: it ends in a NUL
+    // even when nothing is delivered into it.
+    if (text) text[0] = 0;
+    if (ctxt) ctxt[0] = 0;
+
+    if (msg) {
+      uint8_t raw[OMSG_SIZE];
+      if (m->ReadAt(raw, sizeof raw, 0) != std::int64_t(sizeof raw))
+        return fail_dword(APIERR_FILE_IO);
+      OMSG f = decode_omsg(raw);
+      Convert_Fmsg_To_Xmsg(&f, msg, mi.def_zone);
+      StripNasties(reinterpret_cast<char*>(msg->from));
+      StripNasties(reinterpret_cast<char*>(msg->to));
+      StripNasties(reinterpret_cast<char*>(msg->subj));
+    }
+
+    // Until the kludge prefix is known, the first read looks at the leading
+    // bytes through a private buffer unless the caller's is at least as big.
+    bool extracted = m->ctrl_bytes != SDM_UNSET;
+    std::array<byte, SDM_PEEK + 1> peek;
+    byte* buf = nullptr;
+    dword want = 0;
+    if (extracted || (want_text && bytes >= SDM_PEEK)) {
+      if (want_text) buf = text, want = bytes;
+    } else {
+      buf = peek.data(), want = SDM_PEEK;
+    }
+    bool into_caller = buf == text && buf != nullptr;
+
+    dword got = 0;
+    if (buf) {
+      std::int64_t pos = std::int64_t(OMSG_SIZE) + m->prefix_bytes + ofs;
+      m->cur_pos = ofs;
+      std::int64_t r = m->ReadAt(buf, want, pos);
+      got = r > 0 ? dword(r) : 0;  // a failed read counts as a read of nothing
+      buf[got] = 0;
+      if (into_caller) m->cur_pos += got;
+
+      if (!extracted && got != 0 && ofs == 0) {
+        const char* start = reinterpret_cast<const char*>(buf);
+        const char* body = start;
+        m->ctrl_block = CopyToControlBuf(start, &body, nullptr);
+        m->ctrl_bytes = dword(std::strlen(m->ctrl_block.c_str())) + 1;
+        // The scan stops at the NUL after the bytes read; the clamp only
+        // guards that promise.
+        m->prefix_bytes = std::min(dword(body - start), got);
+        std::memmove(buf, body, got - m->prefix_bytes + 1);
+        got -= m->prefix_bytes;
+      }
+    }
+
+    bool have_ctrl = m->ctrl_bytes != SDM_UNSET;
+    if (msg && have_ctrl) ConvertControlInfo(m->ctrl_block.c_str(), &msg->orig, &msg->dest);
+    if (want_ctrl && have_ctrl) {
+      dword n = std::min(cbytes, m->ctrl_bytes);
+      std::memcpy(ctxt, m->ctrl_block.data(), n);
+      ctxt[n] = 0;
+    }
+    msgapierr = APIERR_OK;
+    return into_caller ? got : 0;
+  });
+}
+
+sword SdmWriteMsg(HMSG msgh, word append, const XMSG* msg, const byte* text,
+                  dword textlen, dword, dword clen, const byte* ctxt) {
+  if (InvalidMsgh(msgh)) return -1;
+  return guard_alloc<sword>(-1, [&]() -> sword {
+    SdmMsg* m = Msg(msgh);
+    int fd = m->file.get();
+    m->has_snap = false;  // what is read next must be what the file now holds
+    // The caller's block is read no further than it said, and ends at its
+    // first NUL.
+    bool have_ctrl = clen != 0 && ctxt != nullptr;
+    std::string ctrl;
+    if (have_ctrl)
+      ctrl.assign(reinterpret_cast<const char*>(ctxt),
+                  strnlen(reinterpret_cast<const char*>(ctxt), clen));
+
+    seek_file(fd, 0, SEEK_FROM_START);
+    if (msg) {
+      OMSG f;
+      Convert_Xmsg_To_Fmsg(msg, &f);
+      if (!write_omsg(fd, &f)) return fail(APIERR_SHORT_WRITE);
+      if (!append && m->ctrl_bytes == SDM_UNSET && m->zone_bytes == 0 && !m->sq->isecho)
+        m->zone_bytes = WriteZPInfo(msg, [fd](const char* s) { WriteToFd(fd, s); },
+                                    have_ctrl ? ctrl.c_str() : nullptr);
+    } else if (!append || have_ctrl) {
+      seek_file(fd, std::int64_t(OMSG_SIZE) + m->zone_bytes, SEEK_FROM_START);
+    }
+
+    if (have_ctrl) {
+      std::string lines = CvtCtrlToKludge(ctrl.c_str());
+      if (!write_all(fd, lines.data(), lines.size())) return fail(APIERR_SHORT_WRITE);
+    }
+    if (append) seek_file(fd, 0, SEEK_FROM_END);
+    if (text) {
+      if (!write_all(fd, text, textlen)) return fail(APIERR_SHORT_WRITE);
+      // The stored text always ends with a NUL.
+      if (textlen == 0 || text[textlen - 1] != 0) {
+        static constexpr byte nul = 0;
+        if (!write_all(fd, &nul, 1)) return fail(APIERR_SHORT_WRITE);
+      }
+    }
+    msgapierr = APIERR_OK;
+    return 0;
+  });
+}
+
+std::int64_t SdmMsg::ReadAt(void* buf, std::size_t n, std::int64_t offset) {
+  std::size_t have = snap.size();
+  if (!has_snap || offset < 0 || (!snap_whole && (std::size_t(offset) > have ||
+                                                  n > have - std::size_t(offset))))
+    return read_at(file.get(), buf, n, offset);
+  if (std::size_t(offset) >= have) return 0;  // at or past the end of the file
+  std::size_t k = std::min(n, have - std::size_t(offset));
+  std::memcpy(buf, snap.data() + offset, k);
+  return std::int64_t(k);
+}
+
+sword SdmSetCurPos(HMSG msgh, dword pos) {
+  if (InvalidMsgh(msgh)) return -1;
+  msgh->cur_pos = pos;
+  msgapierr = APIERR_OK;
+  return 0;
+}
+
+dword SdmGetCurPos(HMSG msgh) {
+  if (InvalidMsgh(msgh)) return 0xFFFFFFFFu;
+  msgapierr = APIERR_OK;
+  return msgh->cur_pos;
+}
+
+sword _Grab_Clen(HMSG msgh) {
+  return SdmReadMsg(msgh, nullptr, 0, 0, nullptr, 0, nullptr) == 0xFFFFFFFFu ? -1 : 0;
+}
+
+dword SdmGetTextLen(HMSG msgh) {
+  SdmMsg* m = Msg(msgh);
+  if (m->text_bytes == SDM_UNSET)
+    m->text_bytes = TextBytes(m->has_snap && m->snap_whole ? std::int64_t(m->snap.size())
+                                                           : file_length(m->file.get()));
+  if (m->ctrl_bytes == SDM_UNSET && _Grab_Clen(msgh) != 0) return 0;
+  // Another program may have shortened the file since it was measured.
+  return m->text_bytes >= m->prefix_bytes ? m->text_bytes - m->prefix_bytes : 0;
+}
+
+dword SdmGetCtrlLen(HMSG msgh) {
+  SdmMsg* m = Msg(msgh);
+  if (m->ctrl_bytes == SDM_UNSET && _Grab_Clen(msgh) != 0) return 0;
+  return m->ctrl_bytes == SDM_UNSET ? 0 : m->ctrl_bytes;
+}
+
+// ---------------------------------------------------------------------------
+// Header conversion
+
+void Init_Xmsg(XMSG* msg) { std::memset(msg, 0, sizeof *msg); }
+
+void Convert_Fmsg_To_Xmsg(OMSG* fmsg, XMSG* msg, word def_zone) {
+  Init_Xmsg(msg);
+  ForceNul(fmsg->from);
+  ForceNul(fmsg->to);
+  ForceNul(fmsg->subj);
+  ForceNul(fmsg->date);
+  CopyField(msg->from, fmsg->from, sizeof fmsg->from);
+  CopyField(msg->to, fmsg->to, sizeof fmsg->to);
+  CopyField(msg->subj, fmsg->subj, sizeof fmsg->subj);
+
+  msg->orig.zone = msg->dest.zone = def_zone;
+  msg->orig.net = fmsg->orig_net;
+  msg->orig.node = fmsg->orig_node;
+  msg->dest.net = fmsg->dest_net;
+  msg->dest.node = fmsg->dest_node;
+
+  char* date = reinterpret_cast<char*>(fmsg->date);
+  Get_Binary_Date(&msg->date_written, &fmsg->date_written, date);
+  Get_Binary_Date(&msg->date_arrived, &fmsg->date_arrived, date);
+  ForceNul(fmsg->date);
+  CopyField(msg->__ftsc_date, fmsg->date, sizeof fmsg->date);
+
+  msg->utc_ofs = 0;
+  msg->replyto = fmsg->reply_to;
+  msg->replies[0] = fmsg->next_reply;
+  msg->attr = fmsg->attr;
+  // A point travels in times_read, confirmed by its complement in cost.
+  if (fmsg->times_read != 0 && fmsg->cost == word(~fmsg->times_read))
+    msg->orig.point = fmsg->times_read;
+}
+
+void Convert_Xmsg_To_Fmsg(const XMSG* msg, OMSG* fmsg) {
+  std::memset(fmsg, 0, sizeof *fmsg);
+  CopyField(fmsg->from, msg->from, sizeof msg->from);
+  CopyField(fmsg->to, msg->to, sizeof msg->to);
+  CopyField(fmsg->subj, msg->subj, sizeof msg->subj);
+  fmsg->orig_net = msg->orig.net;
+  fmsg->orig_node = msg->orig.node;
+  fmsg->dest_net = msg->dest.net;
+  fmsg->dest_node = msg->dest.node;
+
+  if (msg->__ftsc_date[0]) {
+    CopyField(fmsg->date, msg->__ftsc_date, FTSC_DATE_LEN);
+  } else {
+    const auto& d = msg->date_written.msg_st;
+    unsigned mo = d.date.mo;
+    std::snprintf(reinterpret_cast<char*>(fmsg->date), sizeof fmsg->date,
+                  "%02u %.3s %02u  %02u:%02u:%02u", d.date.da ? unsigned(d.date.da) : 1u,
+                  months_ab[mo >= 1 && mo <= 12 ? mo - 1 : 0],
+                  (unsigned(d.date.yr) + 80) % 100, unsigned(d.time.hh),
+                  unsigned(d.time.mm), unsigned(d.time.ss) * 2);
+  }
+
+  fmsg->date_written = msg->date_written;
+  fmsg->date_arrived = msg->date_arrived;
+  fmsg->reply_to = word(msg->replyto);
+  fmsg->next_reply = word(msg->replies[0]);
+  fmsg->attr = word(msg->attr);
+  if (msg->orig.point) {
+    fmsg->times_read = msg->orig.point;
+    fmsg->cost = word(~msg->orig.point);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Zone and point lines
+
+void WriteToFd(int fd, const char* str) { write_all(fd, str, std::strlen(str)); }
+
+word WriteZPInfo(const XMSG* msg, const LineWriter& wfunc, const char* kludges) {
+  if (!kludges) kludges = "";
+  char line[64];
+  word total = 0;
+  auto emit = [&](int len) {
+    wfunc(line);
+    total = word(total + len);
+  };
+  if ((msg->dest.zone != mi.def_zone || msg->orig.zone != mi.def_zone) &&
+      !std::strstr(kludges, "\x01" "INTL"))
+    emit(std::snprintf(line, sizeof line, "\x01" "INTL %hu:%hu/%hu %hu:%hu/%hu\r",
+                       msg->dest.zone, msg->dest.net, msg->dest.node, msg->orig.zone,
+                       msg->orig.net, msg->orig.node));
+  if (msg->orig.point && !std::strstr(kludges, "\x01" "FMPT"))
+    emit(std::snprintf(line, sizeof line, "\x01" "FMPT %hu\r", msg->orig.point));
+  if (msg->dest.point && !std::strstr(kludges, "\x01" "TOPT"))
+    emit(std::snprintf(line, sizeof line, "\x01" "TOPT %hu\r", msg->dest.point));
+  return total;
+}
