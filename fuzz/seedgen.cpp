@@ -161,6 +161,7 @@ int main(int argc, char** argv) {
   BaseSeeds("squish", "a", "", AT_SQUISH | AT_ECHO, AT_SQUISH);
   // Odd sizes open as echo areas in the JAM target, even ones as netmail.
   BaseSeeds("jam", "a", "", AT_JAM | AT_ECHO, AT_JAM);
+  BaseSeeds("sdm", "d", "d", AT_SDM | AT_ECHO, AT_SDM);
   {
     std::string limited = MakeBase("a", "", AT_SQUISH | AT_ECHO, [](HAREA ha) {
       SquishSetMaxMsg(ha, 3, 1, 0xFFFFFFFFu);

@@ -340,6 +340,10 @@ bool ParseArticle(const std::string& reply, std::string* subj, std::string* from
     if (line.rfind("X-Comment-To: ", 0) == 0) *to = line.substr(14);
   }
   *body = r.substr(blank + 2);
+  // A *.MSG text is stored with its final NUL, which the body shows as a
+  // space after the last line end.
+  if (*body == " " || (body->size() >= 2 && body->compare(body->size() - 2, 2, "\n ") == 0))
+    body->pop_back();
   return true;
 }
 
