@@ -1,15 +1,25 @@
 # Thin wrapper around CMake. `make` builds into build/ (the gateway binary is
 # build/zandrel); `make test` builds and runs every test; `make test-asan`
 # does the same with AddressSanitizer and UndefinedBehaviorSanitizer in
-# build-asan/. Missing build tools are installed on first use.
+# build-asan/. `make fuzz` runs every fuzz target (clang, build-fuzz/) for
+# FUZZ_SECONDS each; `make soak` runs writers, readers and deleters against
+# every format and kills writers in the middle of posts (SOAK_ARGS passes
+# options). Missing build tools are installed on first use.
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 BUILD_TYPE ?= Release
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 GENERATOR  := -G Ninja
 
-.PHONY: all deps build test test-asan test-slow demo bench clean
+# The fuzzer runtime, where clang looks for it (the package's path when
+# clang itself is still missing).
+FUZZ_RT := $(shell clang -print-file-name=libclang_rt.fuzzer-x86_64.a 2>/dev/null)
+FUZZ_RT := $(if $(FUZZ_RT),$(FUZZ_RT),/usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a)
+
+.PHONY: all deps build test test-asan test-slow demo bench fuzz fuzz-build fuzz-seeds soak clean
 
 all: build
 
@@ -41,5 +51,23 @@ demo: build
 bench: build
 	$(BUILD)/zandrel_bench --bin $(BUILD)/zandrel --data $(BUILD)/bench-data --out docs/performance.md $(BENCH_ARGS)
 
+# libFuzzer targets; the whole build is instrumented, so it has its own tree.
+fuzz-build: deps
+	@scripts/ensure-deps.sh clang:clang++ libclang-rt-14-dev:$(FUZZ_RT)
+	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DZANDREL_FUZZ=ON -DZANDREL_TESTS=OFF >/dev/null
+	@cmake --build $(FUZZ_BUILD)
+
+fuzz: fuzz-build
+	scripts/fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+# Rewrites the committed seed corpus from bases made through msglib.
+fuzz-seeds: build
+	rm -rf fuzz/corpus
+	$(BUILD)/zandrel_fuzz_seeds fuzz/corpus
+
+soak: build
+	$(BUILD)/zandrel_soak --bin $(BUILD)/zandrel $(SOAK_ARGS)
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

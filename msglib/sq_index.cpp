@@ -108,7 +108,17 @@ dword _SquishPeekIdxFrame(const SquishAreaData& d, dword pos) {
   return have_ahead(d, pos) ? d.ahead[pos - d.ahead_first].frame_offset : 0;
 }
 
+bool _SquishIndexReaches(SquishAreaData& d, dword pos) {
+  if (d.have_idx) return pos <= d.idx_count;
+  std::int64_t len = file_length(d.ifd.get());
+  return len >= 0 && std::uint64_t(pos) * SQIDX_SIZE <= std::uint64_t(len);
+}
+
 int AddIndex(SquishAreaData& d, const SQIDX& rec, dword pos) {
+  // A header that counts more messages than the index holds is damaged; a
+  // record stored at its num_msg would leave a hole of zero records (and
+  // a sparse file of any size) in front of it.
+  if (!d.have_idx && !_SquishIndexReaches(d, pos)) return fail(APIERR_FILE_IO);
   if (!d.have_idx) return write_record(d, pos, rec);
   if (pos > d.idx_count) return -1;  // would leave a gap
   if (pos >= d.idx.size()) {

@@ -141,6 +141,8 @@ int _SquishGetIdxFrame(SquishAreaData& d, dword pos, SQIDX* out);
 // ahead or in memory), else 0. Only a hint: nothing relies on it.
 dword _SquishPeekIdxFrame(const SquishAreaData& d, dword pos);
 int AddIndex(SquishAreaData& d, const SQIDX& rec, dword pos);
+// Whether a record can be stored at `pos` without leaving a gap before it.
+bool _SquishIndexReaches(SquishAreaData& d, dword pos);
 // The hash of a fixed-width name field: stops at its NUL or its end.
 dword SquishHashField(const byte* name, std::size_t size);
 // The hash stored in the index for a message header.

@@ -30,8 +30,35 @@ int _SquishUpdateHeaderPrev(SquishAreaData& d, dword frame, dword value) {
   return update_link(d, frame, value, &SQHDR::prev_frame);
 }
 
+namespace {
+
+// The last frame of the free chain, walked from free_first, when free_last
+// does not name a free frame (a writer was cut off while it took free_last
+// for a message): appending through it would overwrite a live message
+// frame's link. 0 when the chain has no free frame.
+dword confirmed_free_tail(SquishAreaData& d) {
+  std::int64_t len = file_length(d.sfd.get());
+  SQHDR h;
+  auto is_free = [&](dword f) {
+    return f >= SQBASE_SIZE && len > 0 && _SquishReadHeader(d, f, &h) == 0 &&
+           h.frame_type == FRAME_FREE &&
+           std::uint64_t(f) + d.frame_hdr_size + h.frame_size <= std::uint64_t(len);
+  };
+  if (is_free(d.free_last) && h.next_frame == 0) return d.free_last;
+  dword tail = 0;
+  std::uint64_t steps = len > 0 ? std::uint64_t(len) / SQHDR_SIZE + 1 : 0;
+  for (dword f = d.free_first; f != 0 && steps-- > 0 && is_free(f); f = h.next_frame) tail = f;
+  return tail;
+}
+
+}  // namespace
+
 int Add_To_Free_Chain(SquishAreaData& d, dword frame, SQHDR hdr) {
   hdr.next_frame = 0;
+  if (d.free_first != 0 && d.free_last != 0) {
+    d.free_last = confirmed_free_tail(d);
+    if (d.free_last == 0) d.free_first = 0;
+  }
   if (d.free_first == 0 || d.free_last == 0) {
     d.free_first = d.free_last = frame;
     hdr.prev_frame = 0;
@@ -56,6 +83,12 @@ struct Choice {
   dword frame = 0;
   SQHDR old{};          // its header as found, frame_size covering merged neighbours
   bool at_end = false;  // a new frame at end_of_file rather than a free one
+  // Its neighbours in the free chain as the walk found them: the free frame
+  // whose link led to it (0: it was free_first) and the free frame its link
+  // leads to (0: none, or a link to anything but a free frame). A writer cut
+  // off while it took a frame off the chain leaves links behind that the
+  // walk does not confirm; those are never followed or written through.
+  dword pred = 0, next = 0;
 };
 
 // Reads a free-chain entry and checks that it is a free frame inside the data
@@ -107,6 +140,13 @@ int _SquishFindFree(SquishAreaData& d, Choice* c, dword need, const SquishMsgHan
   std::uint64_t steps_left =
       std::min<std::uint64_t>(std::uint64_t(file_len) / SQHDR_SIZE + 1, FREE_EXAMINE_LIMIT);
   auto step = [&steps_left] { return steps_left > 0 ? (--steps_left, true) : false; };
+  dword pred = 0;
+  // The chosen frame with its confirmed neighbours.
+  auto choose = [&](dword frame, const SQHDR& a) {
+    *c = Choice{frame, a, false, pred, 0};
+    SQHDR n;
+    if (a.next_frame != 0 && read_free_header(d, a.next_frame, file_len, &n)) c->next = a.next_frame;
+  };
   while (f != 0 && step()) {
     SQHDR a;
     if (!read_free_header(d, f, file_len, &a)) {
@@ -114,7 +154,7 @@ int _SquishFindFree(SquishAreaData& d, Choice* c, dword need, const SquishMsgHan
       break;
     }
     if (a.frame_size >= need) {
-      *c = Choice{f, a, false};
+      choose(f, a);
       return 0;
     }
     // Free frames that follow each other in the file and in the chain are
@@ -133,16 +173,21 @@ int _SquishFindFree(SquishAreaData& d, Choice* c, dword need, const SquishMsgHan
     }
     if (a.frame_size >= need) {
       if (merged != 0 && merged == d.free_last) d.free_last = f;
-      *c = Choice{f, a, false};
+      choose(f, a);
       return 0;
     }
+    pred = merged != 0 ? merged : f;
     f = a.next_frame;
   }
 
   // A new frame at the end. A header whose end_of_file points into the base
-  // header itself is damaged: append after what the file holds instead.
-  if (d.end_of_file < SQBASE_SIZE)
+  // header itself, or past the end of the file (frames are written before
+  // the header that counts them), is damaged: append after what the file
+  // holds instead, rather than over the base header or after a hole.
+  if (d.end_of_file < SQBASE_SIZE || d.end_of_file > file_len) {
+    if (file_len > 0xFFFFFFFF) return fail(APIERR_FILE_IO);  // frame offsets are 32 bits
     d.end_of_file = dword(std::max<std::int64_t>(file_len, SQBASE_SIZE));
+  }
   c->frame = d.end_of_file;
   c->old = SQHDR{};
   c->at_end = true;
@@ -150,13 +195,18 @@ int _SquishFindFree(SquishAreaData& d, Choice* c, dword need, const SquishMsgHan
 }
 
 // Takes the chosen frame off the free chain, through the links read when it
-// was chosen.
+// was chosen. The base header that no longer lists it goes out before the
+// frame becomes a message frame: a writer killed later leaves an unreachable
+// frame, not a free chain that starts or ends at a live message frame (which
+// would stop every later writer from reusing free space). A locked area
+// writes its header at unlock anyway.
 void unlink_free(SquishAreaData& d, const Choice& c) {
   if (c.at_end) return;
-  if (c.frame == d.free_first) d.free_first = c.old.next_frame;
-  if (c.frame == d.free_last) d.free_last = c.old.prev_frame;
-  _SquishUpdateHeaderNext(d, c.old.prev_frame, c.old.next_frame);
-  _SquishUpdateHeaderPrev(d, c.old.next_frame, c.old.prev_frame);
+  if (c.pred == 0) d.free_first = c.next;
+  if (c.frame == d.free_last || c.next == 0) d.free_last = c.pred;
+  _SquishUpdateHeaderNext(d, c.pred, c.next);
+  _SquishUpdateHeaderPrev(d, c.next, c.pred);
+  _SquishUpdateSq(d, false);
 }
 
 void replace_frame(dword& field, dword from, dword to) {
@@ -192,6 +242,10 @@ int place_message(SquishAreaData& d, SquishMsgHandle& m, const XMSG& header, dwo
   const dword need = XMSG_SIZE + clen + totlen;
   Choice c;
   if (_SquishFindFree(d, &c, need, m) != 0) return -1;
+  // Refused before anything is written: a new message whose index record
+  // could not be stored would be left in the chain uncounted.
+  if ((m.msgnum == 0 || m.msgnum > ha->num_msg) && !_SquishIndexReaches(d, ha->num_msg))
+    return fail(APIERR_FILE_IO);
   if (c.at_end && std::uint64_t(c.frame) + d.frame_hdr_size + need > 0xFFFFFFFFu)
     return fail(APIERR_FILE_IO);  // frame offsets are 32 bits
   if (m.msgnum == 0 || m.msgnum > ha->num_msg) m.msgnum = ha->num_msg + 1;

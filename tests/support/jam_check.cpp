@@ -1,5 +1,7 @@
 #include "jam_check.h"
 
+#include "base_check.h"
+
 #include <fstream>
 #include <sstream>
 
@@ -52,17 +54,17 @@ std::vector<JamLive> JamLiveMessages(const std::string& base) {
   return out;
 }
 
-std::vector<std::string> CheckJamBase(const std::string& base, const JamCheckOptions& opt) {
-  std::vector<std::string> problems;
-  auto report = [&](const std::string& what) { problems.push_back(what); };
+BaseCheck CheckJamBaseDetailed(const std::string& base) {
+  BaseCheck out;
+  auto report = [&](const std::string& what) { out.damage.push_back(what); };
   Files f = Load(base);
   if (!f.ok) {
     report("a file of the base is missing");
-    return problems;
+    return out;
   }
   if (f.jhr.size() < 1024) {
     report("header file shorter than its header info");
-    return problems;
+    return out;
   }
   if (f.jhr.compare(0, 4, std::string("JAM\0", 4)) != 0) report("header info signature is not JAM");
   if (f.jdx.size() % 8) report("index length " + std::to_string(f.jdx.size()) + " is not a multiple of 8");
@@ -104,10 +106,20 @@ std::vector<std::string> CheckJamBase(const std::string& base, const JamCheckOpt
     }
     if (txtofs + txtlen > f.jdt.size()) report(rec + "text runs past the text file");
   }
+  // A writer stores text, header and index record before the header info
+  // that counts them: cut off in between, the count is stale until the
+  // next change recounts.
   const std::uint32_t active = Le32(f.jhr, 12);
-  if (opt.check_active_count && active != live)
-    report("ActiveMsgs " + std::to_string(active) + " but " + std::to_string(live) + " live messages");
-  return problems;
+  if (active != live)
+    out.leftovers.push_back("ActiveMsgs " + std::to_string(active) + " but " +
+                            std::to_string(live) + " live messages");
+  return out;
+}
+
+std::vector<std::string> CheckJamBase(const std::string& base, const JamCheckOptions& opt) {
+  BaseCheck c = CheckJamBaseDetailed(base);
+  if (opt.check_active_count) c.damage.insert(c.damage.end(), c.leftovers.begin(), c.leftovers.end());
+  return c.damage;
 }
 
 }  // namespace zt

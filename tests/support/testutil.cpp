@@ -101,6 +101,7 @@ std::uint32_t U32At(const std::string& b, std::size_t o) {
 }
 
 std::string ForeignFixtures() { return std::string(ZANDREL_TESTDATA) + "/foreign"; }
+std::string RegressInputs() { return std::string(ZANDREL_TESTDATA) + "/regress"; }
 
 Zandrel::Zandrel() {
   int in[2], out[2];

@@ -44,6 +44,8 @@ std::uint32_t U32At(const std::string& bytes, std::size_t offset);
 
 // Where the third-party bases used by the format tests live.
 std::string ForeignFixtures();  // .../foreign
+// Inputs that the fuzz targets found faults with, kept as regression tests.
+std::string RegressInputs();  // .../regress
 
 // The gateway binary as a child process with its standard streams on pipes.
 class Zandrel {
