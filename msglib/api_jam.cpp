@@ -222,13 +222,14 @@ sword JamUnlock(HAREA ha) {
 // Header info and the active-message table
 
 int Jam_WriteHdrInfo(JamBase* b, const JamHdrInfo& h) {
+  b->drop_ahead();
   b->hinfo = h;
   if (seek_file(b->jhr.get(), 0, SEEK_FROM_START) != 0) return -1;
   return write_hdrinfo(b->jhr.get(), h) ? 0 : -1;
 }
 
 int Jam_ActiveMsgs(JamBase* b) {
-  b->ahead.clear();
+  b->drop_ahead();
   if (!read_allidx(b->jdx.get(), b->jhr.get(), &b->scan)) return 0;
   b->hinfo.ActiveMsgs = b->num_active();
   b->jhr_size = b->scan.jhr_len;
@@ -250,6 +251,38 @@ bool Jam_ReadIdx(JamBase* b, dword idx_pos, JamIdx* out) {
   }
   decode_idx(b->ahead.data() + (idx_pos - b->ahead_pos), out);
   return true;
+}
+
+std::int64_t Jam_ReadHeaderBytes(JamBase* b, dword msgn, std::uint64_t pos, uint8_t* buf,
+                                 std::size_t want) {
+  // Bytes per read: the headers of a few hundred messages.
+  constexpr std::uint64_t HDR_AHEAD = 64 * 1024;
+  auto& blk = b->hdr_ahead;
+  if (blk.empty() || pos < b->hdr_ahead_pos || pos - b->hdr_ahead_pos + want > blk.size()) {
+    // Through the headers of the following messages, as far as they come
+    // one after another.
+    const auto& t = b->scan.table;
+    std::uint64_t end = pos + want;
+    if (msgn >= 1 && msgn <= t.size() && t[msgn - 1].hdr_ofs == pos) {
+      for (std::size_t j = msgn; j < t.size() && t[j].hdr_ofs > t[j - 1].hdr_ofs &&
+                                 t[j].hdr_ofs - pos <= HDR_AHEAD;
+           ++j)
+        end = std::max<std::uint64_t>(end, t[j].hdr_ofs);
+    }
+    if (end - pos == want) return read_at(b->jhr.get(), buf, want, std::int64_t(pos));
+    blk.resize(std::size_t(end - pos));
+    std::int64_t got = read_at(b->jhr.get(), blk.data(), blk.size(), std::int64_t(pos));
+    if (got < 0) {
+      blk.clear();
+      return -1;
+    }
+    blk.resize(std::size_t(got));
+    b->hdr_ahead_pos = pos;
+  }
+  const std::uint64_t rel = pos - b->hdr_ahead_pos;
+  const std::size_t n = std::size_t(std::min<std::uint64_t>(want, blk.size() - rel));
+  std::memcpy(buf, blk.data() + rel, n);
+  return std::int64_t(n);
 }
 
 int Jam_SyncLocked(JamBase* b, JamHdrInfo* disk) {

@@ -38,6 +38,17 @@ struct JamBase {
   // block is read again, as they could between any two reads anyway.
   std::vector<uint8_t> ahead;
   dword ahead_pos = 0;
+  // Headers with their chains read ahead the same way, from ".jhr" offset
+  // hdr_ahead_pos on: in a base written in order the headers of the next
+  // messages follow one another.
+  std::vector<uint8_t> hdr_ahead;
+  std::uint64_t hdr_ahead_pos = 0;
+
+  // Every change of ours to the files, and every rebuild of the table.
+  void drop_ahead() {
+    ahead.clear();
+    hdr_ahead.clear();
+  }
 
   dword num_active() const { return dword(scan.table.size()); }
 };
@@ -73,6 +84,12 @@ int Jam_SyncLocked(JamBase* b, JamHdrInfo* disk);
 // The index record at `idx_pos`, from the block read ahead when it holds
 // it; false when the record cannot be read whole.
 bool Jam_ReadIdx(JamBase* b, dword idx_pos, JamIdx* out);
+// `want` bytes of ".jhr" from `pos`, where message `msgn` of the table has
+// its header: from the block read ahead when it holds them, else read, with
+// the headers of the messages after it when they follow. The count placed
+// in `buf` (short only where the file ends), or -1.
+std::int64_t Jam_ReadHeaderBytes(JamBase* b, dword msgn, std::uint64_t pos, uint8_t* buf,
+                                 std::size_t want);
 // Writes the header info at offset 0 and records it as in memory; 0 or -1.
 int Jam_WriteHdrInfo(JamBase* b, const JamHdrInfo& h);
 // Table upkeep after this process's own change, under the lock, so that the

@@ -118,7 +118,7 @@ std::unique_ptr<JamMsgState> Jam_OpenMsg(HAREA ha, word mode, dword msgn) {
   }
   const std::uint64_t room = std::uint64_t(b->jhr_size) - m->hdr_pos;
   std::vector<uint8_t> buf(std::size_t(std::min<std::uint64_t>(room, want)));
-  std::int64_t got = read_at(b->jhr.get(), buf.data(), buf.size(), m->hdr_pos);
+  std::int64_t got = Jam_ReadHeaderBytes(b, msgn, m->hdr_pos, buf.data(), buf.size());
   if (got < std::int64_t(HDR_SIZE)) return nullptr;
   decode_hdr(buf.data(), &m->hdr);
   if (!jam_signature_ok(m->hdr.Signature)) return nullptr;

@@ -52,7 +52,8 @@ std::uint64_t length_of(const UniqueFd& fd) {
   return n > 0 ? std::uint64_t(n) : 0;
 }
 
-bool write_at(const UniqueFd& fd, std::uint64_t pos, const void* data, std::size_t n) {
+bool write_at(JamBase* b, const UniqueFd& fd, std::uint64_t pos, const void* data, std::size_t n) {
+  b->drop_ahead();
   return seek_file(fd.get(), std::int64_t(pos), SEEK_FROM_START) == std::int64_t(pos) &&
          write_all(fd.get(), data, n);
 }
@@ -62,7 +63,7 @@ bool write_header_and_chain(JamBase* b, std::uint64_t pos, const JamHdr& hdr, co
   std::string buf(HDR_SIZE, '\0');
   encode_hdr(hdr, reinterpret_cast<uint8_t*>(buf.data()));
   buf += encode_subfields(chain, hdr.SubfieldLen);
-  return write_at(b->jhr, pos, buf.data(), buf.size());
+  return write_at(b, b->jhr, pos, buf.data(), buf.size());
 }
 
 
@@ -128,7 +129,7 @@ sword store_replace(Store& s, const JamHdrInfo& disk) {
   if (s.totlen > s.hdr.TxtLen) {
     const std::uint64_t last = std::uint64_t(s.hdr.TxtOffset) + s.totlen - 1;
     const byte zero = 0;
-    if (last <= MAX_OFFSET && !write_at(b->jdt, last, &zero, 1)) return fail(APIERR_SHORT_WRITE);
+    if (last <= MAX_OFFSET && !write_at(b, b->jdt, last, &zero, 1)) return fail(APIERR_SHORT_WRITE);
   }
   s.hdr.ReplyCRC = 0xFFFFFFFFu;
   if (!write_header_and_chain(b, jhr_len, s.hdr, s.chain)) return fail(APIERR_FILE_IO);
@@ -258,10 +259,9 @@ sword Jam_Write(JamMsgState* m, const XMSG* msg, const byte* text, dword textlen
 }  // namespace
 
 bool Jam_WriteIdx(JamBase* b, dword idx_pos, const JamIdx& idx) {
-  b->ahead.clear();
   uint8_t buf[IDX_SIZE];
   encode_idx(idx, buf);
-  return write_at(b->jdx, idx_pos, buf, sizeof buf);
+  return write_at(b, b->jdx, idx_pos, buf, sizeof buf);
 }
 
 bool Jam_MarkDeleted(JamBase* b, dword pos, JamHdr old) {
@@ -269,7 +269,7 @@ bool Jam_MarkDeleted(JamBase* b, dword pos, JamHdr old) {
   old.Attribute |= JAM_DELETED;
   uint8_t buf[HDR_SIZE];
   encode_hdr(old, buf);
-  return write_at(b->jhr, pos, buf, sizeof buf);
+  return write_at(b, b->jhr, pos, buf, sizeof buf);
 }
 
 sword Jam_FinishStore(JamBase* b, const JamHdrInfo& disk) {

@@ -117,6 +117,16 @@ TEST_F(JamReading, OwnChangesAndAppendsElsewhereAreSeen) {
   ExpectAllOrders(ha_);
   Post(31, 1);
   ExpectAllOrders(ha_);
+  // A rewrite that keeps the header where it is: the new subject shows.
+  HMSG mh = ha_->api->OpenMsg(ha_, MO_WRITE, 4);
+  ASSERT_NE(mh, nullptr);
+  XMSG x = zt::MakeXmsg("Ivan Petrov", "All", "Hallo");
+  ASSERT_EQ(ha_->api->WriteMsg(mh, 0, &x, nullptr, 0, 0, 0, nullptr), 0);
+  ha_->api->CloseMsg(mh);
+  zt::JamRead r;
+  ASSERT_TRUE(zt::ReadJam(ha_, 4, &r));
+  EXPECT_STREQ(reinterpret_cast<char*>(r.x.subj), "Hallo");
+  ExpectAllOrders(ha_);
 
   HAREA other = zt::OpenJam(base_, AOPEN_EXISTING);
   ASSERT_NE(other, nullptr);
