@@ -124,19 +124,23 @@ std::string addrStr(const char* from, const NETADDR& a) {
 
 void appendMsgid(std::string& out, std::optional<std::string_view> msgid) {
   if (!msgid) return;
-  const std::size_t start = out.size();
-  out += '<';
+  // Built in place: the body stops growing past MSGID_BODY_LIMIT, so one
+  // more "$xx" still fits.
+  char buf[MSGID_BODY_LIMIT + 4];
+  std::size_t k = 0;
+  buf[k++] = '<';
   for (char c : *msgid) {
-    if (out.size() - start > MSGID_BODY_LIMIT) break;
+    if (k > MSGID_BODY_LIMIT) break;
     if (isAsciiLetter(c) || isDigit(c)) {
-      out += c;
+      buf[k++] = c;
     } else {
       constexpr char HEX[] = "0123456789abcdef";
-      out += '$';
-      out += HEX[byte(c) >> 4];
-      out += HEX[byte(c) & 0xF];
+      buf[k++] = '$';
+      buf[k++] = HEX[byte(c) >> 4];
+      buf[k++] = HEX[byte(c) & 0xF];
     }
   }
+  out.append(buf, k);
   out += MSGID_SUFFIX;
 }
 
