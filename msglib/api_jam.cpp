@@ -66,30 +66,67 @@ void close_all(JamBase* b) {
 
 bool core_open(const JamBase* b) { return b->jhr && b->jdt && b->jdx; }
 
+// How one of the other three files is opened once the header file is
+// settled: as it is; for a new base, made when missing but never taken over
+// when it holds data (a new base doesn't wipe what another left); or, for
+// an explicit re-creation, whatever is there.
+enum class Part { kExisting, kNew, kAny };
+
+bool open_part(UniqueFd& fd, const std::string& path, Part how) {
+  if (fd.open(path.c_str(), OF_READWRITE)) {
+    if (how != Part::kNew || file_length(fd.get()) == 0) return true;
+    fd.reset();
+    return false;
+  }
+  return how != Part::kExisting && fd.open(path.c_str(), OF_READWRITE | OF_CREATE);
+}
+
 // Opens the four files; *mode becomes AOPEN_CREATE when a new base was made.
 // false (msgapierr 5) when the base can be neither opened nor created.
+//
+// A base is made under the lock on its header file, and the header info is
+// written before the lock goes, so that programs posting into a missing
+// area at the same moment all end up in one base with all their messages.
+// The header file is created exclusively; an empty one is a base that nobody
+// has set up yet, whoever created it. A base with only some of its files
+// is not repaired.
 bool Jam_OpenFile(JamBase* b, word* mode) {
-  open_all(b, *mode == AOPEN_CREATE ? OF_READWRITE | OF_CREATE | OF_TRUNCATE : OF_READWRITE);
-  if (!core_open(b)) {
-    if (*mode != AOPEN_CREATE_IF_MISSING) {
-      close_all(b);
-      msgapierr = APIERR_NOT_FOUND;
-      return false;
-    }
-    // Exclusive create: a base with only some of its files is not repaired.
+  if (*mode == AOPEN_EXISTING) {
+    open_all(b, OF_READWRITE);
+    if (core_open(b)) return true;
+    close_all(b);
+    msgapierr = APIERR_NOT_FOUND;
+    return false;
+  }
+  const std::string jhr = b->name + SUFFIX_JHR;
+  if (!b->jhr.open(jhr.c_str(), OF_READWRITE) &&
+      !b->jhr.open(jhr.c_str(), OF_READWRITE | OF_CREATE | OF_EXCLUSIVE) &&
+      !b->jhr.open(jhr.c_str(), OF_READWRITE)) {
+    msgapierr = APIERR_NOT_FOUND;
+    return false;
+  }
+  // A holder that keeps the lock past the wait leaves us to go ahead
+  // unprotected, as a creation always did.
+  const bool locked = mi.haveshare && waitlock(b->jhr.get(), 0, 1) == 0;
+  const bool fresh = *mode == AOPEN_CREATE || file_length(b->jhr.get()) == 0;
+  const Part how = *mode == AOPEN_CREATE ? Part::kAny : fresh ? Part::kNew : Part::kExisting;
+  bool ok = open_part(b->jdt, b->name + SUFFIX_JDT, how);
+  ok = open_part(b->jdx, b->name + SUFFIX_JDX, how) && ok;
+  open_part(b->jlr, b->name + SUFFIX_JLR, how);  // never tested
+  if (ok && fresh) {
     *mode = AOPEN_CREATE;
-    open_all(b, OF_READWRITE | OF_CREATE | OF_EXCLUSIVE | OF_TRUNCATE);
-    if (!core_open(b)) {
-      close_all(b);
-      msgapierr = APIERR_NOT_FOUND;
-      return false;
-    }
-  }
-  if (*mode == AOPEN_CREATE) {
     b->hinfo = initial_hdrinfo();
-    if (seek_file(b->jhr.get(), 0, SEEK_FROM_START) == 0) write_hdrinfo(b->jhr.get(), b->hinfo);
+    for (UniqueFd* fd : {&b->jhr, &b->jdt, &b->jdx, &b->jlr})
+      if (*fd && truncate_file(fd->get(), 0) != 0) ok = false;
+    ok = ok && seek_file(b->jhr.get(), 0, SEEK_FROM_START) == 0 &&
+         write_hdrinfo(b->jhr.get(), b->hinfo);
   }
-  return true;
+  if (locked) unlock(b->jhr.get(), 0, 1);
+  if (!ok) {
+    close_all(b);
+    msgapierr = APIERR_NOT_FOUND;
+  }
+  return ok;
 }
 
 bool Jam_OpenBase(JamBase* b, word* mode, const char* name) {

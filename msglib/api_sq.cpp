@@ -54,31 +54,61 @@ SQBASE new_base() {
   return b;
 }
 
-// Opens one of the two files. With AOPEN_CREATE_IF_MISSING a file that
-// cannot be opened is created afresh, and the whole area with it.
-bool open_one(UniqueFd& fd, const std::string& path, word& mode) {
-  unsigned flags = OF_READWRITE;
-  if (mode == AOPEN_CREATE) flags |= OF_CREATE | OF_TRUNCATE;
-  if (fd.open(path.c_str(), flags)) return true;
-  if (mode != AOPEN_CREATE_IF_MISSING) return false;
-  mode = AOPEN_CREATE;
-  return fd.open(path.c_str(), OF_READWRITE | OF_CREATE | OF_TRUNCATE | OF_EXCLUSIVE);
+// Opens the data file. Creating it (when the mode allows and it is missing)
+// is exclusive: when another process creates it at the same moment, its file
+// is the one we open.
+bool open_data_file(UniqueFd& fd, const std::string& path, word mode) {
+  if (fd.open(path.c_str(), OF_READWRITE)) return true;
+  if (mode == AOPEN_EXISTING) return false;
+  return fd.open(path.c_str(), OF_READWRITE | OF_CREATE | OF_EXCLUSIVE) ||
+         fd.open(path.c_str(), OF_READWRITE);
 }
 
-// Opens both files. A missing index beside an existing data file turns
-// AOPEN_CREATE_IF_MISSING into a fresh area: the old frames become dead
-// space past end_of_file.
-bool _OpenSquish(SquishAreaData& d, word& mode) {
-  if (!open_one(d.sfd, file_name(d.base_name, ".sqd"), mode)) {
-    msgapierr = APIERR_NOT_FOUND;
+// Opens both files and settles whether the area is new. Every open that may
+// create or empty the area decides under the record lock, and writes the new
+// base header before letting go, so that programs posting into a missing
+// area at the same moment all end up in one area with all their messages:
+// an empty data file is one that nobody has set up yet, whoever created it.
+// A missing index beside a data file that has a header makes the area new
+// with AOPEN_CREATE_IF_MISSING: the old frames become dead space past
+// end_of_file. On success `mode` is AOPEN_CREATE when the area is new and
+// `base` holds its header.
+bool _OpenSquish(SquishAreaData& d, word& mode, SQBASE& base) {
+  const std::string sqd = file_name(d.base_name, ".sqd");
+  const std::string sqi = file_name(d.base_name, ".sqi");
+  msgapierr = APIERR_NOT_FOUND;  // what every early return below means
+  if (!open_data_file(d.sfd, sqd, mode)) return false;
+  if (mode == AOPEN_EXISTING) {
+    if (!d.ifd.open(sqi.c_str(), OF_READWRITE)) return false;
+    if (read_sqbase(d.sfd.get(), &base)) return true;
+    msgapierr = APIERR_FILE_IO;
     return false;
   }
-  if (!open_one(d.ifd, file_name(d.base_name, ".sqi"), mode)) {
-    d.sfd.reset();
-    msgapierr = APIERR_NOT_FOUND;
-    return false;
+
+  // A holder that keeps the lock past the wait leaves us to go ahead
+  // unprotected, as a creation always did.
+  const bool locked = _SquishLock(d, true) != 0;
+  bool fresh = mode == AOPEN_CREATE || file_length(d.sfd.get()) == 0;
+  if (!d.ifd.open(sqi.c_str(), OF_READWRITE)) {
+    fresh = true;
+    if (!d.ifd.open(sqi.c_str(), OF_READWRITE | OF_CREATE)) {
+      if (locked) _SquishUnlock(d);
+      return false;
+    }
   }
-  return true;
+  bool ok = true;
+  if (fresh) {
+    mode = AOPEN_CREATE;
+    base = new_base();
+    std::memcpy(base.base_name, d.base_name, sizeof base.base_name);
+    ok = truncate_file(d.sfd.get(), 0) == 0 && truncate_file(d.ifd.get(), 0) == 0 &&
+         write_sqbase(d.sfd.get(), &base);
+  } else {
+    ok = seek_file(d.sfd.get(), 0, SEEK_FROM_START) == 0 && read_sqbase(d.sfd.get(), &base);
+  }
+  if (locked) _SquishUnlock(d);
+  if (!ok) msgapierr = APIERR_FILE_IO;
+  return ok;
 }
 
 }  // namespace
@@ -252,11 +282,8 @@ HAREA SquishOpenArea(const char* name, word mode, word type) {
     d->ha.isecho = (type & AT_ECHO) ? 1 : 0;
     d->ha.apidata = d.get();
     std::memcpy(d->base_name, name, std::strlen(name));
-    if (!_OpenSquish(*d, mode)) return nullptr;
-
-    SQBASE b = new_base();
-    if (mode != AOPEN_CREATE && !read_sqbase(d->sfd.get(), &b))
-      return fail_null<HAREA>(APIERR_FILE_IO);
+    SQBASE b;
+    if (!_OpenSquish(*d, mode, b)) return nullptr;
     d->saved_base = b;
     // Memory takes the name we were opened by; the disk copy learns it at the
     // next merge.
@@ -264,7 +291,6 @@ HAREA SquishOpenArea(const char* name, word mode, word type) {
     std::memcpy(b.base_name, name, std::strlen(name));
     SqbaseToSq(*d, b);
     _SquishPositionBeforeFirst(*d);
-    if (mode == AOPEN_CREATE) _SquishWriteSq(*d);
 
     d->ha.type = AT_SQUISH;
     d->ha.sz_xmsg = XMSG_SIZE;

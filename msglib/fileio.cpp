@@ -93,6 +93,10 @@ std::int64_t file_length(int fd) {
   return st.st_size;
 }
 
+int truncate_file(int fd, std::int64_t length) {
+  return ::ftruncate(fd, off_t(length)) == 0 ? 0 : -1;
+}
+
 int remove_file(const char* path) { return ::unlink(path) == 0 ? 0 : -1; }
 
 int make_dir(const char* path) { return ::mkdir(path, S_IRWXU) == 0 ? 0 : -1; }

@@ -48,6 +48,9 @@ std::int64_t file_length(int fd);
 // Reads like read_upto, but at `offset`, leaving the file position alone.
 std::int64_t read_at(int fd, void* buf, std::size_t n, std::int64_t offset);
 
+// Cuts or extends the open file to `length` bytes; 0 or -1.
+int truncate_file(int fd, std::int64_t length);
+
 int remove_file(const char* path);  // 0 or -1
 int make_dir(const char* path);     // 0 or -1; one level, owner rwx
 

@@ -83,6 +83,15 @@ TEST_F(JamArea, OpenFailures) {
   }
 }
 
+TEST_F(JamArea, NewBaseNeverTakesOverAnotherProgramsText) {
+  // Texts without a header file: not a base to repair, and not ours to wipe.
+  zt::WriteFile(base_ + ".jdt", "somebody's text\r");
+  msgapierr = APIERR_OK;
+  EXPECT_EQ(zt::OpenJam(base_, AOPEN_CREATE_IF_MISSING), nullptr);
+  EXPECT_EQ(msgapierr, APIERR_FILE_IO);
+  EXPECT_EQ(zt::ReadFile(base_ + ".jdt"), "somebody's text\r");
+}
+
 TEST_F(JamArea, CreateTruncatesAndMissingLastReadFileIsFine) {
   HAREA ha = zt::OpenJam(base_);
   ASSERT_EQ(zt::PostJam(ha, zt::MakeXmsg(), "x\r"), 0);
