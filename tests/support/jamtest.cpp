@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "gwfixture.h"
+
 namespace zt {
 
 HAREA OpenJam(const std::string& base, word mode, word type) {
@@ -11,19 +13,9 @@ HAREA OpenJam(const std::string& base, word mode, word type) {
 }
 
 XMSG MakeXmsg(const std::string& from, const std::string& to, const std::string& subj) {
-  XMSG x;
-  std::memset(&x, 0, sizeof x);
-  // A full-width value fills its field without a NUL, as stored fields may.
-  std::memcpy(x.from, from.data(), std::min(from.size(), sizeof x.from));
-  std::memcpy(x.to, to.data(), std::min(to.size(), sizeof x.to));
-  std::memcpy(x.subj, subj.data(), std::min(subj.size(), sizeof x.subj));
+  XMSG x = MakeHeader(from, to, subj, {0, 0, 0, 0}, {1997, 1, 12, 10, 20, 30});
   x.attr = MSGLOCAL;
-  x.date_written.msg_st.date.da = 12;
-  x.date_written.msg_st.date.mo = 1;
-  x.date_written.msg_st.date.yr = 17;
-  x.date_written.msg_st.time.hh = 10;
-  x.date_written.msg_st.time.mm = 20;
-  x.date_written.msg_st.time.ss = 15;
+  x.date_arrived = SCOMBO{};  // stored as the time of writing
   return x;
 }
 

@@ -4,24 +4,14 @@
 #include <cstring>
 #include <vector>
 
+#include "gwfixture.h"
 #include "squish_check.h"
 
 namespace zt {
 
 XMSG SquishXmsg(const std::string& to, const std::string& subj, const std::string& from) {
-  XMSG x{};
-  std::memcpy(x.from, from.data(), std::min(from.size(), sizeof x.from));
-  std::memcpy(x.to, to.data(), std::min(to.size(), sizeof x.to));
-  std::memcpy(x.subj, subj.data(), std::min(subj.size(), sizeof x.subj));
-  x.orig = {2, 5020, 52, 0};
+  XMSG x = MakeHeader(from, to, subj, {2, 5020, 52, 0}, {2002, 3, 5, 14, 7, 30});
   x.dest = {2, 5020, 1, 0};
-  x.date_written.msg_st.date.da = 5;
-  x.date_written.msg_st.date.mo = 3;
-  x.date_written.msg_st.date.yr = 22;
-  x.date_written.msg_st.time.hh = 14;
-  x.date_written.msg_st.time.mm = 7;
-  x.date_written.msg_st.time.ss = 15;
-  x.date_arrived = x.date_written;
   return x;
 }
 
