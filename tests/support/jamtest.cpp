@@ -1,7 +1,5 @@
 #include "jamtest.h"
 
-#include <algorithm>
-#include <cstring>
 #include <vector>
 
 #include "gwfixture.h"

@@ -1,6 +1,5 @@
 #include "squish_util.h"
 
-#include <algorithm>
 #include <cstring>
 #include <vector>
 
