@@ -75,8 +75,11 @@ int Add_To_Free_Chain(SquishAreaData& d, dword frame, SQHDR hdr) {
 
 namespace {
 
-// Free frames (merged neighbours included) a write examines at most.
-constexpr std::uint64_t FREE_EXAMINE_LIMIT = 128;
+// Free frames (merged neighbours included) a write examines at most. Each
+// costs a header read, and a long chain fills at its head with frames too
+// small for most messages: past the bound the message goes to the end of
+// the file, so a post costs about the same in a large area as in a small one.
+constexpr std::uint64_t FREE_EXAMINE_LIMIT = 32;
 
 // The frame chosen for a message.
 struct Choice {
