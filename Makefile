@@ -19,15 +19,17 @@ GENERATOR  := -G Ninja
 FUZZ_RT := $(shell clang -print-file-name=libclang_rt.fuzzer-x86_64.a 2>/dev/null)
 FUZZ_RT := $(if $(FUZZ_RT),$(FUZZ_RT),/usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a)
 
-.PHONY: all deps build test test-asan test-slow demo bench fuzz fuzz-build fuzz-seeds soak clean
+.PHONY: all deps configure build test test-asan test-slow demo bench fuzz fuzz-build fuzz-seeds soak clean
 
 all: build
 
 deps:
 	@scripts/ensure-deps.sh
 
-build: deps
+configure: deps
 	@cmake -S . -B $(BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) >/dev/null
+
+build: configure
 	@cmake --build $(BUILD)
 
 test: build
@@ -43,7 +45,9 @@ test-asan: deps
 test-slow: build
 	ctest --test-dir $(BUILD) --output-on-failure -L slow
 
-demo: build
+# Only the gateway is needed to show it at work.
+demo: configure
+	@cmake --build $(BUILD) --target zandrel
 	@scripts/demo.sh $(BUILD)/zandrel
 
 # Speed and memory against the raw read floor; areas are cached in
