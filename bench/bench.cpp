@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "msgapi.h"
+#include "spawn.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -240,19 +241,8 @@ bool Generate(const Format& f, unsigned count, const std::string& dir) {
 class Gateway {
  public:
   explicit Gateway(const std::string& bin) {
-    int in[2], out[2];
-    if (::pipe2(in, O_CLOEXEC) || ::pipe2(out, O_CLOEXEC)) std::exit(2);
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(in[0], 0);
-      ::dup2(out[1], 1);
-      ::execl(bin.c_str(), bin.c_str(), static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    ::close(in[0]);
-    ::close(out[1]);
-    in_ = in[1];
-    out_ = out[0];
+    pid_ = SpawnOnPipes(bin.c_str(), &in_, &out_);
+    if (pid_ < 0) std::exit(2);
   }
   ~Gateway() {
     if (in_ >= 0) ::close(in_);

@@ -54,6 +54,7 @@
 
 #include "base_check.h"
 #include "msgapi.h"
+#include "spawn.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -167,19 +168,7 @@ Verdict Judge(const std::string& subj, const std::string& from, const std::strin
 class Gateway {
  public:
   bool Start(const std::string& bin) {
-    int in[2], out[2];
-    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return false;
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(in[0], 0);
-      ::dup2(out[1], 1);
-      ::execl(bin.c_str(), bin.c_str(), static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    ::close(in[0]);
-    ::close(out[1]);
-    in_ = in[1];
-    out_ = out[0];
+    pid_ = SpawnOnPipes(bin.c_str(), &in_, &out_);
     return pid_ > 0;
   }
   ~Gateway() { Kill(); }

@@ -26,25 +26,14 @@ std::string M(int n) {
   return s;
 }
 
-class SquishMsg : public zt::SquishTest {
+class SquishMsg : public zt::SquishOpenTest {
  protected:
-  void SetUp() override {
-    ha_ = Open();
-    ASSERT_NE(ha_, nullptr);
-  }
-  void TearDown() override {
-    if (ha_) {
-      EXPECT_EQ(ha_->api->CloseArea(ha_), 0);
-    }
-    ExpectConsistent();
-  }
   void Post(const std::string& text, const std::string& ctrl = "", dword msgnum = 0) {
     ASSERT_EQ(PostMsg(ha_, text, ctrl, "All", msgnum), 0);
   }
   // A text that makes the frame's payload exactly `payload` bytes.
   void PostSized(dword payload) { Post(std::string(payload - XMSG_SIZE, 'p')); }
   std::string Text(dword n) { return ReadMsgAll(ha_, n).text; }
-  HAREA ha_ = nullptr;
 };
 
 TEST_F(SquishMsg, FirstMessageLayout) {

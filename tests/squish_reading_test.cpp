@@ -33,18 +33,8 @@ struct Stored {
   std::string text, ctrl;
 };
 
-class SquishReading : public zt::SquishTest {
+class SquishReading : public zt::SquishOpenTest {
  protected:
-  void SetUp() override {
-    ha_ = Open();
-    ASSERT_NE(ha_, nullptr);
-  }
-  void TearDown() override {
-    if (ha_) {
-      EXPECT_EQ(ha_->api->CloseArea(ha_), 0);
-    }
-    ExpectConsistent();
-  }
   void Post(const Stored& s, dword msgnum = 0) {
     ASSERT_EQ(PostMsg(ha_, s.text, s.ctrl, "All", msgnum), 0);
   }
@@ -70,7 +60,6 @@ class SquishReading : public zt::SquishTest {
     std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(7));
     for (const auto* order : {&up, &down, &shuffled}) ExpectAll(ha, want, *order);
   }
-  HAREA ha_ = nullptr;
 };
 
 TEST_F(SquishReading, SizesAroundTheHeadReadAndFramesOutOfOrder) {

@@ -55,6 +55,23 @@ class SquishTest : public ::testing::Test {
   std::string sqi_ = base_ + ".sqi";
 };
 
+// The same with the area open in `ha_` for each test, closed and checked
+// for consistency after it.
+class SquishOpenTest : public SquishTest {
+ protected:
+  void SetUp() override {
+    ha_ = Open();
+    ASSERT_NE(ha_, nullptr);
+  }
+  void TearDown() override {
+    if (ha_) {
+      EXPECT_EQ(ha_->api->CloseArea(ha_), 0);
+    }
+    ExpectConsistent();
+  }
+  HAREA ha_ = nullptr;
+};
+
 }  // namespace zt
 
 #endif

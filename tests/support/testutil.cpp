@@ -19,6 +19,8 @@
 
 #include <gtest/gtest.h>
 
+#include "spawn.h"
+
 namespace fs = std::filesystem;
 
 namespace zt {
@@ -104,20 +106,8 @@ std::string ForeignFixtures() { return std::string(ZANDREL_TESTDATA) + "/foreign
 std::string RegressInputs() { return std::string(ZANDREL_TESTDATA) + "/regress"; }
 
 Zandrel::Zandrel() {
-  int in[2], out[2];
-  if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0)
-    throw std::runtime_error("pipe failed");
-  pid_ = ::fork();
-  if (pid_ == 0) {
-    ::dup2(in[0], 0);
-    ::dup2(out[1], 1);
-    ::execl(ZANDREL_BIN, ZANDREL_BIN, static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  ::close(in[0]);
-  ::close(out[1]);
-  in_ = in[1];
-  out_ = out[0];
+  pid_ = SpawnOnPipes(ZANDREL_BIN, &in_, &out_);
+  if (pid_ < 0) throw std::runtime_error("cannot start the gateway");
   ::signal(SIGPIPE, SIG_IGN);
 }
 
