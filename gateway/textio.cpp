@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "host.h"
+
 int TextIn::rawByte() {
   if (pushback_ >= 0) return std::exchange(pushback_, -1);
   if (pos_ == len_) {
@@ -114,7 +116,7 @@ TextIn& gwIn() {
 
 TextOut& gwOut() {
   if (redirected_out) return *redirected_out;
-  static TextOut out(1);
+  static TextOut out(1, !host_stdout_adds_cr());
   return out;
 }
 

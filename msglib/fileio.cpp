@@ -55,10 +55,6 @@ std::int64_t read_at(int fd, void* buf, std::size_t n, std::int64_t offset) {
   return offset < 0 ? -1 : read_loop(fd, buf, n, offset);
 }
 
-bool read_exact(int fd, void* buf, std::size_t n) {
-  return read_upto(fd, buf, n) == std::int64_t(n);
-}
-
 std::int64_t write_upto(int fd, const void* buf, std::size_t n) {
   auto* p = static_cast<const unsigned char*>(buf);
   std::size_t put = 0;
@@ -72,10 +68,6 @@ std::int64_t write_upto(int fd, const void* buf, std::size_t n) {
     put += std::size_t(r);
   }
   return std::int64_t(put);
-}
-
-bool write_all(int fd, const void* buf, std::size_t n) {
-  return write_upto(fd, buf, n) == std::int64_t(n);
 }
 
 std::int64_t seek_file(int fd, std::int64_t offset, SeekFrom from) {

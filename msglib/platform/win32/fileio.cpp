@@ -1,0 +1,151 @@
+#include "fileio.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <share.h>
+#include <sys/stat.h>
+#include "winapi.h"
+
+#include <algorithm>
+#include <direct.h>
+
+#include "winlock.h"
+
+namespace {
+
+HANDLE os_handle(int fd) {
+  // The runtime reports an unknown descriptor as INVALID_HANDLE_VALUE, but
+  // a negative one is not even asked about.
+  return fd < 0 ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+}
+
+// One call moves at most this much, so that the count fits a DWORD and the
+// runtime's int results.
+constexpr std::size_t MAX_CHUNK = 1u << 30;
+
+bool set_position(HANDLE h, std::int64_t offset) {
+  LARGE_INTEGER to;
+  to.QuadPart = offset;
+  return SetFilePointerEx(h, to, nullptr, FILE_BEGIN) != 0;
+}
+
+std::int64_t position(HANDLE h) {
+  LARGE_INTEGER zero, at;
+  zero.QuadPart = 0;
+  return SetFilePointerEx(h, zero, &at, FILE_CURRENT) ? at.QuadPart : -1;
+}
+
+// Reads until `n` bytes arrived or the file ends, at the current position.
+// A range that another program holds locked is waited for.
+std::int64_t read_loop(HANDLE h, void* buf, std::size_t n) {
+  if (h == INVALID_HANDLE_VALUE) return -1;
+  auto* p = static_cast<unsigned char*>(buf);
+  std::size_t got = 0;
+  while (got < n) {
+    DWORD chunk = DWORD(std::min(n - got, MAX_CHUNK)), r = 0;
+    if (!winlock::retry([&] { return ReadFile(h, p + got, chunk, &r, nullptr) != 0; }))
+      return got ? std::int64_t(got) : -1;
+    if (r == 0) break;
+    got += r;
+  }
+  return std::int64_t(got);
+}
+
+}  // namespace
+
+int open_file(const char* path, unsigned flags) {
+  // Binary, not inherited by child processes, and shared: other programs
+  // may read and write the file while we have it open.
+  int oflags = _O_BINARY | _O_NOINHERIT;
+  switch (flags & OF_READWRITE) {
+    case OF_READ: oflags |= _O_RDONLY; break;
+    case OF_WRITE: oflags |= _O_WRONLY; break;
+    default: oflags |= _O_RDWR; break;
+  }
+  if (flags & OF_CREATE) oflags |= _O_CREAT;
+  if (flags & OF_TRUNCATE) oflags |= _O_TRUNC;
+  if (flags & OF_EXCLUSIVE) oflags |= _O_EXCL;
+  return _sopen(path, oflags, _SH_DENYNO, _S_IREAD | _S_IWRITE);
+}
+
+int close_file(int fd) {
+  winlock::held::forget(fd);
+  return _close(fd);
+}
+
+std::int64_t read_upto(int fd, void* buf, std::size_t n) { return read_loop(os_handle(fd), buf, n); }
+
+std::int64_t read_at(int fd, void* buf, std::size_t n, std::int64_t offset) {
+  // A read at an offset moves the position of a handle like this one, so
+  // it is put back afterwards.
+  HANDLE h = os_handle(fd);
+  if (offset < 0 || h == INVALID_HANDLE_VALUE) return -1;
+  const std::int64_t was = position(h);
+  if (was < 0 || !set_position(h, offset)) return -1;
+  const std::int64_t got = read_loop(h, buf, n);
+  set_position(h, was);
+  return got;
+}
+
+std::int64_t write_upto(int fd, const void* buf, std::size_t n) {
+  HANDLE h = os_handle(fd);
+  if (h == INVALID_HANDLE_VALUE) return -1;
+  auto* p = static_cast<const unsigned char*>(buf);
+  std::size_t put = 0;
+  while (put < n) {
+    DWORD chunk = DWORD(std::min(n - put, MAX_CHUNK)), w = 0;
+    if (!winlock::retry([&] { return WriteFile(h, p + put, chunk, &w, nullptr) != 0; }))
+      return put ? std::int64_t(put) : -1;
+    if (w == 0) break;
+    put += w;
+  }
+  return std::int64_t(put);
+}
+
+std::int64_t seek_file(int fd, std::int64_t offset, SeekFrom from) {
+  int whence = from == SEEK_FROM_START ? SEEK_SET
+               : from == SEEK_FROM_CURRENT ? SEEK_CUR
+                                           : SEEK_END;
+  return fd < 0 ? -1 : _lseeki64(fd, offset, whence);
+}
+
+std::int64_t tell_file(int fd) { return fd < 0 ? -1 : _telli64(fd); }
+
+std::int64_t file_length(int fd) {
+  LARGE_INTEGER size;
+  HANDLE h = os_handle(fd);
+  return h != INVALID_HANDLE_VALUE && GetFileSizeEx(h, &size) ? size.QuadPart : -1;
+}
+
+int truncate_file(int fd, std::int64_t length) {
+  // The end of file is set at the position, which is put back afterwards.
+  HANDLE h = os_handle(fd);
+  if (length < 0 || h == INVALID_HANDLE_VALUE) return -1;
+  const std::int64_t was = position(h);
+  if (was < 0 || !set_position(h, length)) return -1;
+  const bool ok = winlock::retry([&] { return SetEndOfFile(h) != 0; });
+  set_position(h, was);
+  return ok ? 0 : -1;
+}
+
+int remove_file(const char* path) { return _unlink(path) == 0 ? 0 : -1; }
+
+int make_dir(const char* path) { return _mkdir(path) == 0 ? 0 : -1; }
+
+// No mappings on this host: a file with a view mapped cannot be shortened
+// by anyone, so a tosser packing the base would fail while we scan it.
+// Callers fall back to plain reads.
+bool FileMap::map(int, std::int64_t, std::size_t) {
+  unmap();
+  return false;
+}
+
+void FileMap::unmap() {
+  base_ = nullptr;
+  length_ = 0;
+}
+
+bool run_mapped(void (*fn)(void*), void* ctx) {
+  fn(ctx);
+  return true;
+}

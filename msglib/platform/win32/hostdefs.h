@@ -1,0 +1,9 @@
+// Constants of a Windows host.
+#ifndef ZANDREL_HOSTDEFS_H
+#define ZANDREL_HOSTDEFS_H
+
+// Paths are built with the host's own separator (D:\FIDO\NET\12.msg); the
+// host accepts forward slashes too, so area specs may use either.
+constexpr char PATH_DELIM = '\\';
+
+#endif

@@ -1,0 +1,33 @@
+#include <cstdlib>
+#include <ctime>
+
+#include "testutil.h"
+
+namespace zt {
+
+const char* Lacks(Facility f) {
+  switch (f) {
+    case Facility::kFifosAndLinks:
+      return "this host has no FIFOs, and its symbolic links need privileges";
+    case Facility::kFileSizeLimit:
+      return "this host has no per-process file size limit to stand in for a full disk";
+    case Facility::kFileMappings:
+      return "msglib maps no files on this host (a mapped file cannot be shortened by others)";
+    case Facility::kExactCaseNames:
+      return "this host matches names without regard to case; its listing has its own test";
+  }
+  return "unknown facility";
+}
+
+bool MakeFifo(const std::string&) { return false; }
+bool MakeSymlink(const std::string&, const std::string&) { return false; }
+void SetTimeZone(const char* tz) {
+  _putenv_s("TZ", tz ? tz : "");  // an empty value removes it
+  _tzset();
+}
+
+std::int64_t TimeGm(struct tm* t) { return _mkgmtime64(t); }
+
+int WithFileSizeLimit(std::uint64_t, int (*)(const std::string&), const std::string&) { return -1; }
+
+}  // namespace zt
