@@ -4,12 +4,15 @@
 # build-asan/. `make fuzz` runs every fuzz target (clang, build-fuzz/) for
 # FUZZ_SECONDS each; `make soak` runs writers, readers and deleters against
 # every format and kills writers in the middle of posts (SOAK_ARGS passes
-# options). Missing build tools are installed on first use.
+# options). `make win32` cross-compiles the gateway for 32-bit Windows
+# (build-win32/zandrel.exe) and `make test-win32` runs the tests of that build
+# under Wine. Missing build tools are installed on first use.
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 BUILD_TYPE ?= Release
 FUZZ_BUILD ?= build-fuzz
+WIN32_BUILD ?= build-win32
 FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 GENERATOR  := -G Ninja
@@ -19,7 +22,8 @@ GENERATOR  := -G Ninja
 FUZZ_RT := $(shell clang -print-file-name=libclang_rt.fuzzer-x86_64.a 2>/dev/null)
 FUZZ_RT := $(if $(FUZZ_RT),$(FUZZ_RT),/usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a)
 
-.PHONY: all deps configure build test test-asan test-slow demo bench fuzz fuzz-build fuzz-seeds soak clean
+.PHONY: all deps configure build test test-asan test-slow demo bench fuzz fuzz-build fuzz-seeds soak \
+        win32 win32-configure test-win32 clean
 
 all: build
 
@@ -73,5 +77,20 @@ fuzz-seeds: build
 soak: build
 	$(BUILD)/zandrel_soak --bin $(BUILD)/zandrel $(SOAK_ARGS)
 
+# The 32-bit Windows console program, cross-compiled with MinGW-w64 and
+# linked statically: $(WIN32_BUILD)/zandrel.exe.
+win32-configure:
+	@scripts/ensure-win32-deps.sh
+	@cmake -S . -B $(WIN32_BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake >/dev/null
+
+win32: win32-configure
+	@cmake --build $(WIN32_BUILD) --target zandrel
+
+# Its tests, run under Wine (with a prefix of its own in $(WIN32_BUILD)).
+test-win32: win32-configure
+	@cmake --build $(WIN32_BUILD)
+	scripts/test-win32.sh $(WIN32_BUILD)
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(WIN32_BUILD)
