@@ -4,9 +4,11 @@
 // inside one process, and they also conflict with other programs' locks.
 // Closing the descriptor drops its locks. None of the three moves the
 // descriptor's file position, so callers may lock in the middle of reading or
-// writing. A descriptor open only for reading cannot hold a write lock; it
-// takes a shared one, which still keeps every writer out. A length of 0 is an
-// empty range: it locks nothing and always succeeds.
+// writing. A descriptor open only for reading cannot hold a write lock on
+// POSIX; it takes a shared one, which still keeps every writer out (Windows
+// locks are exclusive either way). A range the descriptor already holds may
+// be locked again. A length of 0 is an empty range: it locks nothing and
+// always succeeds.
 #ifndef ZANDREL_LOCKING_H
 #define ZANDREL_LOCKING_H
 
