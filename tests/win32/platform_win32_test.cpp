@@ -63,6 +63,11 @@ TEST(HostFiles, DirectoriesNamedWithATrailingSeparatorExist) {
   zt::TempDir tmp;
   const std::string dir = tmp.path() + "\\echo";
   ASSERT_EQ(make_dir(dir.c_str()), 0);
+  zt::WriteFile(dir + "\\file", "12345");
+  EXPECT_EQ(fexist((dir + "\\file").c_str()), 1);
+  EXPECT_EQ(fsize((dir + "\\file").c_str()), 5);
+  EXPECT_EQ(direxist((dir + "\\file").c_str()), 0);
+  EXPECT_EQ(fsize((dir + "\\missing").c_str()), -1);
   for (const std::string& name : {dir, dir + "\\", dir + "/", dir + "\\\\"}) {
     SCOPED_TRACE(name);
     EXPECT_EQ(direxist(name.c_str()), 1);

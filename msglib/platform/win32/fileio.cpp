@@ -7,6 +7,7 @@
 #include "winapi.h"
 
 #include <algorithm>
+#include <new>
 #include <direct.h>
 
 #include "winlock.h"
@@ -133,18 +134,31 @@ int remove_file(const char* path) { return _unlink(path) == 0 ? 0 : -1; }
 int make_dir(const char* path) { return _mkdir(path) == 0 ? 0 : -1; }
 
 // No mappings on this host: a file with a view mapped cannot be shortened
-// by anyone, so a tosser packing the base would fail while we scan it.
-// Callers fall back to plain reads.
-bool FileMap::map(int, std::int64_t, std::size_t) {
+// by anyone, so a tosser packing the base would fail while we scan it. The
+// range is read into memory instead; one that no longer arrives whole fails
+// like a mapping that lost its bytes.
+bool FileMap::map(int fd, std::int64_t offset, std::size_t length) {
   unmap();
-  return false;
+  if (length == 0 || offset < 0) return false;
+  auto* copy = new (std::nothrow) unsigned char[length];
+  if (!copy) return false;
+  if (read_at(fd, copy, length, offset) != std::int64_t(length)) {
+    delete[] copy;
+    return false;
+  }
+  base_ = copy;
+  start_ = offset;
+  length_ = length;
+  return true;
 }
 
 void FileMap::unmap() {
+  delete[] base_;
   base_ = nullptr;
   length_ = 0;
 }
 
+// The bytes are a copy and cannot go away under the scan.
 bool run_mapped(void (*fn)(void*), void* ctx) {
   fn(ctx);
   return true;

@@ -12,7 +12,7 @@ const char* Lacks(Facility f) {
     case Facility::kFileSizeLimit:
       return "this host has no per-process file size limit to stand in for a full disk";
     case Facility::kFileMappings:
-      return "msglib maps no files on this host (a mapped file cannot be shortened by others)";
+      return "msglib reads windows of files into memory here instead of mapping them";
     case Facility::kExactCaseNames:
       return "this host matches names without regard to case; its listing has its own test";
   }
