@@ -18,9 +18,12 @@ int open_file(const char* path, unsigned flags) {
   if (flags & OF_CREATE) oflags |= O_CREAT;
   if (flags & OF_TRUNCATE) oflags |= O_TRUNC;
   if (flags & OF_EXCLUSIVE) oflags |= O_EXCL;
+  // Read and write for everyone, narrowed by the umask (and a setgid
+  // directory hands on its group): a tosser running under another account
+  // of the same group must be able to toss into what we create.
   int fd;
   do {
-    fd = ::open(path, oflags, S_IRUSR | S_IWUSR);
+    fd = ::open(path, oflags, 0666);
   } while (fd < 0 && errno == EINTR);
   return fd;
 }
@@ -99,7 +102,7 @@ int truncate_file(int fd, std::int64_t length) {
 
 int remove_file(const char* path) { return ::unlink(path) == 0 ? 0 : -1; }
 
-int make_dir(const char* path) { return ::mkdir(path, S_IRWXU) == 0 ? 0 : -1; }
+int make_dir(const char* path) { return ::mkdir(path, 0777) == 0 ? 0 : -1; }
 
 bool FileMap::map(int fd, std::int64_t offset, std::size_t length) {
   unmap();

@@ -2,8 +2,9 @@
 //
 // Every base file is opened through open_file: no newline translation,
 // sharing that denies nothing to other programs (the platform's default), and
-// owner read/write permission for a file that is created. Formats never call
-// the platform directly.
+// a created file gets mode 0666 and a created directory 0777, both narrowed
+// by the umask, as any program's files are. Formats never call the platform
+// directly.
 #ifndef ZANDREL_FILEIO_H
 #define ZANDREL_FILEIO_H
 
@@ -52,7 +53,7 @@ std::int64_t read_at(int fd, void* buf, std::size_t n, std::int64_t offset);
 int truncate_file(int fd, std::int64_t length);
 
 int remove_file(const char* path);  // 0 or -1
-int make_dir(const char* path);     // 0 or -1; one level, owner rwx
+int make_dir(const char* path);     // 0 or -1; one level
 
 // Owns one descriptor; closes it in its destructor. Move-only.
 class UniqueFd {
