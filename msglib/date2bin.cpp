@@ -192,8 +192,13 @@ void ASCII_Date_To_Binary(char* msgdate, SCOMBO* d_written) {
 void Get_Binary_Date(SCOMBO* todate, const SCOMBO* fromdate, char* datestr) {
   const auto& d = fromdate->msg_st.date;
   const auto& t = fromdate->msg_st.time;
-  // Years up to 50 (2030); month and seconds are not looked at.
-  bool plausible = d.da != 0 && d.yr <= 50 && t.hh <= 23 && t.mm <= 59;
+  // Years 1981 to 2030; the seconds are not looked at. Software that keeps
+  // the header of the old standard stores destination and origin zone, then
+  // destination and origin point, in these eight bytes: numbers below 512
+  // that read as dates early in 1980, most with a month of 0. No message was
+  // written in 1980, so that year is no date either.
+  bool plausible = d.da != 0 && d.mo >= 1 && d.mo <= 12 && d.yr >= 1 && d.yr <= 50 &&
+                   t.hh <= 23 && t.mm <= 59;
   if (plausible)
     *todate = *fromdate;
   else

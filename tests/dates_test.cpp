@@ -286,8 +286,11 @@ TEST_F(DatesTest, StoredStampOrStoredText) {
   const Fields from_text{12, 1, 1997, 10, 20, 15};
   const Case cases[] = {
       {"plausible stamp wins", Stamp(3, 4, 22, 5, 6, 7), {3, 4, 2002, 5, 6, 7}},
-      {"month and seconds are not looked at", Stamp(3, 15, 50, 23, 59, 31),
-       {3, 15, 2030, 23, 59, 31}},
+      {"seconds are not looked at", Stamp(3, 12, 50, 23, 59, 31), {3, 12, 2030, 23, 59, 31}},
+      {"month 0", Stamp(3, 0, 22, 5, 6, 7), from_text},
+      {"month 13", Stamp(3, 13, 22, 5, 6, 7), from_text},
+      {"1980: a point of 56 where the stamp would be", Stamp(24, 1, 0, 0, 0, 17), from_text},
+      {"1981", Stamp(3, 4, 1, 5, 6, 7), {3, 4, 1981, 5, 6, 7}},
       {"2031 is too late", Stamp(3, 4, 51, 5, 6, 7), from_text},
       {"zero day", Stamp(0, 4, 22, 5, 6, 7), from_text},
       {"hour 24", Stamp(3, 4, 22, 24, 6, 7), from_text},
