@@ -2,6 +2,7 @@
 #include "api_sdm.h"
 
 #include <algorithm>
+#include <bitset>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -68,6 +69,13 @@ word NameNumber(const char* s) {
   return word(neg ? 0u - v : v);
 }
 
+// Whether `name` is exactly "<n>.msg", the name this format gives message n.
+bool IsPlainName(const char* name, word n) {
+  char plain[16];
+  std::snprintf(plain, sizeof plain, "%u.msg", unsigned(n));
+  return std::strcmp(name, plain) == 0;
+}
+
 std::vector<sdword>::iterator Find(SdmArea* a, dword n) {
   auto it = std::lower_bound(a->numbers.begin(), a->numbers.end(), sdword(n));
   return it != a->numbers.end() && dword(*it) == n ? it : a->numbers.end();
@@ -103,10 +111,15 @@ std::string SdmArea::MsgPath(dword n) const {
   return path;
 }
 
+std::string SdmArea::ListedPath(dword n) const {
+  auto it = n <= 0xFFFF ? other_names.find(word(n)) : other_names.end();
+  return it == other_names.end() ? MsgPath(n) : dir + it->second;
+}
+
 bool SdmArea::HasHeader(dword n) {
   if (n > 0xFFFF || !unchecked.test(n)) return true;
   unchecked.reset(n);
-  return fsize(MsgPath(n).c_str()) >= sdword(OMSG_SIZE);
+  return fsize(ListedPath(n).c_str()) >= sdword(OMSG_SIZE);
 }
 
 void SdmArea::Drop(dword n) {
@@ -174,6 +187,8 @@ void ListDirectory(SdmArea* a) {
   a->numbers.clear();
   a->numbers.reserve(256);
   a->unchecked.reset();
+  a->other_names.clear();
+  std::bitset<0x10000> plain_name;  // numbers listed as "<n>.msg"
   std::string spec = a->dir + "*.msg";
   FFIND* ff = FFindOpenNoSize(spec.c_str(), 0);
   if (ff) {
@@ -186,6 +201,12 @@ void ListDirectory(SdmArea* a) {
       if (n == 0) continue;
       a->numbers.push_back(n);
       if (!known) a->unchecked.set(n);
+      if (IsPlainName(ff->name, n)) {
+        plain_name.set(n);
+        a->other_names.erase(n);
+      } else if (!plain_name.test(n)) {
+        a->other_names.emplace(n, ff->name);  // the first such name serves
+      }
     } while (FFindNext(ff) == 0);
   }
   SortNumbers(a->numbers);
@@ -295,7 +316,7 @@ sword SdmKillMsg(HAREA mh, dword msgnum) {
   bool is_msg = false;
   if (!guard_alloc(false, [&] {
         is_msg = a->HasHeader(msgnum);
-        path = a->MsgPath(msgnum);
+        path = a->ListedPath(msgnum);
         return true;
       }))
     return -1;
@@ -307,6 +328,7 @@ sword SdmKillMsg(HAREA mh, dword msgnum) {
   if (remove_file(path.c_str()) != 0) return fail(APIERR_NOT_FOUND);
   a->numbers.erase(it);
   a->num_msg = dword(a->numbers.size());
+  a->other_names.erase(word(msgnum));
   if (msgnum == a->high_msg)
     a->high_msg = a->numbers.empty() ? 0 : dword(a->numbers.back());
 

@@ -8,6 +8,7 @@
 
 #include <bitset>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -29,11 +30,17 @@ struct SdmArea : _msgapi {
   std::string dir;              // the directory path, ending in '/'
   std::vector<sdword> numbers;  // messages present, ascending (16-bit values)
   std::bitset<0x10000> unchecked;  // numbers whose file size is not yet known
+  // Numbers listed only under another name than "<n>.msg" ("0012.msg"),
+  // with that name. Usually empty.
+  std::map<word, std::string> other_names;
   bool mark_changed = false;    // high_water set to a new value since open
   word open_count = 0;          // message handles of this area still open
 
-  // Path of message `n`.
+  // Path of message `n` as this format names it.
   std::string MsgPath(dword n) const;
+  // Path of the file that holds message `n`: the name the listing found it
+  // under, which is MsgPath(n) unless only another name was listed.
+  std::string ListedPath(dword n) const;
   // Whether message n's file holds at least a header; true without a look
   // when the scan already knew its size or the number is none of the table's.
   bool HasHeader(dword n);

@@ -140,7 +140,7 @@ HMSG OpenMsg(SdmArea* a, word mode, dword msgnum) {
       return fail_null(APIERR_FILE_IO);
   } else {
     unsigned flags = mode == MO_READ ? OF_READ : mode == MO_WRITE ? OF_WRITE : OF_READWRITE;
-    std::string path = a->MsgPath(n);
+    std::string path = a->ListedPath(n);
     if (!fd.open(path.c_str(), flags)) return fail_null(APIERR_NOT_FOUND);
   }
 
@@ -163,6 +163,7 @@ HMSG OpenMsg(SdmArea* a, word mode, dword msgnum) {
   if (creating) {
     auto& t = a->numbers;
     a->unchecked.reset(n);
+    a->other_names.erase(word(n));  // "<n>.msg" is there now
     if (fresh) {
       t.push_back(sdword(n));  // above every entry: high_msg bounds the table
     } else {

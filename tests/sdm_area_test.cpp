@@ -156,6 +156,26 @@ TEST_F(SdmArea, ShortFilesAmongMessagesAreNoMessages) {
   EXPECT_TRUE(zt::Exists(Path(7)));
 }
 
+TEST_F(SdmArea, NamesWithLeadingZeros) {
+  // A message listed only under another name is found under that name:
+  // when its size is first checked, opened and killed.
+  Fill({3});
+  zt::WriteFile(area_ + "/0012.msg", sdmt::Bytes(sdmt::Header()) + "twelve\r");
+  zt::WriteFile(area_ + "/015.msg", std::string(100, 'x'));  // too short all the same
+  HAREA ha = Open(false);
+  ASSERT_NE(ha, nullptr);
+  EXPECT_EQ(ha->high_msg, 12u);
+  EXPECT_EQ(sdmt::Numbers(ha), Nums({3, 12}));
+  HMSG m = ha->api->OpenMsg(ha, MO_READ, 12);
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(sdmt::ReadWhole(m).text, "twelve\r");
+  ASSERT_EQ(ha->api->CloseMsg(m), 0);
+  EXPECT_EQ(ha->api->KillMsg(ha, 12), 0);
+  EXPECT_FALSE(zt::Exists(area_ + "/0012.msg"));
+  EXPECT_EQ(ha->high_msg, 3u);
+  Close(ha);
+}
+
 TEST_F(SdmArea, ReusedListingFollowsTheDirectory) {
   // A listing is kept once the directory has been quiet for a while; the
   // areas opened from it must still see what a fresh scan would.
