@@ -69,6 +69,12 @@ word NameNumber(const char* s) {
   return word(neg ? 0u - v : v);
 }
 
+// Whether `name` ends in ".msg", exactly so.
+bool EndsWithMsg(const char* name) {
+  std::size_t len = std::strlen(name);
+  return len >= 4 && std::memcmp(name + len - 4, ".msg", 4) == 0;
+}
+
 // Whether `name` is exactly "<n>.msg", the name this format gives message n.
 bool IsPlainName(const char* name, word n) {
   char plain[16];
@@ -81,11 +87,11 @@ std::vector<sdword>::iterator Find(SdmArea* a, dword n) {
   return it != a->numbers.end() && dword(*it) == n ? it : a->numbers.end();
 }
 
-// Writes message 1 with the current mark. Failures are the caller's to
-// ignore: the mark stays changed and the next close tries again.
-void WriteHighWaterMsg(SdmArea* a) {
+// Writes message 1 with the current mark; false, with msgapierr set, when
+// it could not be stored. The old message 1 then stays as it was.
+bool WriteHighWaterMsg(SdmArea* a) {
   HMSG msg = SdmOpenMsg(a, MO_CREATE, 1);
-  if (!msg) return;
+  if (!msg) return false;
   XMSG x;
   Init_Xmsg(&x);
   std::memcpy(x.from, hwm_from, sizeof hwm_from);
@@ -97,9 +103,12 @@ void WriteHighWaterMsg(SdmArea* a) {
   x.orig.zone = x.dest.zone = mi.def_zone;
   x.replyto = a->high_water;
   x.attr = HWM_ATTR;
-  SdmWriteMsg(msg, 0, &x, reinterpret_cast<const byte*>(msgbody), sizeof msgbody,
-              sizeof msgbody, 0, nullptr);
+  sword r = SdmWriteMsg(msg, 0, &x, reinterpret_cast<const byte*>(msgbody), sizeof msgbody,
+                        sizeof msgbody, 0, nullptr);
+  word err = msgapierr;
   SdmCloseMsg(msg);
+  msgapierr = err;
+  return r == 0;
 }
 
 }  // namespace
@@ -188,13 +197,20 @@ void ListDirectory(SdmArea* a) {
   a->numbers.reserve(256);
   a->unchecked.reset();
   a->other_names.clear();
+  a->temp_names.clear();
   std::bitset<0x10000> plain_name;  // numbers listed as "<n>.msg"
-  std::string spec = a->dir + "*.msg";
+  // Every entry, so that one listing also finds our temporary files; the
+  // message files are those that end in ".msg".
+  std::string spec = a->dir + "*";
   FFIND* ff = FFindOpenNoSize(spec.c_str(), 0);
   if (ff) {
     // Closes the search even when the table cannot grow.
     std::unique_ptr<FFIND, void (*)(FFIND*)> guard(ff, FFindClose);
     do {
+      if (!EndsWithMsg(ff->name)) {
+        if (IsSdmTempName(ff->name)) a->temp_names.emplace_back(ff->name);
+        continue;
+      }
       bool known = ff->size != -1;
       if (known && ff->size < sdword(OMSG_SIZE)) continue;  // not even a header
       word n = NameNumber(ff->name);
@@ -228,13 +244,18 @@ int _SdmRescanArea(SdmArea* a) {
   });
 }
 
+// With messages open the area stays open (APIERR_MSGS_OPEN) and a later
+// close writes a changed mark again. Otherwise the area is closed, and a
+// mark that could not be stored is reported as APIERR_FILE_IO all the same:
+// the handle is gone either way, as a stream is after a failed fclose.
 sword SdmCloseArea(HAREA mh) {
   if (InvalidMh(mh)) return -1;
   SdmArea* a = Area(mh);
-  if (a->mark_changed) WriteHighWaterMsg(a);
+  bool mark_lost = a->mark_changed && !WriteHighWaterMsg(a);
   if (a->open_count) return fail(APIERR_MSGS_OPEN);
   a->id = 0;
   delete a;
+  if (mark_lost) return fail(APIERR_FILE_IO);
   msgapierr = APIERR_OK;
   return 0;
 }

@@ -55,6 +55,17 @@ int truncate_file(int fd, std::int64_t length);
 int remove_file(const char* path);  // 0 or -1
 int make_dir(const char* path);     // 0 or -1; one level
 
+// Gives the file `from` the name `to`, in the same directory, unless a file
+// of that name exists: then nothing changes and errno is EEXIST. The name
+// appears at once with all the file's bytes. 0, or -1 with errno set.
+int move_noreplace(const char* from, const char* to);
+// Gives the file `from` the name `to`, replacing what had it, in one step:
+// every reader sees the old file or the new one. 0, or -1 with errno set.
+int move_replace(const char* from, const char* to);
+
+// This process's id, for names no other process uses at the same time.
+unsigned process_id();
+
 // Owns one descriptor; closes it in its destructor. Move-only.
 class UniqueFd {
  public:

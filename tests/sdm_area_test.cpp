@@ -335,7 +335,7 @@ TEST_F(SdmArea, NewMessageNeverWrapsPast65535) {
   Close(ha);
 }
 
-TEST_F(SdmArea, CreateWithNumberRewritesInPlace) {
+TEST_F(SdmArea, CreateWithNumberWritesTheMessageAnew) {
   Fill({1, 5, 9});
   HAREA ha = Open(false);
   ASSERT_NE(ha, nullptr);
@@ -345,13 +345,21 @@ TEST_F(SdmArea, CreateWithNumberRewritesInPlace) {
   EXPECT_EQ(ha->num_msg, 4u);
   ha->api->CloseMsg(m);
 
+  // The old message stays whole until the new one has been written.
+  const std::string old5 = zt::ReadFile(Path(5));
   m = ha->api->OpenMsg(ha, MO_CREATE, 5);
   ASSERT_NE(m, nullptr);
-  EXPECT_EQ(zt::FileSize(Path(5)), 0);  // truncated
+  EXPECT_EQ(zt::ReadFile(Path(5)), old5);
   EXPECT_EQ(ha->num_msg, 4u);
   EXPECT_EQ(ha->cur_msg, 5u);
+  XMSG x{};
+  x.orig.zone = x.dest.zone = 2;  // no zone line
+  const byte text[] = "anew\r";
+  EXPECT_EQ(ha->api->WriteMsg(m, 0, &x, text, 5, 5, 0, nullptr), 0);
+  EXPECT_EQ(zt::ReadFile(Path(5)).substr(OMSG_SIZE), std::string("anew\r", 6));
   ha->api->CloseMsg(m);
   Close(ha);
+  EXPECT_EQ(zt::ListDir(area_), std::vector<std::string>({"1.msg", "5.msg", "9.msg"}));
 }
 
 TEST_F(SdmArea, Kill) {
