@@ -190,8 +190,8 @@ void SortNumbers(std::vector<sdword>& v) {
   }
 }
 
-// Reads the directory into the number table, sorted; regular files' sizes
-// are left to be checked on use.
+// Reads the directory into the number table, sorted, and notes the names of
+// our temporary files; regular files' sizes are left to be checked on use.
 void ListDirectory(SdmArea* a) {
   a->numbers.clear();
   a->numbers.reserve(256);
