@@ -75,8 +75,9 @@ class WriteFailure : public ::testing::TestWithParam<BaseKind> {
 TEST_P(WriteFailure, PostCutShortFailsAndDamagesNothing) {
   // A short post takes the freed Squish frame, a long one goes to the end.
   const std::string texts[] = {Lines('s', 2), Lines('l', 4)};
-  // From below the first byte a post writes (the freed Squish frame, the
-  // end of the JAM header info) until both posts go through.
+  // From below the first byte a post writes (the freed Squish frame, which
+  // the base header names as free_first at offset 112; the end of the JAM
+  // header info) until both posts go through.
   const bool squish = GetParam().type & AT_SQUISH;
   const std::uint64_t lo = squish ? zt::U32At(zt::ReadFile(base_ + ".sqd"), 112) - 8 : 1024;
   int failed = 0;
