@@ -105,8 +105,8 @@ std::uint32_t U32At(const std::string& b, std::size_t o) {
 std::string ForeignFixtures() { return std::string(ZANDREL_TESTDATA) + "/foreign"; }
 std::string RegressInputs() { return std::string(ZANDREL_TESTDATA) + "/regress"; }
 
-Zandrel::Zandrel() {
-  pid_ = SpawnOnPipes(ZANDREL_BIN, &in_, &out_);
+Zandrel::Zandrel(const std::string& bin) {
+  pid_ = SpawnOnPipes(bin.c_str(), &in_, &out_);
   if (pid_ < 0) throw std::runtime_error("cannot start the gateway");
   ::signal(SIGPIPE, SIG_IGN);
 }
@@ -211,8 +211,8 @@ int Zandrel::Finish(std::string* rest, int timeout_ms) {
   return -1;
 }
 
-RunResult RunZandrel(const std::string& input, int timeout_ms) {
-  Zandrel z;
+RunResult RunZandrel(const std::string& input, int timeout_ms, const std::string& bin) {
+  Zandrel z(bin);
   z.Send(input);
   RunResult r;
   r.status = z.Finish(&r.out, timeout_ms);

@@ -50,7 +50,8 @@ std::string RegressInputs();  // .../regress
 // The gateway binary as a child process with its standard streams on pipes.
 class Zandrel {
  public:
-  Zandrel();  // starts build/zandrel
+  // Starts build/zandrel, or the gateway binary at `bin`.
+  explicit Zandrel(const std::string& bin = ZANDREL_BIN);
   ~Zandrel();
   Zandrel(const Zandrel&) = delete;
   Zandrel& operator=(const Zandrel&) = delete;
@@ -78,7 +79,8 @@ struct RunResult {
 };
 
 // Runs the gateway once on `input` (written in full, then end of input).
-RunResult RunZandrel(const std::string& input, int timeout_ms = 20000);
+RunResult RunZandrel(const std::string& input, int timeout_ms = 20000,
+                     const std::string& bin = ZANDREL_BIN);
 
 }  // namespace zt
 
