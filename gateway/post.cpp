@@ -13,6 +13,7 @@
 #include <string>
 
 #include "address.h"
+#include "dates.h"
 #include "message.h"
 #include "recode.h"
 #include "textio.h"
@@ -91,9 +92,7 @@ void stampPostingTime(XMSG& x, const std::tm& lt) {
   d.time.mm = word(lt.tm_min);
   d.time.ss = word(lt.tm_sec / 2);
   x.date_arrived = x.date_written;
-  char* ftsc = reinterpret_cast<char*>(x.__ftsc_date);
-  if (!std::strftime(ftsc, sizeof x.__ftsc_date, "%d %b %y %H:%M:%S", &lt))
-    std::memset(x.__ftsc_date, 0, sizeof x.__ftsc_date);
+  TmDate_to_FtscDate(&lt, reinterpret_cast<char*>(x.__ftsc_date));
 }
 
 // PID, then MSGID from the origin address and the posting time; REPLY only

@@ -287,7 +287,7 @@ TEST_F(GatewaySquish, PostCreatesTheAreaAndStoresExactly) {
   EXPECT_EQ(m.hdr.date_written.ldate, want.date_written.ldate);
   EXPECT_EQ(m.hdr.date_arrived.ldate, want.date_written.ldate);
   char ftsc[20];
-  std::strftime(ftsc, sizeof ftsc, "%d %b %y %H:%M:%S", &lt);
+  std::strftime(ftsc, sizeof ftsc, "%d %b %y  %H:%M:%S", &lt);
   EXPECT_STREQ(reinterpret_cast<char*>(m.hdr.__ftsc_date), ftsc);
 }
 
