@@ -171,6 +171,31 @@ std::optional<std::string> getKludge(const char* ctl, const char* name) {
   return std::nullopt;
 }
 
+std::string dateZone(const char* ctl) {
+  // No zone lies further than 14 hours from UTC.
+  constexpr unsigned MAX_OFFSET = 1400;
+  std::string zone = "+0000";
+  auto v = findKludge(ctl, "TZUTC:");
+  if (!v) return zone;
+  std::string_view t = *v;
+  auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  while (!t.empty() && blank(t.front())) t.remove_prefix(1);
+  while (!t.empty() && blank(t.back())) t.remove_suffix(1);
+  char sign = '+';
+  if (!t.empty() && (t.front() == '+' || t.front() == '-')) {
+    sign = t.front();
+    t.remove_prefix(1);
+  }
+  if (t.size() < 3 || t.size() > 4 || !std::all_of(t.begin(), t.end(), isDigit)) return zone;
+  unsigned hhmm = 0;
+  for (char c : t) hhmm = hhmm * 10 + unsigned(c - '0');
+  if (hhmm % 100 >= 60 || hhmm > MAX_OFFSET) return zone;
+  if (hhmm == 0) return zone;  // UTC itself is "+0000" whatever the sign
+  zone[0] = sign;
+  for (int i = 4; i >= 1; --i, hhmm /= 10) zone[std::size_t(i)] = char('0' + hhmm % 10);
+  return zone;
+}
+
 void appendFrom(std::string& out, const char* ctl, const XMSG& msg, const char* txt) {
   const char* raw = reinterpret_cast<const char*>(msg.from);
   char from[MAX_NAME + 1];

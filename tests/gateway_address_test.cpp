@@ -129,6 +129,34 @@ TEST(GetKludge, FindsFirstMatchingKludgeOnly) {
   EXPECT_EQ(*v, std::string(255, 'v'));
 }
 
+TEST(DateZone, OffsetOfTheTzutcKludge) {
+  struct Case {
+    const char* ctl;
+    const char* want;
+  } cases[] = {
+      {"\x01PID: X\x01TZUTC: 0300", "+0300"},
+      {"\x01TZUTC: -0500\x01PID: X", "-0500"},
+      {"\x01tzutc: 0530 ", "+0530"},    // any case, trailing blanks
+      {"\x01TZUTC: 300", "+0300"},      // without the leading zero
+      {"\x01TZUTC:+1245", "+1245"},     // no space, explicit plus
+      {"\x01TZUTC: -0000", "+0000"},
+      {"\x01TZUTC: 1400", "+1400"},
+      {"\x01TZUTC: 1401", "+0000"},     // no zone is that far
+      {"\x01TZUTC: 0360", "+0000"},     // minutes
+      {"\x01TZUTC: 03", "+0000"},
+      {"\x01TZUTC: 03000", "+0000"},
+      {"\x01TZUTC: 0300 MSK", "+0000"},
+      {"\x01TZUTC: --300", "+0000"},
+      {"\x01TZUTC: ", "+0000"},
+      {"\x01PID: X", "+0000"},
+      {"", "+0000"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.ctl);
+    EXPECT_EQ(dateZone(c.ctl), c.want);
+  }
+}
+
 XMSG header(const char* from, NETADDR orig) {
   XMSG x{};
   std::strncpy(reinterpret_cast<char*>(x.from), from, sizeof x.from);

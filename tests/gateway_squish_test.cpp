@@ -223,6 +223,22 @@ TEST_F(GatewaySquish, ControlBlockEdgeCases) {
   EXPECT_EQ(AfterLines(4), Crlf("X-Kludge: PID: X\n\nbody\n"));
 }
 
+TEST_F(GatewaySquish, DateZoneFromTzutcInEveryFormat) {
+  const XMSG x = zt::MakeHeader("A", "B", "S", {2, 5020, 52, 0}, {2002, 3, 7, 9, 5, 42});
+  const std::string area = dir_ / "zone";
+  for (auto [prefix, type] : {std::pair{'$', AT_SQUISH}, {'#', AT_JAM}, {'@', AT_SDM}}) {
+    SCOPED_TRACE(prefix);
+    const std::string path = area + prefix;  // one area per format
+    const dword first = zt::StoreMessage(path, word(type | AT_ECHO), x, "\x01TZUTC: -0500", "x\r");
+    const dword second = zt::StoreMessage(path, word(type | AT_ECHO), x, "\x01TZUTC: 5:00", "x\r");
+    ASSERT_TRUE(first && second);
+    auto r = RunZandrel("RETR " + (prefix + path) + " " + std::to_string(first) + "\n" + "RETR " +
+                        (prefix + path) + " " + std::to_string(second) + "\n");
+    EXPECT_NE(r.out.find("Date: 07 Mar 2002 09:05:42 -0500\r\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Date: 07 Mar 2002 09:05:42 +0000\r\n"), std::string::npos) << r.out;
+  }
+}
+
 TEST_F(GatewaySquish, OptionalHeaderValues) {
   XMSG x = zt::MakeHeader("\x80\x81", "", "", {2, 5020, 52, 0}, {2107, 1, 1, 0, 0, 0});
   x.date_written.msg_st.date.mo = 0;
