@@ -243,7 +243,7 @@ TEST_F(GatewaySquish, OptionalHeaderValues) {
   XMSG x = zt::MakeHeader("\x80\x81", "", "", {2, 5020, 52, 0}, {2107, 1, 1, 0, 0, 0});
   x.date_written.msg_st.date.mo = 0;
   Store(x, "", "");
-  EXPECT_EQ(Retr(1), Crlf("From: \xc0\xc1 <@f52.n5020.z2.fidonet.org>\n"
+  EXPECT_EQ(Retr(1), Crlf("From: \xc0\xc1 <AB@f52.n5020.z2.fidonet.org>\n"
                           "Subject: none\n"
                           "Date: 01 Jan 2107 00:00:00 +0000\n"
                           "Message-ID: \n"
