@@ -31,6 +31,7 @@ struct SdmArea : _msgapi {
   std::bitset<0x10000> unchecked;  // numbers whose file size is not yet known
   bool mark_changed = false;    // high_water set to a new value since open
   word open_count = 0;          // message handles of this area still open
+  UniqueFd lock_file;           // open, and locked, while the caller holds Lock
 
   // Path of message `n`.
   std::string MsgPath(dword n) const;
