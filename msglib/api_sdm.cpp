@@ -13,6 +13,7 @@
 #include "dates.h"
 #include "fexist.h"
 #include "ffind.h"
+#include "locking.h"
 #include "trail.h"
 
 namespace {
@@ -40,6 +41,15 @@ constexpr _apifuncs sdm_funcs = {
 constexpr word SDM_SZ_XMSG = 248;
 
 constexpr char sd_msg[] = "%s%u.msg";
+
+// The area lock is a byte of this file in the directory, zandrel's own: no
+// tosser or editor takes it for a message, as it does not end in ".msg" in
+// any case, and no message file is ever locked. It is created when missing
+// and left in place.
+constexpr char sd_lock[] = "zandrel.lck";
+// Numbers past the highest looked at for messages stored by others: the
+// probe ends at this many free numbers in a row.
+constexpr dword SDM_LOCK_PROBE = 8;
 
 // Message 1 of an echo area records the high-water mark in its reply field.
 // Other mail programs recognise it by this sender name; the bytes around the
@@ -262,12 +272,42 @@ sword SdmCloseArea(HAREA mh) {
 
 sword SdmLock(HAREA mh) {
   if (InvalidMh(mh)) return -1;
-  msgapierr = APIERR_OK;
-  return 0;
+  if (mh->locked) {
+    msgapierr = APIERR_OK;
+    return 0;
+  }
+  SdmArea* a = Area(mh);
+  return guard_alloc<sword>(-1, [&]() -> sword {
+    // Fails at once when another holder has it, as the other formats' Lock.
+    UniqueFd fd;
+    if (!fd.open((a->dir + sd_lock).c_str(), OF_READWRITE | OF_CREATE) || lock(fd.get(), 0, 1) != 0)
+      return fail(APIERR_FILE_IO);
+    // Messages that earlier holders stored while this handle was open follow
+    // the highest number one after another (a few may be gone again); the
+    // table takes them in, so the locked area shows everything stored before
+    // the lock was had.
+    dword n = std::max(a->high_msg + 1, a->isecho ? 2u : 1u);  // 1: the high-water mark
+    for (dword missing = 0; n <= 0xFFFF && missing < SDM_LOCK_PROBE; ++n) {
+      if (fsize(a->MsgPath(n).c_str()) < sdword(OMSG_SIZE)) {
+        ++missing;
+        continue;
+      }
+      a->numbers.push_back(sdword(n));
+      a->high_msg = n;
+      missing = 0;
+    }
+    a->num_msg = dword(a->numbers.size());
+    a->lock_file = std::move(fd);
+    a->locked = 1;
+    msgapierr = APIERR_OK;
+    return 0;
+  });
 }
 
 sword SdmUnlock(HAREA mh) {
   if (InvalidMh(mh)) return -1;
+  Area(mh)->lock_file.reset();  // closing drops the lock
+  mh->locked = 0;
   msgapierr = APIERR_OK;
   return 0;
 }

@@ -47,6 +47,7 @@ struct SdmArea : _msgapi {
   std::vector<std::string> temp_names;
   bool mark_changed = false;    // high_water set to a new value since open
   word open_count = 0;          // message handles of this area still open
+  UniqueFd lock_file;           // open, and locked, while the caller holds Lock
 
   // Path of message `n` as this format names it.
   std::string MsgPath(dword n) const;

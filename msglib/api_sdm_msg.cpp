@@ -503,12 +503,8 @@ void Convert_Xmsg_To_Fmsg(const XMSG* msg, OMSG* fmsg) {
     CopyField(fmsg->date, msg->__ftsc_date, FTSC_DATE_LEN);
   } else {
     const auto& d = msg->date_written.msg_st;
-    unsigned mo = d.date.mo;
-    std::snprintf(reinterpret_cast<char*>(fmsg->date), sizeof fmsg->date,
-                  "%02u %.3s %02u  %02u:%02u:%02u", d.date.da ? unsigned(d.date.da) : 1u,
-                  months_ab[mo >= 1 && mo <= 12 ? mo - 1 : 0],
-                  (unsigned(d.date.yr) + 80) % 100, unsigned(d.time.hh),
-                  unsigned(d.time.mm), unsigned(d.time.ss) * 2);
+    Ftsc_Date(reinterpret_cast<char*>(fmsg->date), d.date.da ? d.date.da : 1u, d.date.mo,
+              d.date.yr + 80u, d.time.hh, d.time.mm, d.time.ss * 2u);
   }
 
   fmsg->date_written = msg->date_written;

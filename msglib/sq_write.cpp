@@ -222,12 +222,8 @@ XMSG stored_header(const XMSG& in) {
   if (x.__ftsc_date[0] == 0) {
     const auto& dt = x.date_written.msg_st.date;
     const auto& tm = x.date_written.msg_st.time;
-    int mo = dt.mo;
-    char buf[80];  // roomy: the compiler cannot bound the bit-field values
-    std::snprintf(buf, sizeof buf, "%02d %s %02d  %02d:%02d:%02d", dt.da ? int(dt.da) : 1,
-                  months_ab[mo >= 1 && mo <= 12 ? mo - 1 : 0], (dt.yr + 80) % 100, int(tm.hh),
-                  int(tm.mm), tm.ss * 2);
-    std::memcpy(x.__ftsc_date, buf, sizeof x.__ftsc_date);
+    Ftsc_Date(reinterpret_cast<char*>(x.__ftsc_date), dt.da ? dt.da : 1u, dt.mo, dt.yr + 80u,
+              tm.hh, tm.mm, tm.ss * 2u);
   }
   x.__ftsc_date[sizeof x.__ftsc_date - 1] = 0;
   return x;

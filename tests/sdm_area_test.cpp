@@ -540,10 +540,46 @@ TEST_F(SdmArea, BadHandles) {
     EXPECT_EQ(msgapierr, APIERR_BAD_HANDLE);
   }
   EXPECT_EQ(api->Lock(ha), 0);
-  EXPECT_EQ(ha->locked, 0);
+  EXPECT_EQ(ha->locked, 1);
   EXPECT_EQ(api->Unlock(ha), 0);
   Close(ha);
   EXPECT_TRUE(zt::Exists(Path(2)));
+}
+
+TEST_F(SdmArea, LockIsHeldOnAFileOfItsOwn) {
+  Fill({2});
+  HAREA a = Open(true), b = Open(true);
+  ASSERT_TRUE(a && b);
+  EXPECT_EQ(Post(b), 3u);  // stored after `a` listed the directory
+
+  ASSERT_EQ(a->api->Lock(a), 0);
+  EXPECT_EQ(a->api->Lock(a), 0);  // already held
+  EXPECT_EQ(b->api->Lock(b), -1);
+  EXPECT_EQ(msgapierr, APIERR_FILE_IO);
+  EXPECT_EQ(b->locked, 0);
+  // The locked handle shows what others stored before: a post continues
+  // after it.
+  EXPECT_EQ(a->high_msg, 3u);
+  EXPECT_EQ(sdmt::Numbers(a), Nums({2, 3}));
+  EXPECT_EQ(Post(a), 4u);
+  EXPECT_EQ(zt::ListDir(area_), (std::vector<std::string>{"2.msg", "3.msg", "4.msg", "zandrel.lck"}));
+
+  EXPECT_EQ(a->api->Unlock(a), 0);
+  EXPECT_EQ(a->locked, 0);
+  EXPECT_EQ(b->api->Lock(b), 0);
+  Close(b);  // closing drops the lock
+  EXPECT_EQ(a->api->Lock(a), 0);
+  Close(a);
+
+  // A lock file that cannot be made (here a directory in its place) is a
+  // failed Lock; no message file is locked instead.
+  const std::string other = tmp_ / "other";
+  std::filesystem::create_directories(other + "/zandrel.lck");
+  HAREA c = MsgOpenArea(other.c_str(), AOPEN_EXISTING, AT_SDM);
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->api->Lock(c), -1);
+  EXPECT_EQ(c->locked, 0);
+  EXPECT_EQ(c->api->CloseArea(c), 0);
 }
 
 }  // namespace
