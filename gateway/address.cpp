@@ -29,6 +29,81 @@ bool endsAddress(char c) {
   return c == '\0' || c == '\t' || c == '\n' || c == '\r' || c == ' ' || c == '@';
 }
 
+// Russian letters in Latin by the transliteration of ICAO Doc 9303 (the
+// machine-readable travel documents: Nikolai, Zhukov, Shchukin), which needs
+// nothing but letters, so every result is a valid address. Capitals in the
+// order А-Я; Ь is left out.
+constexpr const char* CYRILLIC_LATIN[32] = {
+    "A", "B", "V",  "G",  "D",  "E",  "ZH",   "Z",  "I", "I", "K", "L", "M",  "N",  "O",  "P",
+    "R", "S", "T",  "U",  "F",  "KH", "TS",   "CH", "SH", "SHCH", "IE", "Y", "", "E", "IU", "IA"};
+constexpr int CYR_YO = 5;  // Ё is written as Е is
+
+// Names reach addrStr recoded for output (alt2win): А-Я at 0xC0-0xDF, а-я at
+// 0xE0-0xFF, ё at 0xB8, and 866's Ё at 0xB0, where alt2win puts it (1251's
+// own Ё, 0xA8, never comes from there but means the same). -1 for any
+// other byte.
+int cyrillicIndex(byte b) {
+  if (b >= 0xC0) return (b - 0xC0) % 32;
+  return b == 0xA8 || b == 0xB0 || b == 0xB8 ? CYR_YO : -1;
+}
+
+bool cyrillicUpper(byte b) { return (b >= 0xC0 && b <= 0xDF) || b == 0xA8 || b == 0xB0; }
+
+// An address needs a local part: this stands in when nothing of the name is
+// left.
+constexpr const char NAMELESS[] = "unknown";
+// Longest local part a mail address may have.
+constexpr std::size_t MAX_LOCAL = 64;
+
+// Appends what a mail address can carry unquoted of `from`: ASCII letters,
+// '_', '-' and '.', a space as a dot; with `transliterate`, Russian letters
+// in Latin too, and no dot at the start or next to another.
+void appendCleaned(std::string& out, const char* from, bool transliterate) {
+  const std::size_t start = out.size();
+  auto put = [&](char c) {
+    if (transliterate && c == '.' && (out.size() == start || out.back() == '.')) return;
+    out += c;
+  };
+  std::size_t kept = 0;
+  for (const char* p = from; *p && kept < MAX_NAME; ++p) {
+    const char c = *p == ' ' ? '.' : *p;
+    if (isAsciiLetter(c) || c == '_' || c == '-' || c == '.') {
+      put(c);
+      ++kept;
+      continue;
+    }
+    const int k = transliterate ? cyrillicIndex(byte(c)) : -1;
+    if (k < 0) continue;
+    ++kept;
+    // A capital stays one capital before small letters (Zhukov) and is all
+    // capitals among capitals (ZHUKOV).
+    const byte next = byte(p[1]);
+    const bool upper = cyrillicUpper(byte(c));
+    const bool allUpper = upper && ((next >= 'A' && next <= 'Z') || cyrillicUpper(next));
+    for (const char* l = CYRILLIC_LATIN[k]; *l; ++l)
+      put(allUpper || (upper && l == CYRILLIC_LATIN[k]) ? *l : char(*l - 'A' + 'a'));
+  }
+}
+
+// A dot-atom: not empty, no dot at either end or next to another.
+bool isDotAtom(std::string_view s) {
+  return !s.empty() && s.front() != '.' && s.back() != '.' && s.find("..") == std::string_view::npos;
+}
+
+// Appends the local part of the From address for `from`. A name whose
+// plain cleaning is a valid dot-atom keeps it, as addresses always were;
+// any other is transliterated and made one.
+void appendLocalPart(std::string& out, const char* from) {
+  const std::size_t start = out.size();
+  appendCleaned(out, from, false);
+  if (isDotAtom(std::string_view(out).substr(start))) return;
+  out.resize(start);
+  appendCleaned(out, from, true);
+  if (out.size() - start > MAX_LOCAL) out.resize(start + MAX_LOCAL);
+  while (out.size() > start && out.back() == '.') out.pop_back();
+  if (out.size() == start) out += NAMELESS;
+}
+
 // One label of a From domain: the letter, the number, a dot.
 void appendLabel(std::string& out, char letter, word v) {
   out += letter;
@@ -95,17 +170,7 @@ void appendAddr(std::string& out, const char* from, const NETADDR& a) {
   const std::size_t start = out.size();
   out += from;
   out += " <";
-  // The local part keeps only what a mail address can carry unquoted; spaces
-  // become dots, and a name of Cyrillic words is left with the dots alone.
-  std::size_t cleaned = 0;
-  for (const char* p = from; *p && cleaned < MAX_NAME; ++p) {
-    char c = *p;
-    if (c == ' ') c = '.';
-    if (isAsciiLetter(c) || c == '_' || c == '-' || c == '.') {
-      out += c;
-      ++cleaned;
-    }
-  }
+  appendLocalPart(out, from);
   out += '@';
   if (a.point) appendLabel(out, 'p', a.point);
   appendLabel(out, 'f', a.node);
@@ -169,6 +234,31 @@ std::optional<std::string_view> findKludge(const char* ctl, const char* name) {
 std::optional<std::string> getKludge(const char* ctl, const char* name) {
   if (auto v = findKludge(ctl, name)) return std::string(*v);
   return std::nullopt;
+}
+
+std::string dateZone(const char* ctl) {
+  // No zone lies further than 14 hours from UTC.
+  constexpr unsigned MAX_OFFSET = 1400;
+  std::string zone = "+0000";
+  auto v = findKludge(ctl, "TZUTC:");
+  if (!v) return zone;
+  std::string_view t = *v;
+  auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  while (!t.empty() && blank(t.front())) t.remove_prefix(1);
+  while (!t.empty() && blank(t.back())) t.remove_suffix(1);
+  char sign = '+';
+  if (!t.empty() && (t.front() == '+' || t.front() == '-')) {
+    sign = t.front();
+    t.remove_prefix(1);
+  }
+  if (t.size() < 3 || t.size() > 4 || !std::all_of(t.begin(), t.end(), isDigit)) return zone;
+  unsigned hhmm = 0;
+  for (char c : t) hhmm = hhmm * 10 + unsigned(c - '0');
+  if (hhmm % 100 >= 60 || hhmm > MAX_OFFSET) return zone;
+  if (hhmm == 0) return zone;  // UTC itself is "+0000" whatever the sign
+  zone[0] = sign;
+  for (int i = 4; i >= 1; --i, hhmm /= 10) zone[std::size_t(i)] = char('0' + hhmm % 10);
+  return zone;
 }
 
 void appendFrom(std::string& out, const char* ctl, const XMSG& msg, const char* txt) {

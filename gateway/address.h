@@ -49,6 +49,12 @@ std::optional<std::string> getKludge(const char* ctl, const char* name);
 // The same value seen where it lies in `ctl`, without a copy.
 std::optional<std::string_view> findKludge(const char* ctl, const char* name);
 
+// The zone of an article's Date header: the writer's offset from UTC that a
+// TZUTC kludge in `ctl` gives, as "+hhmm" or "-hhmm". "+0000" without one,
+// and when its value is not an optional sign followed by hmm or hhmm, at
+// most 14 hours and under 60 minutes, with nothing but blanks after it.
+std::string dateZone(const char* ctl);
+
 // The sender's From value: the address of the MSGID kludge, else that of the
 // origin line, else the header's `orig`. `msg.from` is read up to its 36th
 // byte at most.

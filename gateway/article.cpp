@@ -28,10 +28,11 @@ void printHeaders(const StoredMsg& m) {
 
   out.printf("From: %s\n", getFrom(m.ctl(), m.hdr, m.txt()).c_str());
   out.printf("Subject: %s\n", *subj ? subj : NONESTR);
-  // The stamp holds the writer's local time, but the zone was always "+0000".
-  out.printf("Date: %02u %s %04u %02u:%02u:%02u +0000\n", unsigned(d.date.da),
+  // The stamp holds the writer's local time; its zone is known only from a
+  // TZUTC kludge.
+  out.printf("Date: %02u %s %04u %02u:%02u:%02u %s\n", unsigned(d.date.da),
              monthStr(d.date.mo), unsigned(d.date.yr) + 1980, unsigned(d.time.hh),
-             unsigned(d.time.mm), unsigned(d.time.ss) * 2);
+             unsigned(d.time.mm), unsigned(d.time.ss) * 2, dateZone(m.ctl()).c_str());
   out.printf("Message-ID: %s\n", msgidStr(getKludge(m.ctl(), "MSGID: ")).c_str());
   if (auto reply = getKludge(m.ctl(), "REPLY: "))
     out.printf("References: %s\n", msgidStr(reply).c_str());

@@ -5,14 +5,24 @@
 // announced text are always read, before the area is touched: whatever goes
 // wrong afterwards, the next command is read where the front end wrote it.
 // When input ends before all of it arrives, nothing is stored.
+//
+// The MSGID serial is decided under the area's lock together with the write:
+// two posts from one address never share a serial, within one process or
+// across processes, or tossers' duplicate checks would drop the second.
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <new>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
 
 #include "address.h"
+#include "dates.h"
 #include "message.h"
 #include "recode.h"
 #include "textio.h"
@@ -26,6 +36,21 @@ constexpr std::size_t MAX_CTRL = 8191;
 // Room set aside for a text before any of it arrives; an announced length
 // alone must not claim memory.
 constexpr std::size_t TEXT_RESERVE = 1 << 20;
+
+// The area lock is waited for as writers wait for it: a holder keeps it for
+// milliseconds, so poll briefly, then try once a second, ten attempts in all.
+constexpr int LOCK_POLLS = 200;
+constexpr auto LOCK_POLL_PAUSE = std::chrono::milliseconds(2);
+constexpr int LOCK_ATTEMPTS = 10;
+constexpr auto LOCK_PAUSE = std::chrono::seconds(1);
+
+// Looking for the serial an address used last: messages read, newest first,
+// and message numbers tried on the way (numbers may have gaps, and a JAM
+// area's highest numbers may be killed ones).
+constexpr int SERIAL_SCAN_MSGS = 128;
+constexpr dword SERIAL_SCAN_NUMBERS = 0x10000;
+// Control information read per message; the MSGID comes first in practice.
+constexpr dword SERIAL_SCAN_CTRL = 0x10000;
 
 struct Posting {
   std::string reply, from, to, subj;
@@ -91,16 +116,82 @@ void stampPostingTime(XMSG& x, const std::tm& lt) {
   d.time.mm = word(lt.tm_min);
   d.time.ss = word(lt.tm_sec / 2);
   x.date_arrived = x.date_written;
-  char* ftsc = reinterpret_cast<char*>(x.__ftsc_date);
-  if (!std::strftime(ftsc, sizeof x.__ftsc_date, "%d %b %y %H:%M:%S", &lt))
-    std::memset(x.__ftsc_date, 0, sizeof x.__ftsc_date);
+  TmDate_to_FtscDate(&lt, reinterpret_cast<char*>(x.__ftsc_date));
 }
 
-// PID, then MSGID from the origin address and the posting time; REPLY only
-// for a reply, cut so that the block stays within MAX_CTRL.
-std::string controlInfo(const NETADDR& orig, std::time_t now, const std::string& reply) {
+// Takes the area's lock; false when it cannot be had.
+bool lockArea(HAREA area) {
+  for (int i = 0; i < LOCK_POLLS; ++i) {
+    if (area->api->Lock(area) == 0) return true;
+    std::this_thread::sleep_for(LOCK_POLL_PAUSE);
+  }
+  for (int attempt = 1;; ++attempt) {
+    if (area->api->Lock(area) == 0) return true;
+    if (attempt == LOCK_ATTEMPTS) return false;
+    std::this_thread::sleep_for(LOCK_PAUSE);
+  }
+}
+
+int hexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The serial of a MSGID value "address serial" (one to eight hexadecimal
+// digits) whose address is `orig`.
+std::optional<dword> serialFrom(std::string_view id, const NETADDR& orig) {
+  const std::size_t space = id.find(' ');
+  NETADDR a;
+  // The address ends at the space at the latest: parsed where it lies.
+  if (space == std::string_view::npos || !parseFtnAddr(id.data(), &a)) return std::nullopt;
+  if (a.zone != orig.zone || a.net != orig.net || a.node != orig.node || a.point != orig.point)
+    return std::nullopt;
+  dword v = 0;
+  std::size_t n = 0;
+  for (std::size_t i = space + 1; i < id.size() && n < 8 && hexDigit(id[i]) >= 0; ++i, ++n)
+    v = v << 4 | dword(hexDigit(id[i]));
+  if (n == 0) return std::nullopt;
+  return v;
+}
+
+// The serial for a post from `orig` at time `now`: `now`, or one above the
+// serial of the newest message from that address when that is not below
+// `now`. Serials of one address rise with every post, so the newest holds
+// the highest; a burst of posts runs them ahead of the clock, and each one
+// continues from the last. `area` must be locked and show every message
+// stored so far.
+dword nextSerial(HAREA area, const NETADDR& orig, dword now) {
+  _apifuncs& api = *area->api;
+  std::vector<byte> ctrl;
+  int read = 0;
+  dword tried = 0;
+  for (dword n = area->high_msg; n >= 1 && read < SERIAL_SCAN_MSGS && tried < SERIAL_SCAN_NUMBERS;
+       --n, ++tried) {
+    MsgPtr msg = openMsg(area, MO_READ, n);
+    if (!msg) continue;
+    ++read;
+    const dword clen = std::min(api.GetCtrlLen(msg.get()), SERIAL_SCAN_CTRL);
+    ctrl.assign(std::size_t(clen) + 1, 0);
+    if (api.ReadMsg(msg.get(), nullptr, 0, 0, nullptr, clen, ctrl.data()) == 0xFFFFFFFFu) continue;
+    ctrl[clen] = 0;
+    auto id = findKludge(reinterpret_cast<const char*>(ctrl.data()), "MSGID: ");
+    if (!id) continue;
+    std::optional<dword> last = serialFrom(*id, orig);
+    if (!last) continue;
+    // At the top of the range there is no next serial; such a value is
+    // none of ours, and the clock is decades from reaching it.
+    return *last >= now && *last != 0xFFFFFFFFu ? *last + 1 : now;
+  }
+  return now;
+}
+
+// PID, then MSGID from the origin address and the serial; REPLY only for a
+// reply, cut so that the block stays within MAX_CTRL.
+std::string controlInfo(const NETADDR& orig, dword serialNo, const std::string& reply) {
   char serial[16];
-  std::snprintf(serial, sizeof serial, " %08lx", static_cast<unsigned long>(dword(now)));
+  std::snprintf(serial, sizeof serial, " %08lx", static_cast<unsigned long>(serialNo));
   std::string ctrl = PID_KLUDGE;
   ctrl += "\x01MSGID: ";
   ctrl += ftnAddrStr(orig);
@@ -134,8 +225,21 @@ void postArticle(const char* str) {
   Posting post;
   if (!readPosting(len, post)) return;
 
+  // JAM's lock leaves its handle with the numbering it had when it was
+  // opened; a second handle opened under the lock sees the messages stored
+  // since. It closes last: closing a JAM area takes the lock. Squish and
+  // *.MSG bring the locked handle itself up to date.
+  AreaPtr fresh;
   AreaPtr area(openArea(spec.c_str(), 1));
   if (!area) return;
+  // Without the lock nothing is stored: the serial could not be decided.
+  if (!lockArea(area.get())) return;
+  if (area->type == AT_JAM) fresh.reset(openArea(spec.c_str(), 0));
+  // Should that open fail, the post is still stored, its serial decided on
+  // what the area showed when it was opened.
+  HAREA view = fresh ? fresh.get() : area.get();
+  const std::time_t now = std::time(nullptr);
+  const dword serial = nextSerial(view, orig, dword(now));
   MsgPtr msg = openMsg(area.get(), MO_CREATE, 0);
   if (!msg) return;
 
@@ -146,16 +250,17 @@ void postArticle(const char* str) {
   x.orig = orig;
   x.dest = dest;
   x.attr = MSGLOCAL;
-  const std::time_t now = std::time(nullptr);
   if (const std::tm* lt = std::localtime(&now)) stampPostingTime(x, *lt);
 
   // The conversion stops at a NUL in the text; the bytes after it are
   // stored as they came.
   recodeStrBack(post.text.data());
-  const std::string ctrl = controlInfo(orig, now, post.reply);
+  const std::string ctrl = controlInfo(orig, serial, post.reply);
   const auto* text = reinterpret_cast<const byte*>(post.text.data());
   // There is no reply to carry a failure: a write that fails leaves the
   // message missing, as a front end would find out by listing the area.
   area->api->WriteMsg(msg.get(), 0, &x, text, dword(len), dword(len), dword(ctrl.size()),
                       reinterpret_cast<const byte*>(ctrl.data()));
+  msg.reset();
+  area->api->Unlock(area.get());
 }

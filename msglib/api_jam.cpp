@@ -81,6 +81,19 @@ bool open_part(UniqueFd& fd, const std::string& path, Part how) {
   return how != Part::kExisting && fd.open(path.c_str(), OF_READWRITE | OF_CREATE);
 }
 
+// Opens the base as it stands for reading only, when writing is refused
+// (another user's base, a read-only mount).
+bool open_read_only(JamBase* b) {
+  close_all(b);
+  open_all(b, OF_READ);
+  if (core_open(b)) {
+    b->read_only = true;
+    return true;
+  }
+  close_all(b);
+  return false;
+}
+
 // Opens the four files; *mode becomes AOPEN_CREATE when a new base was made.
 // false (msgapierr 5) when the base can be neither opened nor created.
 //
@@ -88,26 +101,34 @@ bool open_part(UniqueFd& fd, const std::string& path, Part how) {
 // written before the lock goes, so that programs posting into a missing
 // area at the same moment all end up in one base with all their messages.
 // The header file is created exclusively; an empty one is a base that nobody
-// has set up yet, whoever created it. A base with only some of its files
-// is not repaired.
+// has set up yet, whoever created it. When the lock cannot be had, its
+// holder may be setting the base up right now: nothing is created or
+// written, and the open fails. A base whose header file holds its header
+// info needs no setting up and is opened without the lock. A base with only
+// some of its files is not repaired; one that we may read but not write is
+// opened read-only, never created or emptied.
 bool Jam_OpenFile(JamBase* b, word* mode) {
+  msgapierr = APIERR_NOT_FOUND;  // what every failure below means
   if (*mode == AOPEN_EXISTING) {
     open_all(b, OF_READWRITE);
-    if (core_open(b)) return true;
-    close_all(b);
-    msgapierr = APIERR_NOT_FOUND;
-    return false;
+    return core_open(b) || open_read_only(b);
   }
   const std::string jhr = b->name + SUFFIX_JHR;
   if (!b->jhr.open(jhr.c_str(), OF_READWRITE) &&
       !b->jhr.open(jhr.c_str(), OF_READWRITE | OF_CREATE | OF_EXCLUSIVE) &&
-      !b->jhr.open(jhr.c_str(), OF_READWRITE)) {
-    msgapierr = APIERR_NOT_FOUND;
+      !b->jhr.open(jhr.c_str(), OF_READWRITE))
+    return *mode != AOPEN_CREATE && open_read_only(b);
+  if (*mode != AOPEN_CREATE && file_length(b->jhr.get()) > 0) {
+    bool ok = open_part(b->jdt, b->name + SUFFIX_JDT, Part::kExisting);
+    ok = open_part(b->jdx, b->name + SUFFIX_JDX, Part::kExisting) && ok;
+    open_part(b->jlr, b->name + SUFFIX_JLR, Part::kExisting);  // never tested
+    return ok || open_read_only(b);
+  }
+
+  if (mi.haveshare && waitlock(b->jhr.get(), 0, 1) != 0) {
+    close_all(b);
     return false;
   }
-  // A holder that keeps the lock past the wait leaves us to go ahead
-  // unprotected, as a creation always did.
-  const bool locked = mi.haveshare && waitlock(b->jhr.get(), 0, 1) == 0;
   const bool fresh = *mode == AOPEN_CREATE || file_length(b->jhr.get()) == 0;
   const Part how = *mode == AOPEN_CREATE ? Part::kAny : fresh ? Part::kNew : Part::kExisting;
   bool ok = open_part(b->jdt, b->name + SUFFIX_JDT, how);
@@ -121,11 +142,8 @@ bool Jam_OpenFile(JamBase* b, word* mode) {
     ok = ok && seek_file(b->jhr.get(), 0, SEEK_FROM_START) == 0 &&
          write_hdrinfo(b->jhr.get(), b->hinfo);
   }
-  if (locked) unlock(b->jhr.get(), 0, 1);
-  if (!ok) {
-    close_all(b);
-    msgapierr = APIERR_NOT_FOUND;
-  }
+  if (mi.haveshare) unlock(b->jhr.get(), 0, 1);
+  if (!ok) close_all(b);
   return ok;
 }
 
@@ -161,25 +179,36 @@ sword JamCloseArea(HAREA ha) {
   if (InvalidMh(ha)) return -1;
   JamBase* b = jam_base(ha);
   if (b->open_msgs) return fail(APIERR_MSGS_OPEN);
-  // Other processes change the header info too: merge under the lock rather
-  // than writing back a copy that may be stale.
-  const bool took = !ha->locked && Jam_Lock(ha, 1);
-  JamHdrInfo h;
-  if (read_disk_hdrinfo(b, &h) == 0) {
-    if (in_sync(b, h)) h.ActiveMsgs = b->num_active();
-  } else {
-    h = b->hinfo;
+  // The header info is stored on every close, under the lock. When the lock
+  // cannot be had, or the write fails, the area still closes, but the
+  // caller learns that it was not stored. A read-only area stores nothing.
+  sword rc = 0;
+  bool took = false;
+  if (!b->read_only) {
+    took = !ha->locked && Jam_Lock(ha, 1);
+    if (ha->locked || took) {
+      // Other processes change the header info too: merge rather than write
+      // back a copy that may be stale.
+      JamHdrInfo h;
+      if (read_disk_hdrinfo(b, &h) == 0) {
+        if (in_sync(b, h)) h.ActiveMsgs = b->num_active();
+      } else {
+        h = b->hinfo;
+      }
+      h.HighWater = ha->high_water;
+      h.ModCounter++;
+      if (Jam_WriteHdrInfo(b, h) != 0) rc = fail(APIERR_FILE_IO);
+    } else {
+      rc = fail(APIERR_FILE_IO);
+    }
   }
-  h.HighWater = ha->high_water;
-  h.ModCounter++;
-  Jam_WriteHdrInfo(b, h);
   if (took) Jam_Unlock(ha);
   if (ha->locked) JamUnlock(ha);
   delete b;  // closes the descriptors, dropping any lock they hold
   ha->id = 0;
   ha->apidata = nullptr;
   delete ha;
-  return 0;
+  return rc;
 }
 
 }  // namespace

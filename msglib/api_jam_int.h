@@ -26,6 +26,10 @@ struct JamBase {
   dword sync_mod = 0;
   bool synced = false;
   word open_msgs = 0;
+  // Opened for reading only, because writing was refused (another user's
+  // base, a read-only mount): every change fails with APIERR_FILE_IO before
+  // it touches a file, and the close stores nothing.
+  bool read_only = false;
   _apifuncs funcs{};  // this area's own copy of jm_funcs
   // File sizes as last seen; offsets read from disk are checked against them
   // (and against fresh sizes before they are refused).

@@ -33,13 +33,15 @@ sword JamKillMsg(HAREA ha, dword msgn) {
   // would lose at the end.
   if (ha->locked) return -1;
   JamBase* b = jam_base(ha);
+  if (b->read_only) return fail(APIERR_FILE_IO);
   if (msgn == 0 || msgn > ha->num_msg || msgn > b->scan.table.size())
     return fail(APIERR_NOT_FOUND);
   const dword idx_pos = b->scan.table[msgn - 1].idx_pos;
   JamIdx idx;
   JamHdr hdr;
   if (!Jam_PosHdrMsg(b, idx_pos, &idx, &hdr)) return fail(APIERR_FILE_IO);
-  if (JamLock(ha) != 0) return -1;
+  // Another program holds the lock: nothing is written.
+  if (JamLock(ha) != 0) return fail(APIERR_FILE_IO);
 
   sword rc = guard_alloc<sword>(-1, [&]() -> sword {
     // Look again under the lock: another process may have killed or
@@ -99,6 +101,8 @@ dword JamGetHighWater(HAREA ha) {
 sword JamSetHighWater(HAREA ha, dword hwm) {
   if (InvalidMh(ha)) return -1;
   if (hwm > ha->high_msg) return -1;
+  // The mark could never reach the disk.
+  if (jam_base(ha)->read_only) return fail(APIERR_FILE_IO);
   ha->high_water = hwm;
   return 0;
 }

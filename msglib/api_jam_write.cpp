@@ -224,7 +224,10 @@ sword Jam_Write(JamMsgState* m, const XMSG* msg, const byte* text, dword textlen
     have_hdr = true;
   }
 
+  // Never written without the lock: that would race the process that holds
+  // it (index records written over each other, wrong counts).
   const bool took = !ha->locked && Jam_Lock(ha, 1);
+  if (!ha->locked && !took) return fail(APIERR_FILE_IO);
   if (ctxt) ConvertCtrlToSubf(&s.hdr, &s.chain, clen, ctxt);
   std::string body;
   if (text) {
@@ -394,5 +397,6 @@ sword JamWriteMsg(HMSG mh, word append, const XMSG* msg, const byte* text, dword
   if (InvalidMsgh(mh)) return -1;
   JamMsgState* m = jam_msg(mh);
   if (m->mode != MO_CREATE && m->mode != MO_WRITE && m->mode != MO_READWRITE) return -1;
+  if (jam_base(m->sq)->read_only) return fail(APIERR_FILE_IO);
   return guard_alloc<sword>(-1, [&] { return Jam_Write(m, msg, text, textlen, totlen, clen, ctxt); });
 }

@@ -2,6 +2,7 @@
 #include "api_sdm.h"
 
 #include <algorithm>
+#include <bitset>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -12,6 +13,7 @@
 #include "dates.h"
 #include "fexist.h"
 #include "ffind.h"
+#include "locking.h"
 #include "trail.h"
 
 namespace {
@@ -39,6 +41,15 @@ constexpr _apifuncs sdm_funcs = {
 constexpr word SDM_SZ_XMSG = 248;
 
 constexpr char sd_msg[] = "%s%u.msg";
+
+// The area lock is a byte of this file in the directory, zandrel's own: no
+// tosser or editor takes it for a message, as it does not end in ".msg" in
+// any case, and no message file is ever locked. It is created when missing
+// and left in place.
+constexpr char sd_lock[] = "zandrel.lck";
+// Numbers past the highest looked at for messages stored by others: the
+// probe ends at this many free numbers in a row.
+constexpr dword SDM_LOCK_PROBE = 8;
 
 // Message 1 of an echo area records the high-water mark in its reply field.
 // Other mail programs recognise it by this sender name; the bytes around the
@@ -68,16 +79,34 @@ word NameNumber(const char* s) {
   return word(neg ? 0u - v : v);
 }
 
+// Whether `name` ends in ".msg", exactly so.
+bool EndsWithMsg(const char* name) {
+  std::size_t len = std::strlen(name);
+  if (len < 4) return false;
+  const char* ext = name + len - 4;
+  // Where the host ignores the case of names, so does the listing.
+  if (HOST_NAMES_IGNORE_CASE)
+    return ext[0] == '.' && (ext[1] | 0x20) == 'm' && (ext[2] | 0x20) == 's' && (ext[3] | 0x20) == 'g';
+  return std::memcmp(ext, ".msg", 4) == 0;
+}
+
+// Whether `name` is exactly "<n>.msg", the name this format gives message n.
+bool IsPlainName(const char* name, word n) {
+  char plain[16];
+  std::snprintf(plain, sizeof plain, "%u.msg", unsigned(n));
+  return std::strcmp(name, plain) == 0;
+}
+
 std::vector<sdword>::iterator Find(SdmArea* a, dword n) {
   auto it = std::lower_bound(a->numbers.begin(), a->numbers.end(), sdword(n));
   return it != a->numbers.end() && dword(*it) == n ? it : a->numbers.end();
 }
 
-// Writes message 1 with the current mark. Failures are the caller's to
-// ignore: the mark stays changed and the next close tries again.
-void WriteHighWaterMsg(SdmArea* a) {
+// Writes message 1 with the current mark; false, with msgapierr set, when
+// it could not be stored. The old message 1 then stays as it was.
+bool WriteHighWaterMsg(SdmArea* a) {
   HMSG msg = SdmOpenMsg(a, MO_CREATE, 1);
-  if (!msg) return;
+  if (!msg) return false;
   XMSG x;
   Init_Xmsg(&x);
   std::memcpy(x.from, hwm_from, sizeof hwm_from);
@@ -89,9 +118,12 @@ void WriteHighWaterMsg(SdmArea* a) {
   x.orig.zone = x.dest.zone = mi.def_zone;
   x.replyto = a->high_water;
   x.attr = HWM_ATTR;
-  SdmWriteMsg(msg, 0, &x, reinterpret_cast<const byte*>(msgbody), sizeof msgbody,
-              sizeof msgbody, 0, nullptr);
+  sword r = SdmWriteMsg(msg, 0, &x, reinterpret_cast<const byte*>(msgbody), sizeof msgbody,
+                        sizeof msgbody, 0, nullptr);
+  word err = msgapierr;
   SdmCloseMsg(msg);
+  msgapierr = err;
+  return r == 0;
 }
 
 }  // namespace
@@ -103,10 +135,15 @@ std::string SdmArea::MsgPath(dword n) const {
   return path;
 }
 
+std::string SdmArea::ListedPath(dword n) const {
+  auto it = n <= 0xFFFF ? other_names.find(word(n)) : other_names.end();
+  return it == other_names.end() ? MsgPath(n) : dir + it->second;
+}
+
 bool SdmArea::HasHeader(dword n) {
   if (n > 0xFFFF || !unchecked.test(n)) return true;
   unchecked.reset(n);
-  return fsize(MsgPath(n).c_str()) >= sdword(OMSG_SIZE);
+  return fsize(ListedPath(n).c_str()) >= sdword(OMSG_SIZE);
 }
 
 void SdmArea::Drop(dword n) {
@@ -168,24 +205,39 @@ void SortNumbers(std::vector<sdword>& v) {
   }
 }
 
-// Reads the directory into the number table, sorted; regular files' sizes
-// are left to be checked on use.
+// Reads the directory into the number table, sorted, and notes the names of
+// our temporary files; regular files' sizes are left to be checked on use.
 void ListDirectory(SdmArea* a) {
   a->numbers.clear();
   a->numbers.reserve(256);
   a->unchecked.reset();
-  std::string spec = a->dir + "*.msg";
+  a->other_names.clear();
+  a->temp_names.clear();
+  std::bitset<0x10000> plain_name;  // numbers listed as "<n>.msg"
+  // Every entry, so that one listing also finds our temporary files; the
+  // message files are those that end in ".msg".
+  std::string spec = a->dir + "*";
   FFIND* ff = FFindOpenNoSize(spec.c_str(), 0);
   if (ff) {
     // Closes the search even when the table cannot grow.
     std::unique_ptr<FFIND, void (*)(FFIND*)> guard(ff, FFindClose);
     do {
+      if (!EndsWithMsg(ff->name)) {
+        if (IsSdmTempName(ff->name)) a->temp_names.emplace_back(ff->name);
+        continue;
+      }
       bool known = ff->size != -1;
       if (known && ff->size < sdword(OMSG_SIZE)) continue;  // not even a header
       word n = NameNumber(ff->name);
       if (n == 0) continue;
       a->numbers.push_back(n);
       if (!known) a->unchecked.set(n);
+      if (IsPlainName(ff->name, n)) {
+        plain_name.set(n);
+        a->other_names.erase(n);
+      } else if (!plain_name.test(n)) {
+        a->other_names.emplace(n, ff->name);  // the first such name serves
+      }
     } while (FFindNext(ff) == 0);
   }
   SortNumbers(a->numbers);
@@ -207,25 +259,60 @@ int _SdmRescanArea(SdmArea* a) {
   });
 }
 
+// With messages open the area stays open (APIERR_MSGS_OPEN) and a later
+// close writes a changed mark again. Otherwise the area is closed, and a
+// mark that could not be stored is reported as APIERR_FILE_IO all the same:
+// the handle is gone either way, as a stream is after a failed fclose.
 sword SdmCloseArea(HAREA mh) {
   if (InvalidMh(mh)) return -1;
   SdmArea* a = Area(mh);
-  if (a->mark_changed) WriteHighWaterMsg(a);
+  bool mark_lost = a->mark_changed && !WriteHighWaterMsg(a);
   if (a->open_count) return fail(APIERR_MSGS_OPEN);
   a->id = 0;
   delete a;
+  if (mark_lost) return fail(APIERR_FILE_IO);
   msgapierr = APIERR_OK;
   return 0;
 }
 
 sword SdmLock(HAREA mh) {
   if (InvalidMh(mh)) return -1;
-  msgapierr = APIERR_OK;
-  return 0;
+  if (mh->locked) {
+    msgapierr = APIERR_OK;
+    return 0;
+  }
+  SdmArea* a = Area(mh);
+  return guard_alloc<sword>(-1, [&]() -> sword {
+    // Fails at once when another holder has it, as the other formats' Lock.
+    UniqueFd fd;
+    if (!fd.open((a->dir + sd_lock).c_str(), OF_READWRITE | OF_CREATE) || lock(fd.get(), 0, 1) != 0)
+      return fail(APIERR_FILE_IO);
+    // Messages that earlier holders stored while this handle was open follow
+    // the highest number one after another (a few may be gone again); the
+    // table takes them in, so the locked area shows everything stored before
+    // the lock was had.
+    dword n = std::max(a->high_msg + 1, a->isecho ? 2u : 1u);  // 1: the high-water mark
+    for (dword missing = 0; n <= 0xFFFF && missing < SDM_LOCK_PROBE; ++n) {
+      if (fsize(a->MsgPath(n).c_str()) < sdword(OMSG_SIZE)) {
+        ++missing;
+        continue;
+      }
+      a->numbers.push_back(sdword(n));
+      a->high_msg = n;
+      missing = 0;
+    }
+    a->num_msg = dword(a->numbers.size());
+    a->lock_file = std::move(fd);
+    a->locked = 1;
+    msgapierr = APIERR_OK;
+    return 0;
+  });
 }
 
 sword SdmUnlock(HAREA mh) {
   if (InvalidMh(mh)) return -1;
+  Area(mh)->lock_file.reset();  // closing drops the lock
+  mh->locked = 0;
   msgapierr = APIERR_OK;
   return 0;
 }
@@ -295,7 +382,7 @@ sword SdmKillMsg(HAREA mh, dword msgnum) {
   bool is_msg = false;
   if (!guard_alloc(false, [&] {
         is_msg = a->HasHeader(msgnum);
-        path = a->MsgPath(msgnum);
+        path = a->ListedPath(msgnum);
         return true;
       }))
     return -1;
@@ -307,6 +394,7 @@ sword SdmKillMsg(HAREA mh, dword msgnum) {
   if (remove_file(path.c_str()) != 0) return fail(APIERR_NOT_FOUND);
   a->numbers.erase(it);
   a->num_msg = dword(a->numbers.size());
+  a->other_names.erase(word(msgnum));
   if (msgnum == a->high_msg)
     a->high_msg = a->numbers.empty() ? 0 : dword(a->numbers.back());
 

@@ -3,11 +3,21 @@
 // An area is a directory; message n is the file "<dir>n.msg" with a 190-byte
 // header and the text behind it. The set of messages is whatever the
 // directory holds, scanned into a sorted number table when the area opens.
+//
+// The format has no lock, and tossers create their message files with
+// truncation. So a message that we write anew is written whole into a
+// temporary file of the directory first, under a name no mail program takes
+// for a message ("zandrel-<pid>-<n>.tmp"), and then given its number in one
+// step: a new message with a move that never replaces (a number another
+// program took meanwhile makes us try the next one), a message rewritten
+// under a given number with a move that replaces. Nobody sees a half-written
+// message, and we never write into a file that another program published.
 #ifndef ZANDREL_API_SDM_INT_H
 #define ZANDREL_API_SDM_INT_H
 
 #include <bitset>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -29,11 +39,21 @@ struct SdmArea : _msgapi {
   std::string dir;              // the directory path, ending in '/'
   std::vector<sdword> numbers;  // messages present, ascending (16-bit values)
   std::bitset<0x10000> unchecked;  // numbers whose file size is not yet known
+  // Numbers listed only under another name than "<n>.msg" ("0012.msg"),
+  // with that name. Usually empty.
+  std::map<word, std::string> other_names;
+  // Temporary files of writers of ours that the listing found; the next new
+  // message removes those left long ago by a writer that was killed.
+  std::vector<std::string> temp_names;
   bool mark_changed = false;    // high_water set to a new value since open
   word open_count = 0;          // message handles of this area still open
+  UniqueFd lock_file;           // open, and locked, while the caller holds Lock
 
-  // Path of message `n`.
+  // Path of message `n` as this format names it.
   std::string MsgPath(dword n) const;
+  // Path of the file that holds message `n`: the name the listing found it
+  // under, which is MsgPath(n) unless only another name was listed.
+  std::string ListedPath(dword n) const;
   // Whether message n's file holds at least a header; true without a look
   // when the scan already knew its size or the number is none of the table's.
   bool HasHeader(dword n);
@@ -60,6 +80,20 @@ struct SdmMsg : _msgh {
   std::string snap;              // the file from offset 0, as far as read
   bool has_snap = false;
   bool snap_whole = false;       // snap ends where the file ended
+  // A handle opened for creation writes into `temp` until its first write
+  // has stored everything; then the file gets its number (`publish_as`, or
+  // the next free one for 0) and later writes go to it in place. A write
+  // that fails removes the temporary file and leaves the handle `lost`.
+  std::string temp;
+  dword publish_as = 0;
+  bool lost = false;
+
+  SdmMsg() = default;
+  SdmMsg(const SdmMsg&) = delete;
+  SdmMsg& operator=(const SdmMsg&) = delete;
+  ~SdmMsg() { DropTemp(); }
+  // Removes the temporary file, if the handle still has one.
+  void DropTemp();
 
   // Reads like read_at, from the snapshot where it holds the bytes.
   std::int64_t ReadAt(void* buf, std::size_t n, std::int64_t offset);
@@ -70,6 +104,9 @@ inline SdmMsg* Msg(HMSG mh) { return static_cast<SdmMsg*>(mh); }
 
 // Rebuilds the number table from the directory: 1, or 0 with msgapierr 3.
 int _SdmRescanArea(SdmArea* area);
+
+// Whether `name` has the shape of our temporary files.
+bool IsSdmTempName(const char* name);
 
 // The table of operations, slot by slot.
 sword SdmCloseArea(HAREA mh);
@@ -101,8 +138,8 @@ void Convert_Xmsg_To_Fmsg(const XMSG* msg, OMSG* fmsg);
 // control block already carries it. Returns the characters handed to `wfunc`.
 using LineWriter = std::function<void(const char*)>;
 word WriteZPInfo(const XMSG* msg, const LineWriter& wfunc, const char* kludges);
-// Writes `str` without its NUL to `fd`; success is not reported.
-void WriteToFd(int fd, const char* str);
+// Writes `str` without its NUL to `fd`; true when all of it was stored.
+bool WriteToFd(int fd, const char* str);
 
 void Init_Xmsg(XMSG* msg);
 

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <optional>
 
@@ -17,6 +18,7 @@
 #include "apiutil.h"
 #include "ctrlinfo.h"
 #include "dates.h"
+#include "fexist.h"
 
 namespace {
 
@@ -30,6 +32,20 @@ constexpr std::size_t SDM_SNAP = 16384;
 
 // How many numbers a new message tries when other writers keep taking them.
 constexpr int SDM_CREATE_TRIES = 256;
+
+// How many names a temporary file tries: a killed process that had our
+// process id may have left some.
+constexpr int SDM_TEMP_TRIES = 64;
+
+// A temporary file older than this was left by a writer that was killed.
+constexpr std::int64_t SDM_STALE_TEMP_SECONDS = 3600;
+
+// Temporary files are "zandrel-<pid>-<serial>.tmp": no mail program takes
+// that for a message, whatever case it matches names in.
+constexpr char sd_tmp_prefix[] = "zandrel-";
+constexpr char sd_tmp_suffix[] = ".tmp";
+
+unsigned temp_serial = 0;  // counts this process's temporary files
 
 constexpr dword SDM_MAX_MSGN = 0xFFFF;
 
@@ -51,34 +67,80 @@ void ForceNul(byte (&field)[N]) {
   field[N - 1] = 0;
 }
 
-// Opens a new message's file under a number nobody else holds. The file is
-// created exclusively: a tosser or another gateway that took the number
-// first makes us rescan and move on, instead of both writing one file.
-// Returns the number, with the descriptor in `fd`, or 0 with msgapierr set.
-dword CreateNew(SdmArea* a, UniqueFd& fd) {
+// The number that a new message takes next.
+dword NextNumber(const SdmArea* a) {
+  dword n = a->high_msg + 1;
+  return a->isecho && n == 1 ? 2 : n;  // message 1 holds the high-water mark
+}
+
+// Removes the temporary files that the listing found and that are older
+// than an hour: their writers were killed before they could remove them. A
+// younger one may belong to a writer still at work.
+void ClearStaleTemps(SdmArea* a) {
+  const std::int64_t now = std::int64_t(std::time(nullptr));
+  for (const std::string& name : a->temp_names) {
+    std::string path = a->dir + name;
+    std::int64_t t = fmtime(path.c_str());
+    if (t >= 0 && now - t > SDM_STALE_TEMP_SECONDS) remove_file(path.c_str());
+  }
+  a->temp_names.clear();
+}
+
+// Creates the temporary file that message `m` is written into.
+bool CreateTemp(const SdmArea* a, SdmMsg* m) {
+  for (int tries = 0; tries < SDM_TEMP_TRIES; ++tries) {
+    char name[64];
+    std::snprintf(name, sizeof name, "%s%u-%u%s", sd_tmp_prefix, process_id(), temp_serial++,
+                  sd_tmp_suffix);
+    std::string path = a->dir + name;
+    if (m->file.open(path.c_str(), OF_READWRITE | OF_CREATE | OF_EXCLUSIVE)) {
+      m->temp = std::move(path);
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
+}
+
+// Counts a new message that has just appeared under number `n`.
+void AddNew(SdmArea* a, dword n) {
+  a->high_msg = n;
+  a->cur_msg = n;
+  a->numbers.push_back(sdword(n));  // above every entry: high_msg bounds the table
+  a->num_msg = dword(a->numbers.size());
+  a->unchecked.reset(n);
+  a->other_names.erase(word(n));
+}
+
+// Gives the whole message in the handle's temporary file its number: the
+// given one, replacing what was there, or the next one nobody holds. Another
+// program that took that number since we last looked (a tosser, another
+// gateway) makes us rescan and move on; its file is never touched.
+// 0, or -1 with msgapierr set.
+sword Publish(SdmMsg* m) {
+  SdmArea* a = Area(m->sq);
+  if (m->publish_as != 0) {
+    if (move_replace(m->temp.c_str(), a->MsgPath(m->publish_as).c_str()) != 0)
+      return fail(APIERR_FILE_IO);
+    m->temp.clear();
+    a->other_names.erase(word(m->publish_as));
+    return 0;
+  }
   for (int tries = 0; tries < SDM_CREATE_TRIES; ++tries) {
-    dword n = a->high_msg + 1;
-    if (a->isecho && n == 1) n = 2;  // message 1 holds the high-water mark
-    if (n > SDM_MAX_MSGN) {  // never wrap onto a number that may be in use
-      msgapierr = APIERR_NOT_FOUND;
+    dword n = NextNumber(a);
+    if (n > SDM_MAX_MSGN) return fail(APIERR_NOT_FOUND);  // never wrap onto a number in use
+    if (move_noreplace(m->temp.c_str(), a->MsgPath(n).c_str()) == 0) {
+      m->temp.clear();
+      AddNew(a, n);
       return 0;
     }
-    std::string path = a->MsgPath(n);
-    if (fd.open(path.c_str(), OF_READWRITE | OF_CREATE | OF_EXCLUSIVE)) {
-      a->high_msg = n;
-      return n;
-    }
-    if (errno != EEXIST) {
-      msgapierr = APIERR_FILE_IO;
-      return 0;
-    }
-    if (!a->locked && !_SdmRescanArea(a)) return 0;
+    if (errno != EEXIST) return fail(APIERR_FILE_IO);
+    if (!a->locked && !_SdmRescanArea(a)) return -1;
     // A file still being written is too short for the scan to count; step
     // past it all the same.
     a->high_msg = std::max(a->high_msg, n);
   }
-  msgapierr = APIERR_FILE_IO;
-  return 0;
+  return fail(APIERR_FILE_IO);
 }
 
 void TakeSnapshot(SdmMsg* m) {
@@ -126,27 +188,20 @@ HMSG OpenMsg(SdmArea* a, word mode, dword msgnum) {
   bool creating = mode == MO_CREATE;
   bool fresh = creating && n == 0;
 
-  UniqueFd fd;
+  auto m = std::make_unique<SdmMsg>();
   std::int64_t size = -1;  // of the file, when already measured here
-  if (fresh) {
-    n = CreateNew(a, fd);
-    if (n == 0) return nullptr;
-  } else if (creating) {
-    // An explicit number is written anew in place. Numbers are 16-bit; a
-    // larger one would name a file that a scan files under another number.
-    if (n > SDM_MAX_MSGN) return fail_null(APIERR_NOT_FOUND);
-    std::string path = a->MsgPath(n);
-    if (!fd.open(path.c_str(), OF_READWRITE | OF_CREATE | OF_TRUNCATE))
-      return fail_null(APIERR_FILE_IO);
+  if (creating) {
+    // Numbers are 16-bit; a larger one would name a file that a scan files
+    // under another number.
+    if ((fresh ? NextNumber(a) : n) > SDM_MAX_MSGN) return fail_null(APIERR_NOT_FOUND);
+    ClearStaleTemps(a);
+    if (!CreateTemp(a, m.get())) return fail_null(APIERR_FILE_IO);
+    m->publish_as = n;
+    m->text_bytes = 0;
   } else {
     unsigned flags = mode == MO_READ ? OF_READ : mode == MO_WRITE ? OF_WRITE : OF_READWRITE;
-    std::string path = a->MsgPath(n);
-    if (!fd.open(path.c_str(), flags)) return fail_null(APIERR_NOT_FOUND);
-  }
-
-  auto m = std::make_unique<SdmMsg>();
-  m->file = std::move(fd);
-  if (!creating) {
+    std::string path = a->ListedPath(n);
+    if (!m->file.open(path.c_str(), flags)) return fail_null(APIERR_NOT_FOUND);
     if (mode != MO_WRITE) TakeSnapshot(m.get());
     if (m->has_snap && m->snap_whole) size = std::int64_t(m->snap.size());
     if (n <= SDM_MAX_MSGN && a->unchecked.test(n)) {
@@ -157,20 +212,17 @@ HMSG OpenMsg(SdmArea* a, word mode, dword msgnum) {
         return fail_null(APIERR_NOT_FOUND);
       }
     }
+    if (size >= 0) m->text_bytes = TextBytes(size);
   }
-  a->cur_msg = n;
-  if (size >= 0) m->text_bytes = TextBytes(size);
-  if (creating) {
+  // A new message gets its number when it is written: the one it is shown
+  // here unless another program takes that first.
+  a->cur_msg = fresh ? NextNumber(a) : n;
+  if (creating && !fresh) {
     auto& t = a->numbers;
     a->unchecked.reset(n);
-    if (fresh) {
-      t.push_back(sdword(n));  // above every entry: high_msg bounds the table
-    } else {
-      auto it = std::lower_bound(t.begin(), t.end(), sdword(n));
-      if (it == t.end() || *it != sdword(n)) t.insert(it, sdword(n));
-    }
+    auto it = std::lower_bound(t.begin(), t.end(), sdword(n));
+    if (it == t.end() || *it != sdword(n)) t.insert(it, sdword(n));
     a->num_msg = dword(t.size());
-    m->text_bytes = 0;
   }
   m->sq = a;
   m->id = MSG_HANDLE_ID;
@@ -266,49 +318,95 @@ dword SdmReadMsg(HMSG msgh, XMSG* msg, dword ofs, dword bytes, byte* text,
   });
 }
 
+namespace {
+
+// Writes header, kludge lines and text at their places in the handle's file.
+// 0, or -1 with msgapierr set; what was written stays.
+sword WriteParts(SdmMsg* m, word append, const XMSG* msg, const byte* text, dword textlen,
+                 dword clen, const byte* ctxt) {
+  int fd = m->file.get();
+  m->has_snap = false;  // what is read next must be what the file now holds
+  auto seek = [fd](std::int64_t pos, SeekFrom from) { return seek_file(fd, pos, from) >= 0; };
+  // The caller's block is read no further than it said, and ends at its
+  // first NUL.
+  bool have_ctrl = clen != 0 && ctxt != nullptr;
+  std::string ctrl;
+  if (have_ctrl)
+    ctrl.assign(reinterpret_cast<const char*>(ctxt),
+                strnlen(reinterpret_cast<const char*>(ctxt), clen));
+
+  if (!seek(0, SEEK_FROM_START)) return fail(APIERR_FILE_IO);
+  if (msg) {
+    OMSG f;
+    Convert_Xmsg_To_Fmsg(msg, &f);
+    if (!write_omsg(fd, &f)) return fail(APIERR_SHORT_WRITE);
+    if (!append && m->ctrl_bytes == SDM_UNSET && m->zone_bytes == 0 && !m->sq->isecho) {
+      bool stored = true;
+      word n = WriteZPInfo(msg, [fd, &stored](const char* s) { stored = WriteToFd(fd, s) && stored; },
+                           have_ctrl ? ctrl.c_str() : nullptr);
+      if (!stored) return fail(APIERR_SHORT_WRITE);
+      m->zone_bytes = n;
+    }
+  } else if (!append || have_ctrl) {
+    if (!seek(std::int64_t(OMSG_SIZE) + m->zone_bytes, SEEK_FROM_START))
+      return fail(APIERR_FILE_IO);
+  }
+
+  if (have_ctrl) {
+    std::string lines = CvtCtrlToKludge(ctrl.c_str());
+    if (!write_all(fd, lines.data(), lines.size())) return fail(APIERR_SHORT_WRITE);
+  }
+  if (append && !seek(0, SEEK_FROM_END)) return fail(APIERR_FILE_IO);
+  if (text) {
+    if (!write_all(fd, text, textlen)) return fail(APIERR_SHORT_WRITE);
+    // The stored text always ends with a NUL.
+    if (textlen == 0 || text[textlen - 1] != 0) {
+      static constexpr byte nul = 0;
+      if (!write_all(fd, &nul, 1)) return fail(APIERR_SHORT_WRITE);
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+// A handle that creates a message publishes it once its first write has
+// stored everything; a write that fails publishes nothing.
 sword SdmWriteMsg(HMSG msgh, word append, const XMSG* msg, const byte* text,
                   dword textlen, dword, dword clen, const byte* ctxt) {
   if (InvalidMsgh(msgh)) return -1;
   return guard_alloc<sword>(-1, [&]() -> sword {
     SdmMsg* m = Msg(msgh);
-    int fd = m->file.get();
-    m->has_snap = false;  // what is read next must be what the file now holds
-    // The caller's block is read no further than it said, and ends at its
-    // first NUL.
-    bool have_ctrl = clen != 0 && ctxt != nullptr;
-    std::string ctrl;
-    if (have_ctrl)
-      ctrl.assign(reinterpret_cast<const char*>(ctxt),
-                  strnlen(reinterpret_cast<const char*>(ctxt), clen));
-
-    seek_file(fd, 0, SEEK_FROM_START);
-    if (msg) {
-      OMSG f;
-      Convert_Xmsg_To_Fmsg(msg, &f);
-      if (!write_omsg(fd, &f)) return fail(APIERR_SHORT_WRITE);
-      if (!append && m->ctrl_bytes == SDM_UNSET && m->zone_bytes == 0 && !m->sq->isecho)
-        m->zone_bytes = WriteZPInfo(msg, [fd](const char* s) { WriteToFd(fd, s); },
-                                    have_ctrl ? ctrl.c_str() : nullptr);
-    } else if (!append || have_ctrl) {
-      seek_file(fd, std::int64_t(OMSG_SIZE) + m->zone_bytes, SEEK_FROM_START);
-    }
-
-    if (have_ctrl) {
-      std::string lines = CvtCtrlToKludge(ctrl.c_str());
-      if (!write_all(fd, lines.data(), lines.size())) return fail(APIERR_SHORT_WRITE);
-    }
-    if (append) seek_file(fd, 0, SEEK_FROM_END);
-    if (text) {
-      if (!write_all(fd, text, textlen)) return fail(APIERR_SHORT_WRITE);
-      // The stored text always ends with a NUL.
-      if (textlen == 0 || text[textlen - 1] != 0) {
-        static constexpr byte nul = 0;
-        if (!write_all(fd, &nul, 1)) return fail(APIERR_SHORT_WRITE);
-      }
+    if (m->lost) return fail(APIERR_FILE_IO);
+    sword r = WriteParts(m, append, msg, text, textlen, clen, ctxt);
+    if (r == 0 && !m->temp.empty()) r = Publish(m);
+    if (r != 0) {
+      if (!m->temp.empty()) m->lost = true;
+      m->DropTemp();
+      return r;
     }
     msgapierr = APIERR_OK;
     return 0;
   });
+}
+
+void SdmMsg::DropTemp() {
+  if (temp.empty()) return;
+  remove_file(temp.c_str());
+  temp.clear();
+}
+
+bool IsSdmTempName(const char* name) {
+  auto digits = [](const char*& p) {
+    const char* start = p;
+    while (*p >= '0' && *p <= '9') ++p;
+    return p != start;
+  };
+  constexpr std::size_t plen = sizeof sd_tmp_prefix - 1;
+  if (std::strncmp(name, sd_tmp_prefix, plen) != 0) return false;
+  const char* p = name + plen;
+  if (!digits(p) || *p++ != '-' || !digits(p)) return false;
+  return std::strcmp(p, sd_tmp_suffix) == 0;
 }
 
 std::int64_t SdmMsg::ReadAt(void* buf, std::size_t n, std::int64_t offset) {
@@ -405,12 +503,8 @@ void Convert_Xmsg_To_Fmsg(const XMSG* msg, OMSG* fmsg) {
     CopyField(fmsg->date, msg->__ftsc_date, FTSC_DATE_LEN);
   } else {
     const auto& d = msg->date_written.msg_st;
-    unsigned mo = d.date.mo;
-    std::snprintf(reinterpret_cast<char*>(fmsg->date), sizeof fmsg->date,
-                  "%02u %.3s %02u  %02u:%02u:%02u", d.date.da ? unsigned(d.date.da) : 1u,
-                  months_ab[mo >= 1 && mo <= 12 ? mo - 1 : 0],
-                  (unsigned(d.date.yr) + 80) % 100, unsigned(d.time.hh),
-                  unsigned(d.time.mm), unsigned(d.time.ss) * 2);
+    Ftsc_Date(reinterpret_cast<char*>(fmsg->date), d.date.da ? d.date.da : 1u, d.date.mo,
+              d.date.yr + 80u, d.time.hh, d.time.mm, d.time.ss * 2u);
   }
 
   fmsg->date_written = msg->date_written;
@@ -427,7 +521,7 @@ void Convert_Xmsg_To_Fmsg(const XMSG* msg, OMSG* fmsg) {
 // ---------------------------------------------------------------------------
 // Zone and point lines
 
-void WriteToFd(int fd, const char* str) { write_all(fd, str, std::strlen(str)); }
+bool WriteToFd(int fd, const char* str) { return write_all(fd, str, std::strlen(str)); }
 
 word WriteZPInfo(const XMSG* msg, const LineWriter& wfunc, const char* kludges) {
   if (!kludges) kludges = "";

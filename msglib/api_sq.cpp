@@ -3,6 +3,7 @@
 #include "api_sq.h"
 
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -54,14 +55,23 @@ SQBASE new_base() {
   return b;
 }
 
-// Opens the data file. Creating it (when the mode allows and it is missing)
-// is exclusive: when another process creates it at the same moment, its file
-// is the one we open.
-bool open_data_file(UniqueFd& fd, const std::string& path, word mode) {
+// Opens an existing file for reading and writing, or for reading only when
+// writing is refused (another user's base, a read-only mount); `read_only`
+// tells which.
+bool open_existing(UniqueFd& fd, const std::string& path, bool& read_only) {
+  read_only = false;
   if (fd.open(path.c_str(), OF_READWRITE)) return true;
-  if (mode == AOPEN_EXISTING) return false;
-  return fd.open(path.c_str(), OF_READWRITE | OF_CREATE | OF_EXCLUSIVE) ||
-         fd.open(path.c_str(), OF_READWRITE);
+  // A file that was missing may exist by now, made by another program
+  // setting the area up: that is no base we may only read.
+  if (errno == ENOENT) return false;
+  read_only = fd.open(path.c_str(), OF_READ);
+  return read_only;
+}
+
+bool read_header(SquishAreaData& d, SQBASE& base) {
+  if (seek_file(d.sfd.get(), 0, SEEK_FROM_START) == 0 && read_sqbase(d.sfd.get(), &base)) return true;
+  msgapierr = APIERR_FILE_IO;
+  return false;
 }
 
 // Opens both files and settles whether the area is new. Every open that may
@@ -69,30 +79,48 @@ bool open_data_file(UniqueFd& fd, const std::string& path, word mode) {
 // base header before letting go, so that programs posting into a missing
 // area at the same moment all end up in one area with all their messages:
 // an empty data file is one that nobody has set up yet, whoever created it.
+// When the lock cannot be had, its holder may be setting the area up right
+// now: the open fails (APIERR_FILE_IO) and nothing is created or written.
+// An area with both files and a header needs no setting up, and is opened
+// without the lock, as for reading.
 // A missing index beside a data file that has a header makes the area new
 // with AOPEN_CREATE_IF_MISSING: the old frames become dead space past
-// end_of_file. On success `mode` is AOPEN_CREATE when the area is new and
-// `base` holds its header.
+// end_of_file. A base either of whose files we may not write is opened
+// read-only as it stands, never created or emptied.
+// On success `mode` is AOPEN_CREATE when the area is new and `base` holds
+// its header.
 bool _OpenSquish(SquishAreaData& d, word& mode, SQBASE& base) {
   const std::string sqd = file_name(d.base_name, ".sqd");
   const std::string sqi = file_name(d.base_name, ".sqi");
   msgapierr = APIERR_NOT_FOUND;  // what every early return below means
-  if (!open_data_file(d.sfd, sqd, mode)) return false;
-  if (mode == AOPEN_EXISTING) {
-    if (!d.ifd.open(sqi.c_str(), OF_READWRITE)) return false;
-    if (read_sqbase(d.sfd.get(), &base)) return true;
+  bool sqd_ro = false, sqi_ro = false;
+  if (!open_existing(d.sfd, sqd, sqd_ro)) {
+    if (mode == AOPEN_EXISTING) return false;
+    // Created exclusively: when another process creates it at the same
+    // moment, its file is the one we open.
+    if (!d.sfd.open(sqd.c_str(), OF_READWRITE | OF_CREATE | OF_EXCLUSIVE) &&
+        !d.sfd.open(sqd.c_str(), OF_READWRITE))
+      return false;
+  }
+  const bool have_sqi = open_existing(d.ifd, sqi, sqi_ro);
+  if (sqd_ro || sqi_ro) {
+    if (mode == AOPEN_CREATE || !have_sqi) return false;
+    d.read_only = true;
+    mode = AOPEN_EXISTING;
+    return read_header(d, base);
+  }
+  if (mode == AOPEN_EXISTING) return have_sqi && read_header(d, base);
+  if (mode != AOPEN_CREATE && have_sqi && file_length(d.sfd.get()) > 0) return read_header(d, base);
+
+  if (!_SquishLock(d, true)) {
     msgapierr = APIERR_FILE_IO;
     return false;
   }
-
-  // A holder that keeps the lock past the wait leaves us to go ahead
-  // unprotected, as a creation always did.
-  const bool locked = _SquishLock(d, true) != 0;
   bool fresh = mode == AOPEN_CREATE || file_length(d.sfd.get()) == 0;
-  if (!d.ifd.open(sqi.c_str(), OF_READWRITE)) {
+  if (!d.ifd && !d.ifd.open(sqi.c_str(), OF_READWRITE)) {
     fresh = true;
     if (!d.ifd.open(sqi.c_str(), OF_READWRITE | OF_CREATE)) {
-      if (locked) _SquishUnlock(d);
+      _SquishUnlock(d);
       return false;
     }
   }
@@ -103,11 +131,11 @@ bool _OpenSquish(SquishAreaData& d, word& mode, SQBASE& base) {
     std::memcpy(base.base_name, d.base_name, sizeof base.base_name);
     ok = truncate_file(d.sfd.get(), 0) == 0 && truncate_file(d.ifd.get(), 0) == 0 &&
          write_sqbase(d.sfd.get(), &base);
+    if (!ok) msgapierr = APIERR_FILE_IO;
   } else {
-    ok = seek_file(d.sfd.get(), 0, SEEK_FROM_START) == 0 && read_sqbase(d.sfd.get(), &base);
+    ok = read_header(d, base);
   }
-  if (locked) _SquishUnlock(d);
-  if (!ok) msgapierr = APIERR_FILE_IO;
+  _SquishUnlock(d);
   return ok;
 }
 
@@ -214,7 +242,9 @@ int _SquishUpdateSq(SquishAreaData& d, bool force) {
   // so an unchanged header is not even read; a changed one is merged under
   // the record lock, or a concurrent writer's header could be overwritten by
   // one read before it.
-  if (!d.rec_locked && !has_changes(mine, d.saved_base)) return 0;
+  const bool changed = has_changes(mine, d.saved_base);
+  if (!d.rec_locked && !changed) return 0;
+  if (d.read_only && changed) return -1;
   SqWriteLock guard(d);
   if (!guard.ok()) return -1;
 
@@ -230,6 +260,14 @@ int _SquishUpdateSq(SquishAreaData& d, bool force) {
       (seek_file(d.sfd.get(), 0, SEEK_FROM_START) != 0 || !write_sqbase(d.sfd.get(), &out)))
     return -1;
   d.saved_base = out;
+  return 0;
+}
+
+int _SquishReloadSq(SquishAreaData& d) {
+  SQBASE disk;
+  if (seek_file(d.sfd.get(), 0, SEEK_FROM_START) != 0 || !read_sqbase(d.sfd.get(), &disk)) return -1;
+  SqbaseToSq(d, disk);
+  d.saved_base = disk;
   return 0;
 }
 
@@ -286,9 +324,12 @@ HAREA SquishOpenArea(const char* name, word mode, word type) {
     if (!_OpenSquish(*d, mode, b)) return nullptr;
     d->saved_base = b;
     // Memory takes the name we were opened by; the disk copy learns it at the
-    // next merge.
-    std::memset(b.base_name, 0, sizeof b.base_name);
-    std::memcpy(b.base_name, name, std::strlen(name));
+    // next merge. A read-only area keeps the name on disk: it has nothing to
+    // merge.
+    if (!d->read_only) {
+      std::memset(b.base_name, 0, sizeof b.base_name);
+      std::memcpy(b.base_name, name, std::strlen(name));
+    }
     SqbaseToSq(*d, b);
     _SquishPositionBeforeFirst(*d);
 
@@ -308,12 +349,15 @@ sword SquishValidate(const char* name) {
 sword SquishCloseArea(HAREA ha) {
   if (InvalidMh(ha)) return -1;
   SquishAreaData& d = Sqd(ha);
-  if (ha->locked) SquishUnlock(ha);
-  _SquishUpdateSq(d, true);
+  int r = ha->locked ? SquishUnlock(ha) : 0;
+  // Our header changes go out now. When they cannot (the lock is held
+  // elsewhere, a read-only area, a failed write), the area still closes,
+  // but the caller learns that they were not stored.
+  if (_SquishUpdateSq(d, true) != 0) r = -1;
   if (d.open_msgs) return fail(APIERR_MSGS_OPEN);
   ha->id = 0;
   delete &d;
-  return 0;
+  return r == 0 ? 0 : fail(APIERR_FILE_IO);
 }
 
 sword SquishLock(HAREA ha) {

@@ -42,6 +42,41 @@ struct tm* DosDate_to_TmDate(const SCOMBO* dosdate, struct tm* tmdate) {
   return tmdate;
 }
 
+char* Ftsc_Date(char* out, unsigned day, unsigned month, unsigned year, unsigned hour,
+                unsigned minute, unsigned second) {
+  // Written by hand: readers make one for every message, and printf's format
+  // parsing cost more than the rest of the conversion.
+  const unsigned mo = month >= 1 && month <= 12 ? month - 1 : 0;
+  char* p = out;
+  auto two = [&p](unsigned v) {
+    v %= 100;
+    *p++ = char('0' + v / 10);
+    *p++ = char('0' + v % 10);
+  };
+  two(day);
+  *p++ = ' ';
+  for (int i = 0; i < 3; ++i) *p++ = months_ab[mo][i];
+  *p++ = ' ';
+  two(year);
+  *p++ = ' ';
+  *p++ = ' ';
+  two(hour);
+  *p++ = ':';
+  two(minute);
+  *p++ = ':';
+  two(second);
+  *p = '\0';
+  return out;
+}
+
+char* TmDate_to_FtscDate(const struct tm* tmdate, char* out) {
+  // Unsigned, so that no field of a caller's record, however wild, can
+  // overflow or print a sign.
+  return Ftsc_Date(out, unsigned(tmdate->tm_mday), unsigned(tmdate->tm_mon) + 1u,
+                   unsigned(tmdate->tm_year), unsigned(tmdate->tm_hour),
+                   unsigned(tmdate->tm_min), unsigned(tmdate->tm_sec));
+}
+
 char* sc_time(const SCOMBO* sc, char* string) {
   const auto& d = sc->msg_st.date;
   const auto& t = sc->msg_st.time;
@@ -49,29 +84,6 @@ char* sc_time(const SCOMBO* sc, char* string) {
     string[0] = '\0';
     return string;
   }
-  // "%02u %.3s %02u  %02u:%02u:%02u". Every field is at most two digits
-  // wide (day < 32, hour < 32, minute < 64, seconds < 64), so the text is
-  // always exactly 19 characters. Written by hand: readers call this for
-  // every message, and printf's format parsing cost more than the rest of
-  // the conversion.
-  unsigned mo = d.mo >= 1 && d.mo <= 12 ? d.mo - 1u : 0u;
-  char* p = string;
-  auto two = [&p](unsigned v) {
-    *p++ = char('0' + v / 10);
-    *p++ = char('0' + v % 10);
-  };
-  two(d.da);
-  *p++ = ' ';
-  for (int i = 0; i < 3 && months_ab[mo][i]; ++i) *p++ = months_ab[mo][i];
-  *p++ = ' ';
-  two((d.yr + 80u) % 100u);
-  *p++ = ' ';
-  *p++ = ' ';
-  two(t.hh);
-  *p++ = ':';
-  two(t.mm);
-  *p++ = ':';
-  two(t.ss * 2u);
-  *p = '\0';
-  return string;
+  // The day is printed as stored, so a zero day prints as 00.
+  return Ftsc_Date(string, d.da, d.mo, d.yr + 80u, t.hh, t.mm, t.ss * 2u);
 }

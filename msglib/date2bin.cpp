@@ -147,14 +147,12 @@ void ASCII_Date_To_Binary(char* msgdate, SCOMBO* d_written) {
 
   if (msgdate == nullptr || *msgdate == '\0') {
     // Only the text learns the current time; the stamp gets the standard
-    // date. "%d %b %y %H:%M:%S" in the C locale is 18 characters.
+    // date.
     if (msgdate != nullptr) {
-      char now_text[64];
-      std::snprintf(now_text, sizeof now_text, "%02d %.3s %02d %02d:%02d:%02d", local.tm_mday,
-                    months_ab[unsigned(local.tm_mon) % 12], local.tm_year % 100,
-                    local.tm_hour, local.tm_min, local.tm_sec);
-      // The caller's buffer holds 19 bytes: 18 characters and the NUL.
-      std::size_t n = std::min(std::strlen(now_text), std::size_t(FTSC_DATE_LEN - 1));
+      char now_text[FTSC_DATE_SIZE];
+      TmDate_to_FtscDate(&local, now_text);
+      // The caller's buffer holds FTSC_DATE_SIZE bytes.
+      std::size_t n = std::min(std::strlen(now_text), std::size_t(FTSC_DATE_LEN));
       std::memcpy(msgdate, now_text, n);
       msgdate[n] = '\0';
     }
@@ -192,8 +190,13 @@ void ASCII_Date_To_Binary(char* msgdate, SCOMBO* d_written) {
 void Get_Binary_Date(SCOMBO* todate, const SCOMBO* fromdate, char* datestr) {
   const auto& d = fromdate->msg_st.date;
   const auto& t = fromdate->msg_st.time;
-  // Years up to 50 (2030); month and seconds are not looked at.
-  bool plausible = d.da != 0 && d.yr <= 50 && t.hh <= 23 && t.mm <= 59;
+  // Years 1981 to 2030; the seconds are not looked at. Software that keeps
+  // the header of the old standard stores destination and origin zone, then
+  // destination and origin point, in these eight bytes: numbers below 512
+  // that read as dates early in 1980, most with a month of 0. No message was
+  // written in 1980, so that year is no date either.
+  bool plausible = d.da != 0 && d.mo >= 1 && d.mo <= 12 && d.yr >= 1 && d.yr <= 50 &&
+                   t.hh <= 23 && t.mm <= 59;
   if (plausible)
     *todate = *fromdate;
   else

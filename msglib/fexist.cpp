@@ -30,3 +30,8 @@ int direxist(const char* path) {
   struct stat st;
   return query(path, &st) && S_ISDIR(st.st_mode) ? 1 : 0;
 }
+
+std::int64_t fmtime(const char* path) {
+  struct stat st;
+  return query(path, &st) ? std::int64_t(st.st_mtime) : -1;
+}

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <csetjmp>
+#include <cstdio>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -18,9 +19,12 @@ int open_file(const char* path, unsigned flags) {
   if (flags & OF_CREATE) oflags |= O_CREAT;
   if (flags & OF_TRUNCATE) oflags |= O_TRUNC;
   if (flags & OF_EXCLUSIVE) oflags |= O_EXCL;
+  // Read and write for everyone, narrowed by the umask (and a setgid
+  // directory hands on its group): a tosser running under another account
+  // of the same group must be able to toss into what we create.
   int fd;
   do {
-    fd = ::open(path, oflags, S_IRUSR | S_IWUSR);
+    fd = ::open(path, oflags, 0666);
   } while (fd < 0 && errno == EINTR);
   return fd;
 }
@@ -91,7 +95,23 @@ int truncate_file(int fd, std::int64_t length) {
 
 int remove_file(const char* path) { return ::unlink(path) == 0 ? 0 : -1; }
 
-int make_dir(const char* path) { return ::mkdir(path, S_IRWXU) == 0 ? 0 : -1; }
+int make_dir(const char* path) { return ::mkdir(path, 0777) == 0 ? 0 : -1; }
+
+int move_noreplace(const char* from, const char* to) {
+  if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return -1;
+  // A file system that cannot rename without replacing: a hard link never
+  // replaces either; the old name then goes.
+  if (::link(from, to) != 0) return -1;
+  ::unlink(from);
+  return 0;
+}
+
+int move_replace(const char* from, const char* to) {
+  return ::rename(from, to) == 0 ? 0 : -1;
+}
+
+unsigned process_id() { return unsigned(::getpid()); }
 
 bool FileMap::map(int fd, std::int64_t offset, std::size_t length) {
   unmap();

@@ -2,8 +2,9 @@
 //
 // Every base file is opened through open_file: no newline translation,
 // sharing that denies nothing to other programs (the platform's default), and
-// owner read/write permission for a file that is created. Formats never call
-// the platform directly.
+// a created file gets mode 0666 and a created directory 0777, both narrowed
+// by the umask, as any program's files are. Formats never call the platform
+// directly.
 #ifndef ZANDREL_FILEIO_H
 #define ZANDREL_FILEIO_H
 
@@ -24,7 +25,8 @@ enum : unsigned {
 // Seek origins.
 enum SeekFrom { SEEK_FROM_START, SEEK_FROM_CURRENT, SEEK_FROM_END };
 
-// Returns a descriptor, or -1.
+// Returns a descriptor, or -1 with errno set (ENOENT: the file or its
+// directory does not exist; EEXIST: OF_EXCLUSIVE and it exists).
 int open_file(const char* path, unsigned flags);
 int close_file(int fd);
 
@@ -52,7 +54,18 @@ std::int64_t read_at(int fd, void* buf, std::size_t n, std::int64_t offset);
 int truncate_file(int fd, std::int64_t length);
 
 int remove_file(const char* path);  // 0 or -1
-int make_dir(const char* path);     // 0 or -1; one level, owner rwx
+int make_dir(const char* path);     // 0 or -1; one level
+
+// Gives the file `from` the name `to`, in the same directory, unless a file
+// of that name exists: then nothing changes and errno is EEXIST. The name
+// appears at once with all the file's bytes. 0, or -1 with errno set.
+int move_noreplace(const char* from, const char* to);
+// Gives the file `from` the name `to`, replacing what had it, in one step:
+// every reader sees the old file or the new one. 0, or -1 with errno set.
+int move_replace(const char* from, const char* to);
+
+// This process's id, for names no other process uses at the same time.
+unsigned process_id();
 
 // Owns one descriptor; closes it in its destructor. Move-only.
 class UniqueFd {

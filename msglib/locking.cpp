@@ -10,7 +10,7 @@
 namespace {
 
 constexpr int WAITLOCK_ATTEMPTS = 10;
-constexpr auto WAITLOCK_PAUSE = std::chrono::seconds(1);
+std::chrono::milliseconds waitlock_pause{1000};
 
 // The host's lock call works from the descriptor's current position, and a
 // descriptor whose position cannot be read (a pipe, a closed descriptor)
@@ -67,7 +67,7 @@ int waitlock(int fd, dword offset, dword length) {
     // Only a conflicting holder is worth waiting for; a bad descriptor or
     // range will not get better.
     if (!held_elsewhere(errno) || attempt == WAITLOCK_ATTEMPTS) return -1;
-    std::this_thread::sleep_for(WAITLOCK_PAUSE);
+    std::this_thread::sleep_for(waitlock_pause);
   }
 }
 
@@ -76,3 +76,5 @@ int unlock(int fd, dword offset, dword length) {
   if (length != 0) set_lock(fd, F_UNLCK, offset, length);  // a refusal is not reported
   return 0;
 }
+
+void set_waitlock_pause_ms(unsigned ms) { waitlock_pause = std::chrono::milliseconds(ms); }

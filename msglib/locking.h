@@ -22,4 +22,9 @@ int waitlock(int fd, dword offset, dword length);
 // 0 once the unlock request was made; -1 only when the position cannot be read.
 int unlock(int fd, dword offset, dword length);
 
+// For tests only: the pause between waitlock's attempts, in milliseconds
+// (1000 unless set), so that a test can wait out a holder quickly. The
+// product never calls it.
+void set_waitlock_pause_ms(unsigned ms);
+
 #endif

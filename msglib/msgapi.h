@@ -141,6 +141,9 @@ typedef MSGH* HMSG;
 // Sixteen slots in fixed order. sword results are 0 or -1; ReadMsg gives the
 // text bytes read or (dword)-1. ReadMsg writes a NUL after what it delivers
 // into each buffer, so buffers are one byte longer than the counts asked for.
+// CloseArea failing with APIERR_MSGS_OPEN leaves the area open; failing with
+// APIERR_FILE_IO it has closed the area, but could not store what it had to
+// (another program held the lock, the area is read-only, a write failed).
 struct _apifuncs {
   sword (*CloseArea)(HAREA mh);
   HMSG (*OpenMsg)(HAREA mh, word mode, dword msgnum);

@@ -228,6 +228,8 @@ dword SquishGetHighWater(HAREA ha) {
 
 sword SquishSetHighWater(HAREA ha, dword msgnum) {
   if (InvalidMh(ha)) return -1;
+  // The mark could never reach the disk.
+  if (Sqd(ha).read_only) return fail(APIERR_FILE_IO);
   SQIDX rec;
   if (msgnum != 0 && _SquishGetIdxFrame(Sqd(ha), msgnum - 1, &rec) == 0)
     ha->high_water = rec.umsgid;

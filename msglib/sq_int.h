@@ -59,6 +59,10 @@ struct SquishAreaData {
 
   word open_msgs = 0;
   bool rec_locked = false;  // we hold the record lock (or sharing is off)
+  // Opened for reading only, because writing was refused (another user's
+  // base, a read-only mount): every change fails with APIERR_FILE_IO before
+  // it touches a file.
+  bool read_only = false;
 
   // Reading ahead. It lives in this handle only, so nothing read here
   // outlasts the area's close. `write_gen` counts our own writes to either
@@ -110,6 +114,10 @@ int _SquishWriteSq(SquishAreaData& d);
 // locked, unless forced. 0, or -1 when the header cannot be read, written or
 // locked for the merge (msgapierr untouched).
 int _SquishUpdateSq(SquishAreaData& d, bool force);
+// Takes the header on disk into memory as it stands, dropping whatever of
+// ours it does not hold: after a change failed part-way, memory must not
+// describe writes that never happened, or a later merge would store them.
+int _SquishReloadSq(SquishAreaData& d);
 // 1 once the record lock is held, 0 when it cannot be had.
 int _SquishLock(SquishAreaData& d, bool wait);
 void _SquishUnlock(SquishAreaData& d);

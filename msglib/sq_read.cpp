@@ -242,19 +242,10 @@ HMSG SquishOpenMsg(HAREA ha, word mode, dword msgnum) {
 
 sword SquishCloseMsg(HMSG msgh) {
   if (InvalidMsgh(msgh)) return -1;
+  // Nothing is written here: a frame reaches its full length at its first
+  // write, under the record lock.
   SquishMsgHandle& m = Sqm(msgh);
-  SquishAreaData& d = Sqd(msgh->sq);
-  // A writer that declared more text than it wrote: make the data file cover
-  // the whole frame. Only once the frame exists; before the first write
-  // there is nothing of ours to extend.
-  if (m.mode == MO_CREATE && m.frame_offset != 0 && m.bytes_written < m.text_total) {
-    std::int64_t last = std::int64_t(m.frame_offset) + d.frame_hdr_size + XMSG_SIZE +
-                        m.ctrl_length + m.text_total - 1;
-    byte zero = 0;
-    _SquishNoteWrite(d);
-    if (seek_file(d.sfd.get(), last, SEEK_FROM_START) == last) write_all(d.sfd.get(), &zero, 1);
-  }
-  --d.open_msgs;
+  --Sqd(msgh->sq).open_msgs;
   m.id = 0;
   delete &m;
   return 0;

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <optional>
 
 #include "apiutil.h"
 #include "dates.h"
@@ -69,8 +68,7 @@ int Add_To_Free_Chain(SquishAreaData& d, dword frame, SQHDR hdr) {
   }
   hdr.frame_type = FRAME_FREE;  // frame_size stays: the frame keeps its space
   if (_SquishWriteHeader(d, frame, &hdr) != 0) return -1;
-  _SquishUpdateSq(d, false);
-  return 0;
+  return _SquishUpdateSq(d, false) == 0 ? 0 : fail(APIERR_FILE_IO);
 }
 
 namespace {
@@ -92,6 +90,7 @@ struct Choice {
   // off while it took a frame off the chain leaves links behind that the
   // walk does not confirm; those are never followed or written through.
   dword pred = 0, next = 0;
+  bool takes_tail = false;  // free neighbours merged into it reach free_last
 };
 
 // Reads a free-chain entry and checks that it is a free frame inside the data
@@ -175,8 +174,8 @@ int _SquishFindFree(SquishAreaData& d, Choice* c, dword need, const SquishMsgHan
       a.next_frame = n.next_frame;
     }
     if (a.frame_size >= need) {
-      if (merged != 0 && merged == d.free_last) d.free_last = f;
       choose(f, a);
+      c->takes_tail = merged != 0 && merged == d.free_last;
       return 0;
     }
     pred = merged != 0 ? merged : f;
@@ -203,13 +202,14 @@ int _SquishFindFree(SquishAreaData& d, Choice* c, dword need, const SquishMsgHan
 // frame, not a free chain that starts or ends at a live message frame (which
 // would stop every later writer from reusing free space). A locked area
 // writes its header at unlock anyway.
-void unlink_free(SquishAreaData& d, const Choice& c) {
-  if (c.at_end) return;
+int unlink_free(SquishAreaData& d, const Choice& c) {
+  if (c.at_end) return 0;
+  if (_SquishUpdateHeaderNext(d, c.pred, c.next) != 0 ||
+      _SquishUpdateHeaderPrev(d, c.next, c.pred) != 0)
+    return -1;
   if (c.pred == 0) d.free_first = c.next;
-  if (c.frame == d.free_last || c.next == 0) d.free_last = c.pred;
-  _SquishUpdateHeaderNext(d, c.pred, c.next);
-  _SquishUpdateHeaderPrev(d, c.next, c.pred);
-  _SquishUpdateSq(d, false);
+  if (c.frame == d.free_last || c.takes_tail || c.next == 0) d.free_last = c.pred;
+  return _SquishUpdateSq(d, false) == 0 ? 0 : fail(APIERR_FILE_IO);
 }
 
 void replace_frame(dword& field, dword from, dword to) {
@@ -222,12 +222,8 @@ XMSG stored_header(const XMSG& in) {
   if (x.__ftsc_date[0] == 0) {
     const auto& dt = x.date_written.msg_st.date;
     const auto& tm = x.date_written.msg_st.time;
-    int mo = dt.mo;
-    char buf[80];  // roomy: the compiler cannot bound the bit-field values
-    std::snprintf(buf, sizeof buf, "%02d %s %02d  %02d:%02d:%02d", dt.da ? int(dt.da) : 1,
-                  months_ab[mo >= 1 && mo <= 12 ? mo - 1 : 0], (dt.yr + 80) % 100, int(tm.hh),
-                  int(tm.mm), tm.ss * 2);
-    std::memcpy(x.__ftsc_date, buf, sizeof x.__ftsc_date);
+    Ftsc_Date(reinterpret_cast<char*>(x.__ftsc_date), dt.da ? dt.da : 1u, dt.mo, dt.yr + 80u,
+              tm.hh, tm.mm, tm.ss * 2u);
   }
   x.__ftsc_date[sizeof x.__ftsc_date - 1] = 0;
   return x;
@@ -235,70 +231,6 @@ XMSG stored_header(const XMSG& in) {
 
 bool write_at(int fd, std::int64_t pos, const void* buf, std::size_t n) {
   return seek_file(fd, pos, SEEK_FROM_START) == pos && write_all(fd, buf, n);
-}
-
-// Places a message whose first write is under way: frame, chains, index
-// position. On success m.frame_offset is set. The caller holds the lock.
-int place_message(SquishAreaData& d, SquishMsgHandle& m, const XMSG& header, dword totlen,
-                  dword clen) {
-  HAREA ha = &d.ha;
-  const dword need = XMSG_SIZE + clen + totlen;
-  Choice c;
-  if (_SquishFindFree(d, &c, need, m) != 0) return -1;
-  // Refused before anything is written: a new message whose index record
-  // could not be stored would be left in the chain uncounted.
-  if ((m.msgnum == 0 || m.msgnum > ha->num_msg) && !_SquishIndexReaches(d, ha->num_msg))
-    return fail(APIERR_FILE_IO);
-  if (c.at_end && std::uint64_t(c.frame) + d.frame_hdr_size + need > 0xFFFFFFFFu)
-    return fail(APIERR_FILE_IO);  // frame offsets are 32 bits
-  if (m.msgnum == 0 || m.msgnum > ha->num_msg) m.msgnum = ha->num_msg + 1;
-
-  SQHDR nh = Init_Hdr();
-  dword old_frame = 0;
-  SQIDX rec;
-  SQHDR old;
-  bool replacing =
-      m.msgnum <= ha->num_msg && _SquishGotoMsg(d, m.msgnum, &old_frame, &rec, &old, false) == 0;
-  if (!replacing) m.msgnum = ha->num_msg + 1;
-
-  if (replacing) {
-    nh.next_frame = old.next_frame;
-    nh.prev_frame = old.prev_frame;
-    // Off the free chain before the old frame goes on it: appending first
-    // would change the chosen frame's links on disk behind our back.
-    unlink_free(d, c);
-    rec.frame_offset = c.frame;
-    rec.hash = SquishIndexHash(header);
-    if (AddIndex(d, rec, m.msgnum - 1) != 0 || Add_To_Free_Chain(d, old_frame, old) != 0)
-      return fail(APIERR_FILE_IO);
-    _SquishUpdateHeaderNext(d, old.prev_frame, c.frame);
-    _SquishUpdateHeaderPrev(d, old.next_frame, c.frame);
-    for (dword* f : {&d.first_frame, &d.last_frame, &d.cur_frame, &d.cur_next, &d.cur_prev})
-      replace_frame(*f, old_frame, c.frame);
-  } else {
-    nh.prev_frame = d.last_frame;
-    unlink_free(d, c);
-  }
-
-  if (c.at_end) {
-    nh.frame_size = need;
-    d.end_of_file = c.frame + d.frame_hdr_size + need;
-  } else {
-    nh.frame_size = c.old.frame_size;
-  }
-  nh.msg_size = need;
-  nh.ctrl_size = clen;
-  nh.frame_type = FRAME_NORMAL;
-  _SquishWriteHeader(d, c.frame, &nh);
-  if (!replacing) {
-    // Linked in only once its header is on disk.
-    _SquishUpdateHeaderNext(d, d.last_frame, c.frame);
-    d.last_frame = c.frame;
-  }
-  if (d.first_frame == 0) d.first_frame = c.frame;
-  if (d.cur_next == 0) d.cur_next = c.frame;
-  m.frame_offset = c.frame;
-  return 0;
 }
 
 // The index carries a hash of the header's `to` and its received bit; a
@@ -315,6 +247,110 @@ int refresh_hash(SquishAreaData& d, const SquishMsgHandle& m, dword hash) {
   return AddIndex(d, rec, m.number - 1);
 }
 
+// Stores the message header (when given), on a first write the control
+// information, and a piece of text into the frame at m.frame_offset. A
+// first write also makes the data file reach the end of the frame at once,
+// even when the rest of the text is still to come: the file then covers
+// every frame the base header counts, and no other writer takes the
+// missing bytes for the end of the file.
+int write_contents(SquishAreaData& d, SquishMsgHandle& m, const XMSG* header, bool first,
+                   const byte* ctext, dword clen, const byte* text, dword textlen) {
+  const int fd = d.sfd.get();
+  _SquishNoteWrite(d);
+  std::int64_t pos = std::int64_t(m.frame_offset) + d.frame_hdr_size;
+  if (header) {
+    XMSG x = stored_header(*header);
+    if (seek_file(fd, pos, SEEK_FROM_START) != pos || !write_xmsg(fd, &x)) return fail(APIERR_FILE_IO);
+    if (m.mode != MO_CREATE && refresh_hash(d, m, SquishIndexHash(x)) != 0) return -1;
+  }
+  pos += XMSG_SIZE;
+  if (first) {
+    if (clen && !write_at(fd, pos, ctext, clen)) return fail(APIERR_FILE_IO);
+    m.ctrl_length = clen;
+    m.bytes_written = 0;
+  }
+  pos += m.ctrl_length;
+
+  if (text) {
+    const dword n = std::min(textlen, m.text_total - m.bytes_written);
+    if (n && !write_at(fd, pos + m.bytes_written, text, n)) return fail(APIERR_SHORT_WRITE);
+    m.bytes_written += n;
+  }
+  if (first && m.bytes_written < m.text_total) {
+    const byte zero = 0;
+    if (!write_at(fd, pos + m.text_total - 1, &zero, 1)) return fail(APIERR_SHORT_WRITE);
+  }
+  return 0;
+}
+
+// The first write of a message: frame, contents, chains, index record and
+// base header, in that order. Memory takes the new message only once all of
+// it is on disk.
+int write_first(SquishAreaData& d, SquishMsgHandle& m, const XMSG& header, const byte* text,
+                dword textlen, dword totlen, dword clen, const byte* ctext) {
+  HAREA ha = &d.ha;
+  const dword need = XMSG_SIZE + clen + totlen;
+  m.text_total = totlen;
+  Choice c;
+  if (_SquishFindFree(d, &c, need, m) != 0) return -1;
+  // Refused before anything is written: a new message whose index record
+  // could not be stored would be left in the chain uncounted.
+  if ((m.msgnum == 0 || m.msgnum > ha->num_msg) && !_SquishIndexReaches(d, ha->num_msg))
+    return fail(APIERR_FILE_IO);
+  if (c.at_end && std::uint64_t(c.frame) + d.frame_hdr_size + need > 0xFFFFFFFFu)
+    return fail(APIERR_FILE_IO);  // frame offsets are 32 bits
+  if (m.msgnum == 0 || m.msgnum > ha->num_msg) m.msgnum = ha->num_msg + 1;
+
+  dword old_frame = 0;
+  SQIDX rec;
+  SQHDR old;
+  const bool replacing =
+      m.msgnum <= ha->num_msg && _SquishGotoMsg(d, m.msgnum, &old_frame, &rec, &old, false) == 0;
+  if (!replacing) m.msgnum = ha->num_msg + 1;
+  // Off the free chain before a replaced frame goes on it: appending first
+  // would change the chosen frame's links on disk behind our back.
+  if (unlink_free(d, c) != 0) return -1;
+
+  SQHDR nh = Init_Hdr();
+  nh.prev_frame = replacing ? old.prev_frame : d.last_frame;
+  nh.next_frame = replacing ? old.next_frame : 0;
+  nh.frame_size = c.at_end ? need : c.old.frame_size;
+  nh.msg_size = need;
+  nh.ctrl_size = clen;
+  nh.frame_type = FRAME_NORMAL;
+  if (_SquishWriteHeader(d, c.frame, &nh) != 0) return -1;
+  // A new message is linked in once its header is on disk; readers go by
+  // the count, which comes last.
+  if (!replacing && _SquishUpdateHeaderNext(d, d.last_frame, c.frame) != 0) return -1;
+  m.frame_offset = c.frame;
+  if (write_contents(d, m, &header, true, ctext, clen, text, textlen) != 0) return -1;
+
+  if (replacing) {
+    // The old frame gives way only now that the new one is whole: a write
+    // that fails before this leaves the old message as it was.
+    rec.frame_offset = c.frame;
+    rec.hash = SquishIndexHash(header);
+    if (_SquishUpdateHeaderNext(d, old.prev_frame, c.frame) != 0 ||
+        _SquishUpdateHeaderPrev(d, old.next_frame, c.frame) != 0 ||
+        AddIndex(d, rec, m.msgnum - 1) != 0)
+      return fail(APIERR_FILE_IO);
+    for (dword* f : {&d.first_frame, &d.last_frame, &d.cur_frame, &d.cur_next, &d.cur_prev})
+      replace_frame(*f, old_frame, c.frame);
+    if (Add_To_Free_Chain(d, old_frame, old) != 0) return -1;
+  } else {
+    if (AddIndex(d, SQIDX{c.frame, d.next_uid, SquishIndexHash(header)}, ha->num_msg) != 0)
+      return fail(APIERR_FILE_IO);
+    d.last_frame = c.frame;
+    ++ha->num_msg;
+    ++ha->high_msg;
+  }
+  ++d.next_uid;  // a replacement keeps its UMSGID; the one drawn stays unused
+  if (c.at_end) d.end_of_file = c.frame + d.frame_hdr_size + need;
+  if (d.first_frame == 0) d.first_frame = c.frame;
+  if (d.cur_next == 0) d.cur_next = c.frame;
+  return _SquishUpdateSq(d, false) == 0 ? 0 : fail(APIERR_FILE_IO);
+}
+
 }  // namespace
 
 sword SquishWriteMsg(HMSG msgh, word append, const XMSG* header, const byte* text, dword textlen,
@@ -323,8 +359,7 @@ sword SquishWriteMsg(HMSG msgh, word append, const XMSG* header, const byte* tex
   return guard_alloc<sword>(-1, [&]() -> sword {
     SquishMsgHandle& m = Sqm(msgh);
     SquishAreaData& d = Sqd(msgh->sq);
-    HAREA ha = msgh->sq;
-    int fd = d.sfd.get();
+    if (d.read_only) return fail(APIERR_FILE_IO);
     if (!ctext) clen = 0;
     if (!text) textlen = 0;
     if (!textlen) text = nullptr;
@@ -345,51 +380,22 @@ sword SquishWriteMsg(HMSG msgh, word append, const XMSG* header, const byte* tex
       if (nul) clen = dword(static_cast<const byte*>(nul) - ctext) + 1;
     }
 
-    std::optional<SqWriteLock> guard;
-    if (!append) {
-      guard.emplace(d);
-      // Writing without the lock would race the process that holds it.
-      if (!guard->ok()) return fail(APIERR_FILE_IO);
-      m.text_total = totlen;
-      if (place_message(d, m, *header, totlen, clen) != 0) return -1;
+    // Every write, a continuation too, holds the record lock: writing
+    // without it would race the process that holds it.
+    SqWriteLock guard(d);
+    if (!guard.ok()) return fail(APIERR_FILE_IO);
+    int r;
+    if (append) {
+      r = write_contents(d, m, header, false, nullptr, 0, text, textlen);
     } else {
-      clen = 0;
+      r = write_first(d, m, *header, text, textlen, totlen, clen, ctext);
+      if (r != 0) m.frame_offset = 0;  // no continuation into a frame never placed
     }
-
-    _SquishNoteWrite(d);  // header, control information and text below
-    std::int64_t pos = std::int64_t(m.frame_offset) + d.frame_hdr_size;
-    if (header) {
-      XMSG x = stored_header(*header);
-      if (seek_file(fd, pos, SEEK_FROM_START) == pos) write_xmsg(fd, &x);
-      if (m.mode != MO_CREATE && refresh_hash(d, m, SquishIndexHash(x)) != 0) return -1;
-    }
-    pos += XMSG_SIZE;
-    if (!append) {
-      if (ctext && clen) write_at(fd, pos, ctext, clen);
-      else clen = 0;
-      m.ctrl_length = clen;
-      m.bytes_written = 0;
-    }
-    pos += m.ctrl_length;
-
-    if (text) {
-      pos += m.bytes_written;
-      dword n = textlen < m.text_total - m.bytes_written ? textlen : m.text_total - m.bytes_written;
-      if (n && (seek_file(fd, pos, SEEK_FROM_START) != pos || write_upto(fd, text, n) != n))
-        return fail(APIERR_SHORT_WRITE);
-      m.bytes_written += n;
-    }
-
-    if (!append) {
-      SQIDX rec{m.frame_offset, d.next_uid++, SquishIndexHash(*header)};
-      // A replacement keeps its old UMSGID; the one just drawn stays unused.
-      if (m.msgnum == ha->num_msg + 1) {
-        if (AddIndex(d, rec, ha->num_msg) != 0) return fail(APIERR_FILE_IO);
-        ++ha->num_msg;
-        ++ha->high_msg;
-      }
-      _SquishUpdateSq(d, false);
-    }
-    return 0;
+    // A write that failed part-way leaves on disk what a writer killed at
+    // that point would; memory goes back to the header on disk, so that no
+    // later merge stores what did not happen. A locked area's header is
+    // deferred, and its memory only ever holds writes that succeeded.
+    if (r != 0 && !msgh->sq->locked) _SquishReloadSq(d);
+    return sword(r);
   });
 }

@@ -13,7 +13,9 @@
 // Crash: a gateway is killed with SIGKILL at a random moment of a POST, again
 // and again; after every kill each article whose POST had finished must be
 // there and intact, the area must open, and the next posts and reads must
-// work. What the interrupted POST left behind is counted by kind.
+// work. What the interrupted POST left behind is counted by kind. A *.MSG
+// post that was cut off leaves its temporary file; the run makes it two hours
+// old, and the next post must remove it.
 //
 //   zandrel_soak [--bin build/zandrel] [--dir DIR] [--seconds 30]
 //                [--writers 3] [--readers 2] [--crashes 200]
@@ -684,6 +686,7 @@ struct CrashRow {
   long lost = 0, corrupted = 0, extra = 0;
   int reads_ok = 0, reads_failed = 0;
   int calls_per_post = 0;
+  int temps_cleared = 0;  // *.MSG: temporary files of killed posts the next post removed
   std::map<int, int> kill_points;  // system call killed at -> kills; -1: after the POST
   std::map<std::string, int> leftovers;  // kind -> kills after which it was seen
   std::map<std::string, int> damage;
@@ -711,6 +714,22 @@ std::string KindOf(const std::string& problem) {
   return k;
 }
 
+// The temporary files that killed *.MSG posts left in `dir`, made two hours
+// old: the next post must take them for a killed writer's and remove them.
+std::set<std::string> AgeTempFiles(const std::string& dir) {
+  std::set<std::string> aged;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(dir, ec)) {
+    const std::string name = e.path().filename().string();
+    if (name.rfind("zandrel-", 0) != 0 || name.size() < 12 ||
+        name.compare(name.size() - 4, 4, ".tmp") != 0)
+      continue;
+    fs::last_write_time(e.path(), fs::file_time_type::clock::now() - std::chrono::hours(2), ec);
+    aged.insert(e.path().string());
+  }
+  return aged;
+}
+
 CrashRow RunCrashes(const Options& o, const Format& f, const std::string& dir) {
   CrashRow row;
   row.format = f.name;
@@ -724,6 +743,15 @@ CrashRow RunCrashes(const Options& o, const Format& f, const std::string& dir) {
   Logs logs;
   int seq = 0;
   auto next_article = [&] { return MakeArticle("k" + std::to_string(seq++), 1, rng); };
+  const bool sdm = (f.type & (AT_SQUISH | AT_JAM)) == 0;
+  std::set<std::string> aged;  // old temporary files that the next post must remove
+  auto check_aged = [&] {
+    for (const std::string& p : aged) {
+      if (fs::exists(p)) row.errors.push_back("a killed post's temporary file outlived the next post: " + p);
+      else ++row.temps_cleared;
+    }
+    aged.clear();
+  };
 
   // How many system calls a POST makes here: the kills are spread over them.
   int calls_per_post = 0;
@@ -785,6 +813,7 @@ CrashRow RunCrashes(const Options& o, const Format& f, const std::string& dir) {
       logs.completed.insert(last.id);
     }
     if (before > 0) {
+      check_aged();
       // The newest message is the one just posted: Squish and JAM number
       // densely, *.MSG takes the next file number.
       Scan now = ScanArea(f, path);
@@ -811,6 +840,7 @@ CrashRow RunCrashes(const Options& o, const Format& f, const std::string& dir) {
     // The checker looks first: closing an area may already tidy up (a JAM
     // close rewrites the header info with a fresh count).
     zt::BaseCheck c = CheckBase(f, path);
+    if (sdm) aged.merge(AgeTempFiles(path));
     Scan s = ScanArea(f, path);
     if (!s.opened) {
       row.errors.push_back("the area does not open after kill " + std::to_string(k));
@@ -852,6 +882,7 @@ CrashRow RunCrashes(const Options& o, const Format& f, const std::string& dir) {
   std::string err = g.Start(o.bin) ? PostAndConfirm(g, spec, a, 1) : "cannot start the gateway";
   if (!err.empty()) row.errors.push_back("after the last kill: " + err);
   else logs.completed.insert(a.id);
+  if (err.empty()) check_aged();
   g.Exit();
   Scan s = ScanArea(f, path);
   (s.intact.count(a.id) == 1 ? row.reads_ok : row.reads_failed)++;
@@ -977,7 +1008,10 @@ int main(int argc, char** argv) {
     for (const auto& [call, n] : r.kill_points)
       if (call >= 0) std::printf(" %d:%d", call, n);
     auto after = r.kill_points.find(-1);
-    std::printf("; after it: %d\n", after == r.kill_points.end() ? 0 : after->second);
+    std::printf("; after it: %d", after == r.kill_points.end() ? 0 : after->second);
+    if (r.format.rfind("*.MSG", 0) == 0)
+      std::printf("; killed posts' temporary files removed by the next post: %d", r.temps_cleared);
+    std::printf("\n");
     if (r.leftovers.empty() && r.Clean()) continue;
     PrintFindings("error", r.errors);
     PrintFindings("finding", r.examples);

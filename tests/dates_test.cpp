@@ -130,17 +130,18 @@ TEST_F(DatesTest, TwoDigitYearsFollowTheCurrentCentury) {
 }
 
 TEST_F(DatesTest, EmptyTextGetsTheCurrentTimeAndTheStampTheStandardDate) {
-  char buf[20];
+  char buf[24];
   std::memset(buf, '#', sizeof buf);
   buf[0] = '\0';
   SCOMBO s = Stamp(5, 5, 5, 5, 5, 5);
   time_t before = time(nullptr);
   ASCII_Date_To_Binary(buf, &s);
   EXPECT_EQ(FieldsOf(s), kStandard);
-  EXPECT_EQ(buf[19], '#');  // 18 characters and the NUL, no more
-  ASSERT_EQ(std::strlen(buf), 18u) << buf;
+  EXPECT_EQ(buf[20], '#');  // 19 characters and the NUL, no more
+  ASSERT_EQ(std::strlen(buf), 19u) << buf;
+  EXPECT_EQ(std::string(buf + 9, 2), "  ");
 
-  // The text is "%d %b %y %H:%M:%S" of now, and parses back to now.
+  // The text is the FidoNet form of now, and parses back to now.
   char want[32];
   struct tm t {};
   gmtime_r(&before, &t);
@@ -270,6 +271,20 @@ TEST_F(DatesTest, FidoNetDateString) {
     EXPECT_STREQ(buf, c.want);
     EXPECT_EQ(buf[FTSC_DATE_SIZE], '#');
   }
+  // A broken-down time keeps its odd second; wild fields keep the length.
+  struct tm t {};
+  t.tm_mday = 7;
+  t.tm_mon = 11;
+  t.tm_year = 126;
+  t.tm_hour = 9;
+  t.tm_min = 35;
+  t.tm_sec = 31;
+  char buf[FTSC_DATE_SIZE];
+  EXPECT_STREQ(TmDate_to_FtscDate(&t, buf), "07 Dec 26  09:35:31");
+  t.tm_mday = -1;
+  t.tm_mon = 12;
+  t.tm_year = 2026;
+  EXPECT_EQ(std::strlen(TmDate_to_FtscDate(&t, buf)), std::size_t(FTSC_DATE_LEN));
 }
 
 TEST_F(DatesTest, StoredStampOrStoredText) {
@@ -281,8 +296,11 @@ TEST_F(DatesTest, StoredStampOrStoredText) {
   const Fields from_text{12, 1, 1997, 10, 20, 15};
   const Case cases[] = {
       {"plausible stamp wins", Stamp(3, 4, 22, 5, 6, 7), {3, 4, 2002, 5, 6, 7}},
-      {"month and seconds are not looked at", Stamp(3, 15, 50, 23, 59, 31),
-       {3, 15, 2030, 23, 59, 31}},
+      {"seconds are not looked at", Stamp(3, 12, 50, 23, 59, 31), {3, 12, 2030, 23, 59, 31}},
+      {"month 0", Stamp(3, 0, 22, 5, 6, 7), from_text},
+      {"month 13", Stamp(3, 13, 22, 5, 6, 7), from_text},
+      {"1980: a point of 56 where the stamp would be", Stamp(24, 1, 0, 0, 0, 17), from_text},
+      {"1981", Stamp(3, 4, 1, 5, 6, 7), {3, 4, 1981, 5, 6, 7}},
       {"2031 is too late", Stamp(3, 4, 51, 5, 6, 7), from_text},
       {"zero day", Stamp(0, 4, 22, 5, 6, 7), from_text},
       {"hour 24", Stamp(3, 4, 22, 24, 6, 7), from_text},

@@ -73,9 +73,46 @@ TEST(AddrStr, NameCleanedIntoTheLocalPart) {
   // Digits, punctuation and bytes of 0x80 and up are dropped; _ - . stay.
   EXPECT_EQ(addrStr("J.R_Smith-2 (sysop)!", {1, 2, 3, 0}),
             "J.R_Smith-2 (sysop)! <J.R_Smith-.sysop@f3.n2.z1.fidonet.org>");
-  // Three Cyrillic words leave two dots.
+  // Cyrillic words (as they arrive, recoded for output) in Latin letters.
   EXPECT_EQ(addrStr("\xc8\xe2\xe0\xed \xc8\xe2\xe0\xed\xee\xe2 \xd1\xfb\xed", {2, 1, 1, 0}),
-            "\xc8\xe2\xe0\xed \xc8\xe2\xe0\xed\xee\xe2 \xd1\xfb\xed <..@f1.n1.z2.fidonet.org>");
+            "\xc8\xe2\xe0\xed \xc8\xe2\xe0\xed\xee\xe2 \xd1\xfb\xed "
+            "<Ivan.Ivanov.Syn@f1.n1.z2.fidonet.org>");
+}
+
+// The part before "@" of whatever name comes in.
+std::string LocalPart(const std::string& name) {
+  std::string a = addrStr(name.c_str(), {2, 5020, 52, 1});
+  return a.substr(a.find(" <") + 2, a.find('@', a.find(" <")) - a.find(" <") - 2);
+}
+
+TEST(AddrStr, LocalPartIsAlwaysADotAtom) {
+  std::string lower;  // а-я with ё after е, in code page 1251
+  for (int b = 0xE0; b <= 0xFF; ++b) {
+    lower += char(b);
+    if (b == 0xE5) lower += '\xb8';
+  }
+  std::string shch;  // 35 capital SHCHA cut at the longest local part
+  for (int i = 0; i < 16; ++i) shch += "SHCH";
+  struct Case {
+    const char* name;
+    std::string from, want;
+  } cases[] = {
+      {"Cyrillic name", "\xcd\xe8\xea\xee\xeb\xe0\xe9 \xd1\xe8\xec\xee\xed\xee\xe2",
+       "Nikolai.Simonov"},
+      {"whole alphabet", lower, "abvgdeezhziiklmnoprstufkhtschshshchieyeiuia"},
+      {"capitals among capitals", "\xc6\xd3\xca\xce\xc2 \xd9\xf3\xea\xe8\xed", "ZHUKOV.Shchukin"},
+      {"866's Yo as recoded", "\xb0\xe6 \xb8", "Ezh.e"},
+      {"valid without its Cyrillic part", "Pupkin(\xc2\xe0\xf1\xff)", "Pupkin"},
+      {"runs of dots", "John  Smith", "John.Smith"},
+      {"dots at the ends", " .Bob Jr. ", "Bob.Jr"},
+      {"nothing left", "2:5020/52 !", "unknown"},
+      {"empty", "", "unknown"},
+      {"long transliteration", std::string(35, '\xd9'), shch},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(LocalPart(c.from), c.want);
+  }
 }
 
 TEST(MsgidStr, EscapesAndLimits) {
@@ -127,6 +164,34 @@ TEST(GetKludge, FindsFirstMatchingKludgeOnly) {
   v = getKludge(longer.c_str(), "MSGID: ");
   ASSERT_TRUE(v);
   EXPECT_EQ(*v, std::string(255, 'v'));
+}
+
+TEST(DateZone, OffsetOfTheTzutcKludge) {
+  struct Case {
+    const char* ctl;
+    const char* want;
+  } cases[] = {
+      {"\x01PID: X\x01TZUTC: 0300", "+0300"},
+      {"\x01TZUTC: -0500\x01PID: X", "-0500"},
+      {"\x01tzutc: 0530 ", "+0530"},    // any case, trailing blanks
+      {"\x01TZUTC: 300", "+0300"},      // without the leading zero
+      {"\x01TZUTC:+1245", "+1245"},     // no space, explicit plus
+      {"\x01TZUTC: -0000", "+0000"},
+      {"\x01TZUTC: 1400", "+1400"},
+      {"\x01TZUTC: 1401", "+0000"},     // no zone is that far
+      {"\x01TZUTC: 0360", "+0000"},     // minutes
+      {"\x01TZUTC: 03", "+0000"},
+      {"\x01TZUTC: 03000", "+0000"},
+      {"\x01TZUTC: 0300 MSK", "+0000"},
+      {"\x01TZUTC: --300", "+0000"},
+      {"\x01TZUTC: ", "+0000"},
+      {"\x01PID: X", "+0000"},
+      {"", "+0000"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.ctl);
+    EXPECT_EQ(dateZone(c.ctl), c.want);
+  }
 }
 
 XMSG header(const char* from, NETADDR orig) {

@@ -223,11 +223,27 @@ TEST_F(GatewaySquish, ControlBlockEdgeCases) {
   EXPECT_EQ(AfterLines(4), Crlf("X-Kludge: PID: X\n\nbody\n"));
 }
 
+TEST_F(GatewaySquish, DateZoneFromTzutcInEveryFormat) {
+  const XMSG x = zt::MakeHeader("A", "B", "S", {2, 5020, 52, 0}, {2002, 3, 7, 9, 5, 42});
+  const std::string area = dir_ / "zone";
+  for (auto [prefix, type] : {std::pair{'$', AT_SQUISH}, {'#', AT_JAM}, {'@', AT_SDM}}) {
+    SCOPED_TRACE(prefix);
+    const std::string path = area + prefix;  // one area per format
+    const dword first = zt::StoreMessage(path, word(type | AT_ECHO), x, "\x01TZUTC: -0500", "x\r");
+    const dword second = zt::StoreMessage(path, word(type | AT_ECHO), x, "\x01TZUTC: 5:00", "x\r");
+    ASSERT_TRUE(first && second);
+    auto r = RunZandrel("RETR " + (prefix + path) + " " + std::to_string(first) + "\n" + "RETR " +
+                        (prefix + path) + " " + std::to_string(second) + "\n");
+    EXPECT_NE(r.out.find("Date: 07 Mar 2002 09:05:42 -0500\r\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Date: 07 Mar 2002 09:05:42 +0000\r\n"), std::string::npos) << r.out;
+  }
+}
+
 TEST_F(GatewaySquish, OptionalHeaderValues) {
   XMSG x = zt::MakeHeader("\x80\x81", "", "", {2, 5020, 52, 0}, {2107, 1, 1, 0, 0, 0});
   x.date_written.msg_st.date.mo = 0;
   Store(x, "", "");
-  EXPECT_EQ(Retr(1), Crlf("From: \xc0\xc1 <@f52.n5020.z2.fidonet.org>\n"
+  EXPECT_EQ(Retr(1), Crlf("From: \xc0\xc1 <AB@f52.n5020.z2.fidonet.org>\n"
                           "Subject: none\n"
                           "Date: 01 Jan 2107 00:00:00 +0000\n"
                           "Message-ID: \n"
@@ -287,7 +303,7 @@ TEST_F(GatewaySquish, PostCreatesTheAreaAndStoresExactly) {
   EXPECT_EQ(m.hdr.date_written.ldate, want.date_written.ldate);
   EXPECT_EQ(m.hdr.date_arrived.ldate, want.date_written.ldate);
   char ftsc[20];
-  std::strftime(ftsc, sizeof ftsc, "%d %b %y %H:%M:%S", &lt);
+  std::strftime(ftsc, sizeof ftsc, "%d %b %y  %H:%M:%S", &lt);
   EXPECT_STREQ(reinterpret_cast<char*>(m.hdr.__ftsc_date), ftsc);
 }
 

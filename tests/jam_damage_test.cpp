@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "api_jam.h"
+#include "childrun.h"
 #include "fileio.h"
 #include "jam_check.h"
 #include "jamtest.h"
@@ -179,10 +180,11 @@ TEST_F(JamDamage, FullDiskFailsTheWriteAndLeavesTheBaseSound) {
   if (const char* why = zt::Lacks(zt::Facility::kFileSizeLimit)) GTEST_SKIP() << why;
   const std::uint64_t jdt = std::uint64_t(zt::FileSize(base_ + ".jdt"));
   // The text itself does not fit: a short write of message data.
-  EXPECT_EQ(zt::WithFileSizeLimit(jdt + 5, PostLongText, base_), APIERR_SHORT_WRITE * 10 + 3);
+  auto post = [&](std::string&) { return PostLongText(base_); };
+  EXPECT_EQ(zt::RunWithFileSizeLimit(jdt + 5, post).status, APIERR_SHORT_WRITE * 10 + 3);
   EXPECT_EQ(zt::CheckJamBase(base_), std::vector<std::string>{});
   // The text fits but the header does not: nothing points at it.
-  EXPECT_EQ(zt::WithFileSizeLimit(jdt + 400, PostLongText, base_), APIERR_FILE_IO * 10 + 3);
+  EXPECT_EQ(zt::RunWithFileSizeLimit(jdt + 400, post).status, APIERR_FILE_IO * 10 + 3);
   EXPECT_EQ(zt::CheckJamBase(base_), std::vector<std::string>{});
   EXPECT_EQ(zt::FileSize(base_ + ".jdx"), 24);
   HAREA ha = zt::OpenJam(base_, AOPEN_EXISTING);

@@ -158,6 +158,26 @@ TEST_F(SdmArea, ShortFilesAmongMessagesAreNoMessages) {
   EXPECT_TRUE(zt::Exists(Path(7)));
 }
 
+TEST_F(SdmArea, NamesWithLeadingZeros) {
+  // A message listed only under another name is found under that name:
+  // when its size is first checked, opened and killed.
+  Fill({3});
+  zt::WriteFile(area_ + "/0012.msg", sdmt::Bytes(sdmt::Header()) + "twelve\r");
+  zt::WriteFile(area_ + "/015.msg", std::string(100, 'x'));  // too short all the same
+  HAREA ha = Open(false);
+  ASSERT_NE(ha, nullptr);
+  EXPECT_EQ(ha->high_msg, 12u);
+  EXPECT_EQ(sdmt::Numbers(ha), Nums({3, 12}));
+  HMSG m = ha->api->OpenMsg(ha, MO_READ, 12);
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(sdmt::ReadWhole(m).text, "twelve\r");
+  ASSERT_EQ(ha->api->CloseMsg(m), 0);
+  EXPECT_EQ(ha->api->KillMsg(ha, 12), 0);
+  EXPECT_FALSE(zt::Exists(area_ + "/0012.msg"));
+  EXPECT_EQ(ha->high_msg, 3u);
+  Close(ha);
+}
+
 TEST_F(SdmArea, ReusedListingFollowsTheDirectory) {
   // A listing is kept once the directory has been quiet for a while; the
   // areas opened from it must still see what a fresh scan would.
@@ -317,7 +337,7 @@ TEST_F(SdmArea, NewMessageNeverWrapsPast65535) {
   Close(ha);
 }
 
-TEST_F(SdmArea, CreateWithNumberRewritesInPlace) {
+TEST_F(SdmArea, CreateWithNumberWritesTheMessageAnew) {
   Fill({1, 5, 9});
   HAREA ha = Open(false);
   ASSERT_NE(ha, nullptr);
@@ -327,13 +347,21 @@ TEST_F(SdmArea, CreateWithNumberRewritesInPlace) {
   EXPECT_EQ(ha->num_msg, 4u);
   ha->api->CloseMsg(m);
 
+  // The old message stays whole until the new one has been written.
+  const std::string old5 = zt::ReadFile(Path(5));
   m = ha->api->OpenMsg(ha, MO_CREATE, 5);
   ASSERT_NE(m, nullptr);
-  EXPECT_EQ(zt::FileSize(Path(5)), 0);  // truncated
+  EXPECT_EQ(zt::ReadFile(Path(5)), old5);
   EXPECT_EQ(ha->num_msg, 4u);
   EXPECT_EQ(ha->cur_msg, 5u);
+  XMSG x{};
+  x.orig.zone = x.dest.zone = 2;  // no zone line
+  const byte text[] = "anew\r";
+  EXPECT_EQ(ha->api->WriteMsg(m, 0, &x, text, 5, 5, 0, nullptr), 0);
+  EXPECT_EQ(zt::ReadFile(Path(5)).substr(OMSG_SIZE), std::string("anew\r", 6));
   ha->api->CloseMsg(m);
   Close(ha);
+  EXPECT_EQ(zt::ListDir(area_), std::vector<std::string>({"1.msg", "5.msg", "9.msg"}));
 }
 
 TEST_F(SdmArea, Kill) {
@@ -514,10 +542,46 @@ TEST_F(SdmArea, BadHandles) {
     EXPECT_EQ(msgapierr, APIERR_BAD_HANDLE);
   }
   EXPECT_EQ(api->Lock(ha), 0);
-  EXPECT_EQ(ha->locked, 0);
+  EXPECT_EQ(ha->locked, 1);
   EXPECT_EQ(api->Unlock(ha), 0);
   Close(ha);
   EXPECT_TRUE(zt::Exists(Path(2)));
+}
+
+TEST_F(SdmArea, LockIsHeldOnAFileOfItsOwn) {
+  Fill({2});
+  HAREA a = Open(true), b = Open(true);
+  ASSERT_TRUE(a && b);
+  EXPECT_EQ(Post(b), 3u);  // stored after `a` listed the directory
+
+  ASSERT_EQ(a->api->Lock(a), 0);
+  EXPECT_EQ(a->api->Lock(a), 0);  // already held
+  EXPECT_EQ(b->api->Lock(b), -1);
+  EXPECT_EQ(msgapierr, APIERR_FILE_IO);
+  EXPECT_EQ(b->locked, 0);
+  // The locked handle shows what others stored before: a post continues
+  // after it.
+  EXPECT_EQ(a->high_msg, 3u);
+  EXPECT_EQ(sdmt::Numbers(a), Nums({2, 3}));
+  EXPECT_EQ(Post(a), 4u);
+  EXPECT_EQ(zt::ListDir(area_), (std::vector<std::string>{"2.msg", "3.msg", "4.msg", "zandrel.lck"}));
+
+  EXPECT_EQ(a->api->Unlock(a), 0);
+  EXPECT_EQ(a->locked, 0);
+  EXPECT_EQ(b->api->Lock(b), 0);
+  Close(b);  // closing drops the lock
+  EXPECT_EQ(a->api->Lock(a), 0);
+  Close(a);
+
+  // A lock file that cannot be made (here a directory in its place) is a
+  // failed Lock; no message file is locked instead.
+  const std::string other = tmp_ / "other";
+  std::filesystem::create_directories(other + "/zandrel.lck");
+  HAREA c = MsgOpenArea(other.c_str(), AOPEN_EXISTING, AT_SDM);
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->api->Lock(c), -1);
+  EXPECT_EQ(c->locked, 0);
+  EXPECT_EQ(c->api->CloseArea(c), 0);
 }
 
 }  // namespace

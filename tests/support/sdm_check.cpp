@@ -1,5 +1,7 @@
 // Consistency check of a *.MSG area: every numbered file holds at least a
-// header and a text that ends in NUL, as the writer leaves it.
+// header and a text that ends in NUL, as the writer leaves it. The writer
+// fills a temporary file and gives it its number only when it is whole, so
+// a writer cut off leaves nothing but that temporary file.
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -34,31 +36,27 @@ BaseCheck CheckSdmAreaDetailed(const std::string& dir, bool echo) {
     out.damage.push_back("the area directory is missing");
     return out;
   }
-  bool have_mark = false;
   for (const auto& e : fs::directory_iterator(dir, ec)) {
     const std::string name = e.path().filename().string();
+    if (name.rfind("zandrel-", 0) == 0 && name.size() > 12 &&
+        name.compare(name.size() - 4, 4, ".tmp") == 0) {
+      out.leftovers.push_back(name + " is the temporary file of a cut-off write");
+      continue;
+    }
     const unsigned long n = NumberOf(name);
     if (n == 0 || !e.is_regular_file()) continue;
     const std::uintmax_t size = e.file_size(ec);
-    // A writer creates the file, then writes header, kludge lines and text
-    // one after the other: cut off, it leaves a file too short to count or
-    // a text without its final NUL. Readers skip the one and show the other
-    // as far as it got; nothing else is touched.
     if (size < HEADER_SIZE) {
-      out.leftovers.push_back(name + " is shorter than a header (a cut-off write)");
+      out.damage.push_back(name + " is shorter than a header");
       continue;
     }
-    if (n == 1 && echo) {
-      have_mark = true;
-      continue;
-    }
+    if (n == 1 && echo) continue;  // the high-water mark
     std::ifstream in(e.path(), std::ios::binary);
     in.seekg(std::streamoff(size - 1));
     char last = 1;
     in.get(last);
-    if (last != 0) out.leftovers.push_back(name + " text does not end in NUL (a cut-off write)");
+    if (last != 0) out.damage.push_back(name + " text does not end in NUL");
   }
-  (void)have_mark;  // the high-water mark appears with the first post or kill
   return out;
 }
 

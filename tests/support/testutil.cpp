@@ -155,8 +155,8 @@ int Zandrel::Finish(std::string* rest, int timeout_ms) {
   return WaitExit(*proc_, 10000);  // up to 10 s for the child to end
 }
 
-RunResult RunZandrel(const std::string& input, int timeout_ms) {
-  Zandrel z;
+RunResult RunZandrel(const std::string& input, int timeout_ms, const std::string& bin) {
+  Zandrel z(bin);
   z.Send(input);
   RunResult r;
   r.status = z.Finish(&r.out, timeout_ms);

@@ -45,6 +45,8 @@ bool MakePipe(int fds[2]);
 enum class Facility {
   kFifosAndLinks,   // mkfifo and symbolic links for anyone
   kFileSizeLimit,   // a per-process limit on file sizes, as on a full disk
+  kOtherUsers,      // a child process that runs as an unprivileged user
+  kFileModes,       // Unix file modes and the umask
   kFileMappings,    // msglib maps files instead of reading them
   kExactCaseNames,  // directory listings match names with their case
 };
@@ -57,9 +59,6 @@ bool MakeSymlink(const std::string& target, const std::string& link);
 void SetTimeZone(const char* tz);
 // The calendar time of a broken-down UTC time.
 std::int64_t TimeGm(struct tm* t);
-// Runs `body(arg)` in a child process whose files may not grow past `limit`
-// bytes, so writes fail part-way as on a full disk; the child's exit status.
-int WithFileSizeLimit(std::uint64_t limit, int (*body)(const std::string&), const std::string& arg);
 
 // Little-endian reads out of a byte string, for checking file bytes.
 std::uint16_t U16At(const std::string& bytes, std::size_t offset);
@@ -73,7 +72,8 @@ std::string RegressInputs();  // .../regress
 // The gateway binary as a child process with its standard streams on pipes.
 class Zandrel {
  public:
-  Zandrel();  // starts build/zandrel
+  // Starts build/zandrel, or the gateway binary at `bin`.
+  explicit Zandrel(const std::string& bin = ZANDREL_BIN);
   ~Zandrel();
   Zandrel(const Zandrel&) = delete;
   Zandrel& operator=(const Zandrel&) = delete;
@@ -104,7 +104,8 @@ struct RunResult {
 };
 
 // Runs the gateway once on `input` (written in full, then end of input).
-RunResult RunZandrel(const std::string& input, int timeout_ms = 20000);
+RunResult RunZandrel(const std::string& input, int timeout_ms = 20000,
+                     const std::string& bin = ZANDREL_BIN);
 
 }  // namespace zt
 

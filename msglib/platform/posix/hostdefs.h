@@ -6,4 +6,7 @@
 // separator is '/'.
 constexpr char PATH_DELIM = '/';
 
+// File names are matched with their case: 12.MSG is not 12.msg.
+constexpr bool HOST_NAMES_IGNORE_CASE = false;
+
 #endif

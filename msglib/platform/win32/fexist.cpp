@@ -40,3 +40,8 @@ int direxist(const char* path) {
   struct _stati64 st;
   return query(dir.c_str(), &st) && (st.st_mode & _S_IFMT) == _S_IFDIR ? 1 : 0;
 }
+
+std::int64_t fmtime(const char* path) {
+  struct _stati64 st;
+  return query(path, &st) ? std::int64_t(st.st_mtime) : -1;
+}

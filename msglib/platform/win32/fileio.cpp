@@ -2,11 +2,11 @@
 
 #include <fcntl.h>
 #include <io.h>
-#include <share.h>
-#include <sys/stat.h>
 #include "winapi.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <new>
 #include <direct.h>
 
@@ -52,21 +52,54 @@ std::int64_t read_loop(HANDLE h, void* buf, std::size_t n) {
   return std::int64_t(got);
 }
 
+// Sets errno from the failure the host reported, as far as callers tell
+// failures apart; returns -1.
+int fail_errno() {
+  switch (GetLastError()) {
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS: errno = EEXIST; break;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME: errno = ENOENT; break;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_WRITE_PROTECT: errno = EACCES; break;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: errno = ENOSPC; break;
+    default: errno = EIO; break;
+  }
+  return -1;
+}
+
 }  // namespace
 
 int open_file(const char* path, unsigned flags) {
-  // Binary, not inherited by child processes, and shared: other programs
-  // may read and write the file while we have it open.
-  int oflags = _O_BINARY | _O_NOINHERIT;
+  // Shared in every way: other programs may read and write the file while
+  // we have it open, and rename or delete it too, as on every other host.
+  // The runtime's deny-none mode (_SH_DENYNO) leaves out the last two, and
+  // without them a *.MSG message could not be published by renaming the
+  // file it was written into, nor a tosser remove a message we are reading.
+  // Binary, and not inherited by child processes.
+  DWORD access = 0;
+  int oflags = _O_BINARY;
   switch (flags & OF_READWRITE) {
-    case OF_READ: oflags |= _O_RDONLY; break;
-    case OF_WRITE: oflags |= _O_WRONLY; break;
-    default: oflags |= _O_RDWR; break;
+    case OF_READ: access = GENERIC_READ; oflags |= _O_RDONLY; break;
+    case OF_WRITE: access = GENERIC_WRITE; oflags |= _O_WRONLY; break;
+    default: access = GENERIC_READ | GENERIC_WRITE; oflags |= _O_RDWR; break;
   }
-  if (flags & OF_CREATE) oflags |= _O_CREAT;
-  if (flags & OF_TRUNCATE) oflags |= _O_TRUNC;
-  if (flags & OF_EXCLUSIVE) oflags |= _O_EXCL;
-  return _sopen(path, oflags, _SH_DENYNO, _S_IREAD | _S_IWRITE);
+  const bool create = flags & OF_CREATE, truncate = flags & OF_TRUNCATE;
+  const DWORD disposition = create && (flags & OF_EXCLUSIVE) ? CREATE_NEW
+                            : create && truncate              ? CREATE_ALWAYS
+                            : create                          ? OPEN_ALWAYS
+                            : truncate                        ? TRUNCATE_EXISTING
+                                                              : OPEN_EXISTING;
+  HANDLE h = CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return fail_errno();
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), oflags);
+  if (fd < 0) CloseHandle(h);
+  return fd;
 }
 
 int close_file(int fd) {
@@ -132,6 +165,18 @@ int truncate_file(int fd, std::int64_t length) {
 int remove_file(const char* path) { return _unlink(path) == 0 ? 0 : -1; }
 
 int make_dir(const char* path) { return _mkdir(path) == 0 ? 0 : -1; }
+
+// Both names are in one directory, so a move is a rename: the file appears
+// under its new name whole, or not at all.
+int move_noreplace(const char* from, const char* to) {
+  return MoveFileExA(from, to, 0) ? 0 : fail_errno();
+}
+
+int move_replace(const char* from, const char* to) {
+  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) ? 0 : fail_errno();
+}
+
+unsigned process_id() { return unsigned(GetCurrentProcessId()); }
 
 // No mappings on this host: a file with a view mapped cannot be shortened
 // by anyone, so a tosser packing the base would fail while we scan it. The

@@ -6,4 +6,7 @@
 // host accepts forward slashes too, so area specs may use either.
 constexpr char PATH_DELIM = '\\';
 
+// File names are matched without regard to case: 12.MSG is 12.msg.
+constexpr bool HOST_NAMES_IGNORE_CASE = true;
+
 #endif

@@ -51,6 +51,8 @@ void forget(int fd) {
 
 namespace {
 
+std::chrono::milliseconds waitlock_pause = winlock::WAIT_PAUSE;
+
 // LockFile works on absolute offsets and never moves the position, but a
 // descriptor whose position cannot be read (a pipe, a closed descriptor)
 // still fails before anything is locked, as on every host.
@@ -94,7 +96,7 @@ int waitlock(int fd, dword offset, dword length) {
   for (int attempt = 1;; ++attempt) {
     if (try_lock(fd, h, offset, length)) return 0;
     if (GetLastError() != ERROR_LOCK_VIOLATION || attempt == winlock::WAIT_ATTEMPTS) return -1;
-    std::this_thread::sleep_for(winlock::WAIT_PAUSE);
+    std::this_thread::sleep_for(waitlock_pause);
   }
 }
 
@@ -107,3 +109,5 @@ int unlock(int fd, dword offset, dword length) {
   }
   return 0;
 }
+
+void set_waitlock_pause_ms(unsigned ms) { waitlock_pause = std::chrono::milliseconds(ms); }

@@ -1,7 +1,4 @@
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -28,18 +25,5 @@ void SetTimeZone(const char* tz) {
 }
 
 std::int64_t TimeGm(struct tm* t) { return ::timegm(t); }
-
-int WithFileSizeLimit(std::uint64_t limit, int (*body)(const std::string&), const std::string& arg) {
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG instead
-    struct rlimit rl = {limit, limit};
-    ::setrlimit(RLIMIT_FSIZE, &rl);
-    ::_exit(body(arg));
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 }  // namespace zt

@@ -30,8 +30,8 @@ struct Zandrel::Process {
   }
 };
 
-Zandrel::Zandrel() : proc_(std::make_unique<Process>()) {
-  proc_->pid = SpawnOnPipes(ZANDREL_BIN, &proc_->in, &proc_->out);
+Zandrel::Zandrel(const std::string& bin) : proc_(std::make_unique<Process>()) {
+  proc_->pid = SpawnOnPipes(bin.c_str(), &proc_->in, &proc_->out);
   if (proc_->pid < 0) throw std::runtime_error("cannot start the gateway");
   ::signal(SIGPIPE, SIG_IGN);
 }

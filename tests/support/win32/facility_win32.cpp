@@ -11,6 +11,10 @@ const char* Lacks(Facility f) {
       return "this host has no FIFOs, and its symbolic links need privileges";
     case Facility::kFileSizeLimit:
       return "this host has no per-process file size limit to stand in for a full disk";
+    case Facility::kFileModes:
+      return "this host has no Unix file modes or umask";
+    case Facility::kOtherUsers:
+      return "this host cannot start a child as another user, and file modes do not bind its owner";
     case Facility::kFileMappings:
       return "msglib reads windows of files into memory here instead of mapping them";
     case Facility::kExactCaseNames:
@@ -28,6 +32,5 @@ void SetTimeZone(const char* tz) {
 
 std::int64_t TimeGm(struct tm* t) { return _mkgmtime64(t); }
 
-int WithFileSizeLimit(std::uint64_t, int (*)(const std::string&), const std::string&) { return -1; }
 
 }  // namespace zt

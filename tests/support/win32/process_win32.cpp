@@ -15,8 +15,8 @@ struct Zandrel::Process {
   HostProcess p;
 };
 
-Zandrel::Zandrel() : proc_(std::make_unique<Process>()) {
-  if (!proc_->p.Start(ZANDREL_BIN, {})) throw std::runtime_error("cannot start the gateway");
+Zandrel::Zandrel(const std::string& bin) : proc_(std::make_unique<Process>()) {
+  if (!proc_->p.Start(bin, {})) throw std::runtime_error("cannot start the gateway");
 }
 
 Zandrel::~Zandrel() = default;

@@ -1,0 +1,111 @@
+#include "childrun.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+namespace zt {
+
+namespace {
+
+constexpr uid_t kNobody = 65534;
+constexpr gid_t kNogroup = 65534;
+
+// Forks; the child runs `restrict` and then `fn`, and sends back fn's text.
+ChildResult RunForked(const std::function<bool()>& restrict, const ChildFn& fn) {
+  ChildResult r;
+  int pipefd[2];
+  if (::pipe2(pipefd, O_CLOEXEC) != 0) return r;
+  pid_t pid = ::fork();
+  if (pid < 0) {
+    ::close(pipefd[0]);
+    ::close(pipefd[1]);
+    return r;
+  }
+  if (pid == 0) {
+    ::close(pipefd[0]);
+    std::string out;
+    int code = 125;
+    try {
+      code = restrict() ? fn(out) : (out = "cannot restrict the child", 126);
+    } catch (...) {
+      out += "exception in the child";
+    }
+    for (std::size_t done = 0; done < out.size();) {
+      ssize_t w = ::write(pipefd[1], out.data() + done, out.size() - done);
+      if (w <= 0) break;
+      done += std::size_t(w);
+    }
+    ::_exit(code & 0xFF);
+  }
+  ::close(pipefd[1]);
+  char buf[4096];
+  for (ssize_t n; (n = ::read(pipefd[0], buf, sizeof buf)) != 0;) {
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    r.out.append(buf, std::size_t(n));
+  }
+  ::close(pipefd[0]);
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+}  // namespace
+
+ChildResult RunUnprivileged(const ChildFn& fn) {
+  return RunForked(
+      [] {
+        if (::geteuid() != 0) return true;
+        return ::setgroups(0, nullptr) == 0 && ::setgid(kNogroup) == 0 && ::setuid(kNobody) == 0;
+      },
+      fn);
+}
+
+void OpenToAll(const std::string& dir) {
+  namespace fs = std::filesystem;
+  using fs::perms;
+  fs::permissions(dir, perms::all & ~(perms::group_write | perms::others_write));
+  for (const auto& e : fs::directory_iterator(dir))
+    if (e.is_regular_file())
+      fs::permissions(e.path(), perms::group_read | perms::others_read, fs::perm_options::add);
+}
+
+RunResult RunZandrelUnprivileged(const std::string& input) {
+  // A copy that the user can run wherever the build tree lies.
+  TempDir bin_dir;
+  const std::string bin = bin_dir / "zandrel";
+  std::filesystem::copy_file(ZANDREL_BIN, bin);
+  OpenToAll(bin_dir.path());
+  std::filesystem::permissions(bin, std::filesystem::perms::others_exec |
+                                        std::filesystem::perms::group_exec,
+                               std::filesystem::perm_options::add);
+  ChildResult c = RunUnprivileged([&](std::string& out) {
+    RunResult r = RunZandrel(input, 20000, bin);
+    out = r.out;
+    return r.status < 0 ? 255 : r.status;
+  });
+  return RunResult{c.out, c.status == 255 ? -1 : c.status};
+}
+
+ChildResult RunWithFileSizeLimit(std::uint64_t bytes, const ChildFn& fn) {
+  return RunForked(
+      [bytes] {
+        ::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit rl{rlim_t(bytes), rlim_t(bytes)};
+        return ::setrlimit(RLIMIT_FSIZE, &rl) == 0;
+      },
+      fn);
+}
+
+}  // namespace zt
