@@ -81,10 +81,23 @@ bool open_part(UniqueFd& fd, const std::string& path, Part how) {
   return how != Part::kExisting && fd.open(path.c_str(), OF_READWRITE | OF_CREATE);
 }
 
+// Whether writing one of the base's files is refused, as opposed to a file
+// that is missing or was made only a moment ago by a program setting the
+// base up.
+bool write_refused(const JamBase* b) {
+  for (const char* suffix : {SUFFIX_JHR, SUFFIX_JDT, SUFFIX_JDX}) {
+    UniqueFd fd;
+    bool read_only = false;
+    if (open_existing(fd, (b->name + suffix).c_str(), read_only) && read_only) return true;
+  }
+  return false;
+}
+
 // Opens the base as it stands for reading only, when writing is refused
 // (another user's base, a read-only mount).
 bool open_read_only(JamBase* b) {
   close_all(b);
+  if (!write_refused(b)) return false;
   open_all(b, OF_READ);
   if (core_open(b)) {
     b->read_only = true;
@@ -125,7 +138,7 @@ bool Jam_OpenFile(JamBase* b, word* mode) {
     return ok || open_read_only(b);
   }
 
-  if (mi.haveshare && waitlock(b->jhr.get(), 0, 1) != 0) {
+  if (mi.haveshare && waitlock_polling(b->jhr.get(), 0, 1) != 0) {
     close_all(b);
     return false;
   }
@@ -262,7 +275,7 @@ sword JamDeleteBase(const char* name) {
 int Jam_Lock(HAREA ha, int wait) {
   if (!mi.haveshare) return 1;
   const int fd = jam_base(ha)->jhr.get();
-  return wait ? waitlock(fd, 0, 1) == 0 : lock(fd, 0, 1) != -1;
+  return wait ? waitlock_polling(fd, 0, 1) == 0 : lock(fd, 0, 1) != -1;
 }
 
 void Jam_Unlock(HAREA ha) {

@@ -3,11 +3,9 @@
 #include "api_sq.h"
 
 #include <cctype>
-#include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "apiutil.h"
 #include "fexist.h"
@@ -54,16 +52,6 @@ SQBASE new_base() {
   return b;
 }
 
-// Opens an existing file for reading and writing, or for reading only when
-// writing is refused (another user's base, a read-only mount); `read_only`
-// tells which.
-bool open_existing(UniqueFd& fd, const std::string& path, bool& read_only) {
-  read_only = false;
-  if (fd.open(path.c_str(), OF_READWRITE)) return true;
-  read_only = fd.open(path.c_str(), OF_READ);
-  return read_only;
-}
-
 bool read_header(SquishAreaData& d, SQBASE& base) {
   if (seek_file(d.sfd.get(), 0, SEEK_FROM_START) == 0 && read_sqbase(d.sfd.get(), &base)) return true;
   msgapierr = APIERR_FILE_IO;
@@ -90,7 +78,7 @@ bool _OpenSquish(SquishAreaData& d, word& mode, SQBASE& base) {
   const std::string sqi = file_name(d.base_name, ".sqi");
   msgapierr = APIERR_NOT_FOUND;  // what every early return below means
   bool sqd_ro = false, sqi_ro = false;
-  if (!open_existing(d.sfd, sqd, sqd_ro)) {
+  if (!open_existing(d.sfd, sqd.c_str(), sqd_ro)) {
     if (mode == AOPEN_EXISTING) return false;
     // Created exclusively: when another process creates it at the same
     // moment, its file is the one we open.
@@ -98,7 +86,7 @@ bool _OpenSquish(SquishAreaData& d, word& mode, SQBASE& base) {
         !d.sfd.open(sqd.c_str(), OF_READWRITE))
       return false;
   }
-  const bool have_sqi = open_existing(d.ifd, sqi, sqi_ro);
+  const bool have_sqi = open_existing(d.ifd, sqi.c_str(), sqi_ro);
   if (sqd_ro || sqi_ro) {
     if (mode == AOPEN_CREATE || !have_sqi) return false;
     d.read_only = true;
@@ -272,16 +260,8 @@ int _SquishLock(SquishAreaData& d, bool wait) {
     int fd = d.sfd.get();
     if (!wait) {
       if (lock(fd, 0, 1) != 0) return 0;
-    } else {
-      // Writers hold the lock for a few milliseconds: poll briefly before
-      // falling back to waitlock's once-a-second retries, or a busy area
-      // would cost every writer a second per collision.
-      bool got = false;
-      for (int i = 0; i < 200 && !got; ++i) {
-        got = lock(fd, 0, 1) == 0;
-        if (!got) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-      }
-      if (!got && waitlock(fd, 0, 1) != 0) return 0;
+    } else if (waitlock_polling(fd, 0, 1) != 0) {
+      return 0;
     }
   }
   d.rec_locked = true;

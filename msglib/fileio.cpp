@@ -31,6 +31,15 @@ int open_file(const char* path, unsigned flags) {
 
 int close_file(int fd) { return ::close(fd); }
 
+bool open_existing(UniqueFd& fd, const char* path, bool& read_only) {
+  read_only = false;
+  fd.reset();  // no close between the open and the look at its errno
+  if (fd.open(path, OF_READWRITE)) return true;
+  if (errno != EACCES && errno != EPERM && errno != EROFS) return false;
+  read_only = fd.open(path, OF_READ);
+  return read_only;
+}
+
 namespace {
 
 // Reads until `n` bytes arrived or the file ends, at the current position

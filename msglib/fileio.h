@@ -99,6 +99,13 @@ class UniqueFd {
   int fd_ = -1;
 };
 
+// Opens an existing file for reading and writing or, when writing it is
+// refused (another user's file, a read-only mount), for reading only;
+// `read_only` tells which. Only a refusal falls back to reading: a file
+// that was missing stays missing even when another program makes it a
+// moment later, so a file being created is never taken for a read-only one.
+bool open_existing(UniqueFd& fd, const char* path, bool& read_only);
+
 // A read-only mapping of `length` bytes of a file from
 // `offset`, for scanning large files without copying them. Unmapped in the
 // destructor. Touching a mapped page whose bytes the file no longer holds

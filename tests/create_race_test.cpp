@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -22,8 +23,20 @@ void PrintTo(const Kind& k, std::ostream* os) { *os << k.name; }
 
 class CreateRace : public ::testing::TestWithParam<Kind> {};
 
+// Opens the area as an existing one, again and again until another process
+// has made it, and stores one message.
+dword StoreOnceMade(const std::string& path, word type, const XMSG& x) {
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (std::chrono::steady_clock::now() < give_up) {
+    HAREA a = MsgOpenArea(path.c_str(), AOPEN_EXISTING, type);
+    if (a) return zt::StoreMessage(a, x, "\x01PID: race", "text of writer\r");
+  }
+  return 0;
+}
+
 // Forks `writers` processes that wait on a pipe, then all store one message
-// into `path` at the same moment; returns how many reported success.
+// into `path` at the same moment; the last of them only opens the area once
+// the others have made it. Returns how many reported success.
 int PostAtOnce(const std::string& path, word type, int writers) {
   int go[2];
   if (::pipe(go) != 0) return -1;
@@ -36,7 +49,8 @@ int PostAtOnce(const std::string& path, word type, int writers) {
       if (::read(go[0], &c, 1) != 0) ::_exit(3);  // released when the pipe closes
       XMSG x = zt::MakeHeader("Writer " + std::to_string(i), "All", "race", {2, 5020, 52, 0},
                               {2026, 1, 2, 3, 4, 6});
-      dword n = zt::StoreMessage(path, type, x, "\x01PID: race", "text of writer\r");
+      dword n = i == writers - 1 ? StoreOnceMade(path, type, x)
+                                 : zt::StoreMessage(path, type, x, "\x01PID: race", "text of writer\r");
       ::_exit(n ? 0 : 1);
     }
     kids.push_back(pid);

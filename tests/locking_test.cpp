@@ -163,4 +163,15 @@ TEST_F(LockTest, WaitlockGetsTheLockOnceTheHolderLetsGo) {
   Reap(pid);
 }
 
+// A holder that lets go within milliseconds costs milliseconds, not
+// waitlock's second.
+TEST_F(LockTest, PollingWaitlockGetsABrieflyHeldLockAtOnce) {
+  pid_t pid = HoldInChild(50);
+  auto t0 = Clock::now();
+  EXPECT_EQ(waitlock_polling(a_.get(), 0, 1), 0);
+  EXPECT_LT(SecondsSince(t0), 0.9);
+  EXPECT_EQ(lock(b_.get(), 0, 1), -1);  // now ours
+  Reap(pid);
+}
+
 }  // namespace
