@@ -4,7 +4,9 @@
 
 #include "zandrel.h"
 
-int main() {
+int main(int argc, char** argv) {
+  // Front ends pass no arguments; whatever they might pass is ignored.
+  if (argc > 1 && runOption(argv[1])) return 0;
   // A front end that stops reading must not kill us in the middle of a
   // write to a base; the reply is simply lost.
   std::signal(SIGPIPE, SIG_IGN);

@@ -104,6 +104,7 @@ void TextOut::flush() {
 namespace {
 TextIn* redirected_in = nullptr;
 TextOut* redirected_out = nullptr;
+TextOut* redirected_err = nullptr;
 }  // namespace
 
 TextIn& gwIn() {
@@ -117,6 +118,14 @@ TextOut& gwOut() {
   static TextOut out(1);
   return out;
 }
+
+TextOut& gwErr() {
+  if (redirected_err) return *redirected_err;
+  static TextOut err(2);
+  return err;
+}
+
+void gwRedirectErr(TextOut* err) { redirected_err = err; }
 
 void gwRedirect(TextIn* in, TextOut* out) {
   redirected_in = in;

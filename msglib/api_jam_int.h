@@ -30,6 +30,7 @@ struct JamBase {
   // base, a read-only mount): every change fails with APIERR_FILE_IO before
   // it touches a file, and the close stores nothing.
   bool read_only = false;
+  int write_refused = 0;  // why, as errno told when writing was refused
   _apifuncs funcs{};  // this area's own copy of jm_funcs
   // File sizes as last seen; offsets read from disk are checked against them
   // (and against fresh sizes before they are refused).

@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "msgerr.h"
+
 int open_file(const char* path, unsigned flags) {
   int oflags = O_CLOEXEC;
   switch (flags & OF_READWRITE) {
@@ -31,13 +33,23 @@ int open_file(const char* path, unsigned flags) {
 
 int close_file(int fd) { return ::close(fd); }
 
-bool open_existing(UniqueFd& fd, const char* path, bool& read_only) {
+bool open_existing(UniqueFd& fd, const char* path, bool& read_only, int* refused) {
   read_only = false;
   fd.reset();  // no close between the open and the look at its errno
   if (fd.open(path, OF_READWRITE)) return true;
   if (errno != EACCES && errno != EPERM && errno != EROFS) return false;
+  const int why = errno;
   read_only = fd.open(path, OF_READ);
+  if (read_only && refused) *refused = why;
   return read_only;
+}
+
+bool create_or_open(UniqueFd& fd, const char* path) {
+  if (fd.open(path, OF_READWRITE | OF_CREATE | OF_EXCLUSIVE)) return true;
+  const int created = errno;
+  if (fd.open(path, OF_READWRITE)) return true;
+  if (created != EEXIST) errno = created;
+  return false;
 }
 
 namespace {
@@ -79,9 +91,13 @@ std::int64_t write_upto(int fd, const void* buf, std::size_t n) {
     ssize_t r = ::write(fd, p + put, n - put);
     if (r < 0) {
       if (errno == EINTR) continue;
+      note_write_failure(errno);
       return put ? std::int64_t(put) : -1;
     }
-    if (r == 0) break;
+    if (r == 0) {
+      note_write_failure(0);
+      break;
+    }
     put += std::size_t(r);
   }
   return std::int64_t(put);
@@ -107,7 +123,9 @@ std::int64_t file_length(int fd) {
 }
 
 int truncate_file(int fd, std::int64_t length) {
-  return ::ftruncate(fd, off_t(length)) == 0 ? 0 : -1;
+  if (::ftruncate(fd, off_t(length)) == 0) return 0;
+  note_write_failure(errno);
+  return -1;
 }
 
 int remove_file(const char* path) { return ::unlink(path) == 0 ? 0 : -1; }

@@ -52,6 +52,8 @@ TEST_P(LockRefusal, NothingIsWrittenUnderAnotherProgramsLock) {
     msgapierr = APIERR_OK;
     EXPECT_EQ(op(), -1) << what;
     EXPECT_EQ(msgapierr, APIERR_FILE_IO) << what;
+    EXPECT_EQ(std::string(MsgErrorText()).rfind(MSGERR_LOCKED, 0), 0u)  // the lock is named
+        << what << ": " << MsgErrorText();
     EXPECT_EQ(zt::Snapshot(dir_.path()), before) << what;
   };
 
@@ -89,6 +91,7 @@ TEST_P(LockRefusal, NothingIsWrittenUnderAnotherProgramsLock) {
   const auto names = zt::ListDir(dir_.path());
   EXPECT_EQ(Open(fresh, AOPEN_CREATE_IF_MISSING), nullptr);
   EXPECT_EQ(msgapierr, APIERR_FILE_IO);
+  EXPECT_STREQ(MsgErrorText(), MSGERR_LOCKED " for 10 s");
   EXPECT_EQ(zt::ListDir(dir_.path()), names);
   EXPECT_EQ(zt::FileSize(fresh + GetParam().lock_file), 0);
 

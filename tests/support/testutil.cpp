@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -106,7 +107,8 @@ std::string ForeignFixtures() { return std::string(ZANDREL_TESTDATA) + "/foreign
 std::string RegressInputs() { return std::string(ZANDREL_TESTDATA) + "/regress"; }
 
 Zandrel::Zandrel(const std::string& bin) {
-  pid_ = SpawnOnPipes(bin.c_str(), &in_, &out_);
+  err_ = ::memfd_create("zandrel-stderr", MFD_CLOEXEC);
+  pid_ = SpawnOnPipes(bin.c_str(), &in_, &out_, err_);
   if (pid_ < 0) throw std::runtime_error("cannot start the gateway");
   ::signal(SIGPIPE, SIG_IGN);
 }
@@ -114,6 +116,7 @@ Zandrel::Zandrel(const std::string& bin) {
 Zandrel::~Zandrel() {
   if (in_ >= 0) ::close(in_);
   if (out_ >= 0) ::close(out_);
+  if (err_ >= 0) ::close(err_);
   if (pid_ > 0) {
     ::kill(pid_, SIGKILL);
     ::waitpid(pid_, nullptr, 0);
@@ -211,11 +214,20 @@ int Zandrel::Finish(std::string* rest, int timeout_ms) {
   return -1;
 }
 
+std::string Zandrel::Errors() const {
+  std::string all;
+  char buf[4096];
+  for (ssize_t n; err_ >= 0 && (n = ::pread(err_, buf, sizeof buf, off_t(all.size()))) > 0;)
+    all.append(buf, std::size_t(n));
+  return all;
+}
+
 RunResult RunZandrel(const std::string& input, int timeout_ms, const std::string& bin) {
   Zandrel z(bin);
   z.Send(input);
   RunResult r;
   r.status = z.Finish(&r.out, timeout_ms);
+  r.err = z.Errors();
   return r;
 }
 

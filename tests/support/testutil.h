@@ -65,17 +65,21 @@ class Zandrel {
   // Closes the child's standard input and collects the rest of its output
   // and its exit status (-1 when it did not end normally).
   int Finish(std::string* rest = nullptr, int timeout_ms = 20000);
+  // Everything the child wrote to its standard error so far.
+  std::string Errors() const;
 
  private:
   bool ReadSome(int timeout_ms);
   pid_t pid_ = -1;
   int in_ = -1, out_ = -1;
+  int err_ = -1;  // a memory file that takes the child's standard error
   std::string pending_;
 };
 
 struct RunResult {
   std::string out;  // every byte the gateway wrote
   int status = -1;  // exit status, -1 when killed or hung
+  std::string err;  // what it wrote to standard error
 };
 
 // Runs the gateway once on `input` (written in full, then end of input).
