@@ -14,6 +14,7 @@ constexpr std::size_t SOFT_LINE = 78;
 constexpr std::size_t HARD_LINE = 998;
 constexpr std::size_t ENCODED_WORD = 75;
 constexpr std::string_view WORD_START = "=?utf-8?";
+constexpr std::size_t OVERHEAD = WORD_START.size() + 4;  // "B?" ... "?="
 // A word longer than this could not share a line with the field name (up to
 // 76 octets here); it goes into encoded-words, which may be split.
 constexpr std::size_t LONGEST_PLAIN_WORD = HARD_LINE - 80;
@@ -68,17 +69,18 @@ void appendBase64(std::string& out, std::string_view bytes) {
   }
 }
 
-// `utf8` as encoded-words of at most 75 octets each, never splitting a
-// character; B or Q, whichever is shorter.
-std::vector<std::string> encodedWords(std::string_view utf8) {
+// `utf8` as encoded-words of at most 75 octets each (the first one at most
+// `first` octets), never splitting a character; B or Q, whichever is shorter.
+std::vector<std::string> encodedWords(std::string_view utf8, std::size_t first = ENCODED_WORD) {
   std::size_t q = 0;
   for (char c : utf8) q += qLength(c);
   const bool useB = (utf8.size() + 2) / 3 * 4 < q;
-  const std::size_t room = ENCODED_WORD - WORD_START.size() - 4;  // "B?" ... "?="
 
   std::vector<std::string> words;
   std::size_t i = 0;
   while (i < utf8.size()) {
+    const std::size_t room =
+        (words.empty() ? std::min(first, ENCODED_WORD) : ENCODED_WORD) - OVERHEAD;
     // Whole characters while they fit.
     std::size_t end = i, len = 0;
     while (end < utf8.size()) {
@@ -90,7 +92,7 @@ std::vector<std::string> encodedWords(std::string_view utf8) {
       } else {
         for (std::size_t k = end; k < next; ++k) add += qLength(utf8[k]);
       }
-      if (len + add > room && end > i) break;
+      if (len + add > room && end > i) break;  // a word takes one character at least
       len += add;
       end = next;
     }
@@ -211,7 +213,12 @@ std::string encodeUnstructured(std::string_view name, std::string_view utf8, Hea
         if (mustEncode(words[k], mode)) last = k;
     const std::size_t from = words[i].data() - utf8.data();
     const std::size_t to = words[last].data() + words[last].size() - utf8.data();
-    for (auto& w : encodedWords(utf8.substr(from, to - from))) tokens.push_back(std::move(w));
+    // A run at the start shares the first line with the field name.
+    const std::size_t first = tokens.empty() && SOFT_LINE > name.size() + 2 + OVERHEAD
+                                  ? SOFT_LINE - name.size() - 2
+                                  : ENCODED_WORD;
+    for (auto& w : encodedWords(utf8.substr(from, to - from), first))
+      tokens.push_back(std::move(w));
     i = last + 1;
   }
   return fold(name, tokens);
@@ -222,7 +229,8 @@ std::string encodePhrase(std::string_view utf8, HeaderMode mode) {
   const bool ascii = isAscii(utf8);
   if (mode == HeaderMode::Encoded && !ascii) {
     std::string out;
-    for (const auto& w : encodedWords(utf8)) {
+    // Sized so that the first word still fits on a "From: " line.
+    for (const auto& w : encodedWords(utf8, SOFT_LINE - 6)) {
       if (!out.empty()) out += ' ';
       out += w;
     }
