@@ -21,6 +21,8 @@ struct RenderOptions {
   HeaderMode headers = HeaderMode::Encoded;
   // The charset of stored text that names none.
   Charset defaultCharset = Charset::Cp866;
+  // The DOS code page a "CHRS: IBMPC" kludge stands for.
+  Charset ibmpc = Charset::Cp866;
 };
 
 // Lines the server adds to an article; empty ones are left out.

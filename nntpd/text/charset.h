@@ -60,10 +60,18 @@ std::size_t utf8Prefix(std::string_view utf8, std::size_t max);
 // drawing characters); those cannot come back and stay what they show.
 std::string backendToUtf8(std::string_view text, Charset stored);
 
+// Whether the stored bytes behind text the back end showed are UTF-8 with at
+// least one non-ASCII character. Text in a DOS code page with a few words of
+// Cyrillic practically never is.
+bool backendTextIsUtf8(std::string_view text);
+
 // The charset a kludge names: `kludge` is one kludge's text as the back end
 // shows it in an X-Kludge line ("CHRS: UTF-8 4", "CHARSET: KOI8-R",
-// "CODEPAGE: 866"). Nothing for other kludges and for charsets not known.
-std::optional<Charset> charsetOfKludge(std::string_view kludge);
+// "CODEPAGE: 866"). "IBMPC" means the DOS code page of the writer's country,
+// which the sysop knows best: `ibmpc`. Nothing for other kludges and for
+// charsets not known.
+std::optional<Charset> charsetOfKludge(std::string_view kludge,
+                                       Charset ibmpc = Charset::Cp866);
 
 }  // namespace nntpd
 

@@ -27,6 +27,9 @@ std::string encodeUnstructured(std::string_view name, std::string_view utf8,
 // mode. Not folded.
 std::string encodePhrase(std::string_view utf8, HeaderMode mode);
 
+// `text` as an RFC 5322 quoted-string: in quotes, '"' and '\\' escaped.
+std::string quotedString(std::string_view text);
+
 // Folds a header value made of ASCII words (or raw UTF-8) at spaces, for a
 // line that starts with `name` and ": ". Lines stay within 78 octets where
 // spaces allow.

@@ -26,8 +26,9 @@ bool isBackendMessageId(std::string_view messageId);
 
 // The stable Message-ID of a message without a MSGID: a hash of the group
 // and of the sender, subject, date and line count as the back end shows them
-// (both in overview lines and in articles, so the two agree). `date` is the
-// RFC 5322 date (see rfc5322Date). "<" + 32 hex digits + "@nomsgid.invalid>".
+// both in overview lines and in articles, so that the two agree; `date` in
+// the overview's form, "07 Mar 02 09:05:42". The addressee is not in the
+// overview and so not in the hash. "<" + 32 hex digits + "@nomsgid.invalid>".
 std::string contentMessageId(std::string_view group, std::string_view from,
                              std::string_view subject, std::string_view date,
                              std::string_view lines);
