@@ -85,6 +85,11 @@ void Backend::armTimer() {
     if (ec || gen != generation_ || !running_) return;
     timedOut_ = true;
     killChild(pidfd_);
+    // Whatever the child started may hold its pipes open after it is gone;
+    // the command is over now, not when they close.
+    asio::error_code ignored;
+    to_.cancel(ignored);
+    from_.cancel(ignored);
   });
 }
 
@@ -113,7 +118,7 @@ awaitable<bool> Backend::exchange(const std::string& request, std::string* reply
   co_return !ec;
 }
 
-awaitable<std::string> Backend::ask(std::string request) {
+awaitable<std::string> Backend::ask(const std::string& request) {
   for (int attempt = 0;; ++attempt) {
     if (!running_) start();
     std::string reply;
@@ -145,7 +150,7 @@ awaitable<std::vector<std::int64_t>> Backend::stat(const std::vector<std::string
     request += '\n';
   }
   request += '\n';
-  std::string reply = co_await ask(std::move(request));
+  std::string reply = co_await ask(request);
   std::vector<std::int64_t> high(specs.size(), -1);
   std::string_view rest = reply;
   while (!rest.empty()) {
@@ -186,7 +191,7 @@ awaitable<std::string> Backend::head(std::string_view spec,
     appendNumber(request, numbers[i]);
   }
   request += '\n';
-  co_return co_await ask(std::move(request));
+  co_return co_await ask(request);
 }
 
 awaitable<std::string> Backend::retr(std::string_view spec, std::int64_t number) {
@@ -195,10 +200,10 @@ awaitable<std::string> Backend::retr(std::string_view spec, std::int64_t number)
   request += ' ';
   appendNumber(request, number);
   request += '\n';
-  co_return co_await ask(std::move(request));
+  co_return co_await ask(request);
 }
 
-awaitable<void> Backend::post(std::string request) {
+awaitable<void> Backend::post(const std::string& request) {
   for (int attempt = 0;; ++attempt) {
     if (!running_) start();
     // A child that has gone fails the write before it has read the whole

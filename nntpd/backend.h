@@ -54,7 +54,7 @@ class Backend {
   // Sends a POST (the command line, the four lines and the text), which the
   // back end never answers. Whether it was stored is for the caller to find
   // out.
-  asio::awaitable<void> post(std::string posting);
+  asio::awaitable<void> post(const std::string& posting);
 
   // Counts child starts: a change across a command means the child that
   // had it ended.
@@ -64,7 +64,7 @@ class Backend {
   static constexpr std::size_t MAX_LINE = 8191;
 
  private:
-  asio::awaitable<std::string> ask(std::string request);
+  asio::awaitable<std::string> ask(const std::string& request);
   asio::awaitable<bool> exchange(const std::string& request, std::string* reply);
   void start();
   void stop();

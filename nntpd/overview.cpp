@@ -14,10 +14,10 @@ using asio::awaitable;
 namespace {
 
 // Header names served from the overview; the rest needs the articles.
-enum class Field { Subject, From, Date, MessageId, References, Bytes, Lines, Other };
+enum class Field { Subject, From, Date, MessageId, References, Bytes, Lines, Xref, Other };
 
 Field fieldOf(std::string_view name) {
-  static constexpr std::array<std::pair<std::string_view, Field>, 9> NAMES = {{
+  static constexpr std::array<std::pair<std::string_view, Field>, 10> NAMES = {{
       {"SUBJECT", Field::Subject},
       {"FROM", Field::From},
       {"DATE", Field::Date},
@@ -27,6 +27,7 @@ Field fieldOf(std::string_view name) {
       {"BYTES", Field::Bytes},
       {":LINES", Field::Lines},
       {"LINES", Field::Lines},
+      {"XREF", Field::Xref},
   }};
   const std::string u = upper(name);
   for (const auto& [n, f] : NAMES)
@@ -43,6 +44,7 @@ std::string valueOf(const Overview& o, Field f) {
     case Field::References: return o.references;
     case Field::Bytes: return std::to_string(o.bytes);
     case Field::Lines: return std::to_string(o.lines);
+    case Field::Xref:
     case Field::Other: break;
   }
   return {};
@@ -134,8 +136,9 @@ awaitable<void> Session::cmdOver(const Args& args) {
                      });
 }
 
-awaitable<void> Session::sendById(std::string_view id, bool wholeArticle, std::string status,
-                                  std::function<void(const Found&, Reply&)> each) {
+awaitable<void> Session::sendById(std::string_view id, bool wholeArticle,
+                                  const std::string& status,
+                                  const std::function<void(const Found&, Reply&)>& each) {
   auto found = co_await lookup(id, wholeArticle);
   if (!found) {
     co_await send("430 no article with that message-id");
@@ -148,8 +151,9 @@ awaitable<void> Session::sendById(std::string_view id, bool wholeArticle, std::s
   co_await send(reply);
 }
 
-awaitable<void> Session::sendRange(Range range, bool current, std::string status,
-                                   std::function<awaitable<void>(const Overview&, Reply&)> each) {
+awaitable<void> Session::sendRange(
+    Range range, bool current, const std::string& status,
+    const std::function<awaitable<void>(const Overview&, Reply&)>& each) {
   const std::size_t area = *group_;
   const std::int64_t last = std::min(range.last, co_await high(area));
   // Chunks go out as the back end delivers them; the status line waits for
@@ -185,9 +189,10 @@ awaitable<void> Session::headers(const Args& args, const char* okCode) {
   const std::string status = std::string(okCode) + " " + std::string(args[0]) + " follows";
 
   if (args.size() == 2 && isMessageId(args[1])) {
-    co_await sendById(args[1], field == Field::Other, status, [&](const Found& f, Reply& r) {
-      std::string value = field == Field::Other ? f.article->field(args[0]).value_or("")
-                                                : valueOf(*f.overview, field);
+    const bool whole = field == Field::Other || field == Field::Xref;
+    co_await sendById(args[1], whole, status, [&](const Found& f, Reply& r) {
+      std::string value =
+          whole ? f.article->field(args[0]).value_or("") : valueOf(*f.overview, field);
       r.line(std::string(x ? args[1] : "0") + " " + flat(std::move(value)));
     });
     co_return;
@@ -202,7 +207,12 @@ awaitable<void> Session::headers(const Args& args, const char* okCode) {
   co_await sendRange(*range, args.size() < 2, status,
                      [&](const Overview& o, Reply& r) -> awaitable<void> {
                        std::string value;
-                       if (field != Field::Other)
+                       // Readers whose overview lacks Xref ask for it by
+                       // HDR; it needs no article.
+                       if (field == Field::Xref)
+                         value = config_.hostname + " " + config_.areas[area].group + ":" +
+                                 std::to_string(o.number);
+                       else if (field != Field::Other)
                          value = valueOf(o, field);
                        else if (auto art = co_await fetchArticle(area, std::int64_t(o.number)))
                          value = art->field(name).value_or("");

@@ -83,6 +83,18 @@ std::optional<std::string> ftnAddressOf(std::string_view from) {
   return s;
 }
 
+// The areas of `groups`, or why they cannot all be posted to.
+std::string postableAreas(const Config& config, const std::vector<std::string>& groups,
+                          std::vector<std::size_t>& areas) {
+  for (const std::string& g : groups) {
+    const AreaConfig* a = config.find(g);
+    if (!a) return "no such newsgroup: " + g;
+    if (!a->post) return "posting to " + g + " is not allowed";
+    areas.push_back(std::size_t(a - config.areas.data()));
+  }
+  return areas.empty() ? "no newsgroup to post to" : "";
+}
+
 std::string joined(const std::vector<std::string>& groups) {
   std::string s;
   for (const auto& g : groups) s += (s.empty() ? "" : ", ") + g;
@@ -164,42 +176,27 @@ awaitable<void> Session::cmdPost(const Args&) {
     quit_ = true;
     co_return;
   }
-  auto refuse = [this](std::string why) -> awaitable<void> {
+  // Every group is checked before the first posting goes out.
+  std::string why;
+  ParseResult parsed;
+  std::vector<std::size_t> areas;
+  if (tooLarge) {
+    why = "article too large (at most " + std::to_string(config_.max_article_size) + " bytes)";
+  } else {
+    PostLimits limits;
+    limits.maxArticle = config_.max_article_size;
+    parsed = parsePost(text, limits);
+    if (!parsed.post)
+      why = parsed.error.empty() ? "article not understood" : parsed.error;
+    else
+      why = postableAreas(config_, parsed.post->newsgroups, areas);
+  }
+  if (!why.empty()) {
     shared_.log.line("post " + peer_ + " refused: " + why);
     co_await send("441 " + why);
-  };
-  if (tooLarge) {
-    co_await refuse("article too large (at most " + std::to_string(config_.max_article_size) +
-                    " bytes)");
-    co_return;
-  }
-  PostLimits limits;
-  limits.maxArticle = config_.max_article_size;
-  ParseResult parsed = parsePost(text, limits);
-  if (!parsed.post) {
-    co_await refuse(parsed.error.empty() ? "article not understood" : parsed.error);
     co_return;
   }
   const ParsedPost& post = *parsed.post;
-
-  // Every group is checked before the first posting goes out.
-  std::vector<std::size_t> areas;
-  for (const std::string& g : post.newsgroups) {
-    const AreaConfig* a = config_.find(g);
-    if (!a) {
-      co_await refuse("no such newsgroup: " + g);
-      co_return;
-    }
-    if (!a->post) {
-      co_await refuse("posting to " + g + " is not allowed");
-      co_return;
-    }
-    areas.push_back(std::size_t(a - config_.areas.data()));
-  }
-  if (areas.empty()) {
-    co_await refuse("no newsgroup to post to");
-    co_return;
-  }
 
   // A reply goes to the author of the article it answers, in FidoNet terms
   // too: REPLY kludge, addressee and, for netmail, destination address.
@@ -211,8 +208,8 @@ awaitable<void> Session::cmdPost(const Args&) {
     if (auto found = co_await lookup(parent, false)) {
       const AreaConfig& pa = config_.areas[found->place.area];
       const std::vector<std::int64_t> one{found->place.number};
-      std::string raw = co_await backend_.head(pa.spec, one);
-      auto f = tabFields(raw.substr(0, raw.find('\n')));
+      const std::string raw = co_await backend_.head(pa.spec, one);
+      auto f = tabFields(std::string_view(raw).substr(0, raw.find('\n')));
       if (f.size() >= 3) {
         if (!post.commentTo) params.to = backendToUtf8(nameOf(f[2]), Charset::Cp866);
         replyAddress = ftnAddressOf(f[2]);

@@ -79,7 +79,7 @@ awaitable<Session::Read> Session::readLine(std::string& line, std::size_t max) {
   for (;;) {
     auto eol = in_.find('\n', scanned);
     if (eol != std::string::npos) {
-      if (tooLong) {
+      if (tooLong || eol > max) {
         in_.erase(0, eol + 1);
         co_return Read::TooLong;
       }

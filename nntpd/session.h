@@ -108,14 +108,15 @@ class Session {
                                                        std::int64_t last, std::int64_t& next);
   // The message-id form: `status` and the line `each` adds for the
   // article, or 430.
-  asio::awaitable<void> sendById(std::string_view id, bool wholeArticle, std::string status,
-                                 std::function<void(const Found&, Reply&)> each);
+  asio::awaitable<void> sendById(std::string_view id, bool wholeArticle,
+                                 const std::string& status,
+                                 const std::function<void(const Found&, Reply&)>& each);
   // Sends `status` and the lines `each` adds for every message of the
   // selected group in `range`, a chunk at a time; 423 when there is none
   // (420 when the range is the `current` article).
   asio::awaitable<void> sendRange(
-      Range range, bool current, std::string status,
-      std::function<asio::awaitable<void>(const Overview&, Reply&)> each);
+      Range range, bool current, const std::string& status,
+      const std::function<asio::awaitable<void>(const Overview&, Reply&)>& each);
   // The range a command names for the selected group, with 412/420/501/423
   // already in `error` when there is none.
   asio::awaitable<std::optional<Range>> rangeOf(const Args& args, std::size_t at, Reply& error);

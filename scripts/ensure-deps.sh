@@ -17,6 +17,13 @@ need cmake cmake
 need ninja-build ninja
 need g++ g++
 need libgtest-dev /usr/include/gtest/gtest.h
+# zandrel-nntpd: Asio and toml++ to build it; Debian's python3.11 (nntplib),
+# its test suite (test_nntplib) and tin for its end-to-end tests.
+need libasio-dev /usr/include/asio.hpp
+need libtomlplusplus-dev /usr/include/toml++/toml.h
+need python3.11 /usr/lib/python3.11/nntplib.py
+need libpython3.11-testsuite /usr/lib/python3.11/test/test_nntplib.py
+need tin tin
 for arg in "$@"; do
   need "${arg%%:*}" "${arg#*:}"
 done
