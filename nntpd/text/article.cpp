@@ -226,10 +226,13 @@ struct RawField {
   std::string value;
 };
 
-bool isFieldName(std::string_view s) {
-  return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
-  });
+// The fields the back end writes; a line that starts with none of them is
+// the rest of the field before it (a kludge with a line end inside).
+bool isBackendField(std::string_view s) {
+  for (std::string_view name : {"From", "Subject", "Date", "Message-ID", "References",
+                                "X-Comment-To", "Lines", "X-Kludge", "X-Seen-By"})
+    if (s == name) return true;
+  return false;
 }
 
 const std::string* rawField(const std::vector<RawField>& fields, std::string_view name) {
@@ -336,10 +339,9 @@ std::optional<Article> renderArticle(std::string_view retr, std::string_view gro
       break;
     }
     const std::size_t colon = line.find(": ");
-    if (colon != std::string_view::npos && isFieldName(line.substr(0, colon))) {
+    if (colon != std::string_view::npos && isBackendField(line.substr(0, colon))) {
       fields.push_back({line.substr(0, colon), std::string(line.substr(colon + 2))});
     } else if (!fields.empty()) {
-      // A line end inside a kludge: the rest belongs to it.
       fields.back().value += ' ';
       fields.back().value += line;
     }
