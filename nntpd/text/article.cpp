@@ -226,10 +226,13 @@ struct RawField {
   std::string value;
 };
 
-bool isFieldName(std::string_view s) {
-  return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
-  });
+// The fields the back end writes; a line that starts with none of them is
+// the rest of the field before it (a kludge with a line end inside).
+bool isBackendField(std::string_view s) {
+  for (std::string_view name : {"From", "Subject", "Date", "Message-ID", "References",
+                                "X-Comment-To", "Lines", "X-Kludge", "X-Seen-By"})
+    if (s == name) return true;
+  return false;
 }
 
 const std::string* rawField(const std::vector<RawField>& fields, std::string_view name) {
@@ -254,10 +257,19 @@ Charset messageCharset(const std::vector<RawField>& fields, std::string_view bod
     }
   }
   if (!named && cs != Charset::Utf8) {
-    std::string text(body);
+    // Every part UTF-8 (or ASCII), and one at least not ASCII.
+    bool utf8 = true, any = false;
+    auto look = [&](std::string_view text) {
+      if (!utf8 || !std::any_of(text.begin(), text.end(),
+                                [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
+        return;
+      any = true;
+      utf8 = backendTextIsUtf8(text);
+    };
+    look(body);
     for (std::string_view name : {"From", "Subject", "X-Comment-To"})
-      if (const std::string* v = rawField(fields, name)) (text += '\n') += *v;
-    if (backendTextIsUtf8(text)) cs = Charset::Utf8;
+      if (const std::string* v = rawField(fields, name)) look(*v);
+    if (utf8 && any) cs = Charset::Utf8;
   }
   // ASCII text reads alike in every charset; its 8-bit bytes are damage.
   return cs == Charset::Ascii ? Charset::Cp866 : cs;
@@ -306,8 +318,12 @@ std::optional<Article> renderArticle(std::string_view retr, std::string_view gro
                                      const ServerFields& server, const RenderOptions& options) {
   std::string text;
   text.reserve(retr.size());
-  for (std::size_t i = 0; i < retr.size(); ++i)
-    if (!(retr[i] == '\r' && i + 1 < retr.size() && retr[i + 1] == '\n')) text += retr[i];
+  for (std::size_t i = 0; i < retr.size();) {
+    std::size_t cr = retr.find("\r\n", i);
+    if (cr == std::string_view::npos) cr = retr.size();
+    text.append(retr, i, cr - i);
+    i = cr + 1;  // the LF stays
+  }
 
   // Header lines up to the empty line; a damaged message may end without one.
   std::vector<RawField> fields;
@@ -323,10 +339,9 @@ std::optional<Article> renderArticle(std::string_view retr, std::string_view gro
       break;
     }
     const std::size_t colon = line.find(": ");
-    if (colon != std::string_view::npos && isFieldName(line.substr(0, colon))) {
+    if (colon != std::string_view::npos && isBackendField(line.substr(0, colon))) {
       fields.push_back({line.substr(0, colon), std::string(line.substr(colon + 2))});
     } else if (!fields.empty()) {
-      // A line end inside a kludge: the rest belongs to it.
       fields.back().value += ' ';
       fields.back().value += line;
     }

@@ -54,6 +54,13 @@ struct Article {
 // The article for the back end's RETR reply `retr` (without its closing NUL;
 // LF or CR LF line ends) of a message of `group`. Nothing when the reply is
 // empty or has no header.
+//
+// Text, names and subject are decoded by the charset a CHRS (or CHARSET,
+// CODEPAGE) kludge names; without one, by UTF-8 when the message reads as
+// UTF-8 throughout, else by `options.defaultCharset`. The Date gets the zone
+// of a TZUTC kludge. A message without a usable MSGID gets its content
+// Message-ID (see contentMessageId), the same one its overview line gets.
+// Body lines longer than 998 octets are broken.
 std::optional<Article> renderArticle(std::string_view retr, std::string_view group,
                                      const ServerFields& server,
                                      const RenderOptions& options);

@@ -184,13 +184,14 @@ constexpr std::array<unsigned char, 128> BACKEND_TABLE = {
 constexpr unsigned char SHOWN_TWICE = 0xB8;
 constexpr unsigned char STORED_CC = 0xCC, STORED_F1 = 0xF1;
 
-constexpr std::array<unsigned char, 128> makeUndoTable() {
-  std::array<unsigned char, 128> undo{};
-  for (unsigned i = 0; i < 128; ++i) undo[i] = static_cast<unsigned char>(0x80 + i);
+// Indexed by every shown byte; bytes below 0x80 stand for themselves.
+constexpr std::array<unsigned char, 256> makeUndoTable() {
+  std::array<unsigned char, 256> undo{};
+  for (unsigned i = 0; i < 256; ++i) undo[i] = static_cast<unsigned char>(i);
   // Backwards, so that where two stored bytes show alike the lower one stays:
   // the ambiguous byte is settled by its neighbours anyway.
   for (unsigned i = 128; i-- > 0;)
-    if (BACKEND_TABLE[i] >= 0x80) undo[BACKEND_TABLE[i] - 0x80] = static_cast<unsigned char>(0x80 + i);
+    if (BACKEND_TABLE[i] >= 0x80) undo[BACKEND_TABLE[i]] = static_cast<unsigned char>(0x80 + i);
   return undo;
 }
 constexpr auto UNDO_TABLE = makeUndoTable();
@@ -337,15 +338,22 @@ unsigned char settleShownTwice(std::string_view shown, const std::string& stored
 
 // The stored bytes behind text the back end showed, for a message in `cs`.
 std::string undoBackendTable(std::string_view text, Charset cs) {
-  std::string bytes(text);
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    const auto b = static_cast<unsigned char>(bytes[i]);
-    if (b >= 0x80) bytes[i] = char(UNDO_TABLE[b - 0x80]);
+  std::string bytes(text.size(), '\0');
+  bool twice = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    bytes[i] = char(UNDO_TABLE[b]);
+    twice |= b == SHOWN_TWICE;
   }
-  for (std::size_t i = 0; i < bytes.size(); ++i)
-    if (static_cast<unsigned char>(text[i]) == SHOWN_TWICE)
-      bytes[i] = char(settleShownTwice(text, bytes, i, cs));
+  if (twice)
+    for (std::size_t i = 0; i < text.size(); ++i)
+      if (static_cast<unsigned char>(text[i]) == SHOWN_TWICE)
+        bytes[i] = char(settleShownTwice(text, bytes, i, cs));
   return bytes;
+}
+
+bool isAscii(std::string_view s) {
+  return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
 }  // namespace
@@ -379,17 +387,23 @@ std::string_view charsetName(Charset cs) {
 
 std::string toUtf8(std::string_view bytes, Charset cs) {
   std::string out;
-  out.reserve(bytes.size());
-  if (cs == Charset::Utf8) {
-    for (std::size_t i = 0; i < bytes.size();) appendUtf8(out, nextChar(bytes, i));
-    return out;
-  }
+  out.reserve(bytes.size() + bytes.size() / 2);
   const Table* table = tableOf(cs);
-  for (char ch : bytes) {
-    const auto b = static_cast<unsigned char>(ch);
-    if (b < 0x80)
-      out += ch;
-    else if (table)
+  for (std::size_t i = 0; i < bytes.size();) {
+    // ASCII runs, most of any text, go over in one piece.
+    const std::size_t run = std::size_t(
+        std::find_if(bytes.begin() + i, bytes.end(),
+                     [](char c) { return static_cast<unsigned char>(c) >= 0x80; }) -
+        bytes.begin());
+    out.append(bytes, i, run - i);
+    if ((i = run) == bytes.size()) break;
+    const auto b = static_cast<unsigned char>(bytes[i]);
+    if (cs == Charset::Utf8) {
+      appendUtf8(out, nextChar(bytes, i));
+      continue;
+    }
+    ++i;
+    if (table)
       appendUtf8(out, (*table)[b - 0x80]);
     else
       appendUtf8(out, cs == Charset::Latin1 ? char32_t(b) : REPLACEMENT);
@@ -441,10 +455,7 @@ std::string backendToUtf8(std::string_view text, Charset stored) {
 }
 
 bool backendTextIsUtf8(std::string_view text) {
-  const std::string bytes = undoBackendTable(text, Charset::Utf8);
-  return std::any_of(bytes.begin(), bytes.end(),
-                     [](char c) { return static_cast<unsigned char>(c) >= 0x80; }) &&
-         isValidUtf8(bytes);
+  return !isAscii(text) && isValidUtf8(undoBackendTable(text, Charset::Utf8));
 }
 
 std::optional<Charset> charsetOfKludge(std::string_view kludge, Charset ibmpc) {

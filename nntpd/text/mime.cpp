@@ -80,7 +80,7 @@ std::vector<std::string> encodedWords(std::string_view utf8, std::size_t first =
   std::size_t i = 0;
   while (i < utf8.size()) {
     const std::size_t room =
-        (words.empty() ? std::min(first, ENCODED_WORD) : ENCODED_WORD) - OVERHEAD;
+        (words.empty() ? std::clamp(first, OVERHEAD + 4, ENCODED_WORD) : ENCODED_WORD) - OVERHEAD;
     // Whole characters while they fit.
     std::size_t end = i, len = 0;
     while (end < utf8.size()) {
@@ -127,7 +127,8 @@ std::string fold(std::string_view name, const std::vector<std::string>& tokens) 
   std::size_t line = name.size() + 2;
   for (std::size_t i = 0; i < tokens.size(); ++i) {
     if (i > 0) {
-      if (line + 1 + tokens[i].size() > SOFT_LINE && line > 0) {
+      // Never before an empty word: the line would be blank.
+      if (line + 1 + tokens[i].size() > SOFT_LINE && !tokens[i].empty()) {
         out += '\n';
         line = 0;
       }

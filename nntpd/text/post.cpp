@@ -296,6 +296,10 @@ Mailbox parseMailbox(std::string_view v) {
   return m;
 }
 
+std::string nameOf(const Mailbox& m) {
+  return m.name.empty() ? cleanLine(m.address.substr(0, m.address.find('@'))) : m.name;
+}
+
 std::vector<std::string> parseNewsgroups(std::string_view v) {
   std::vector<std::string> groups;
   std::size_t start = 0;
@@ -333,13 +337,15 @@ ParsedPost parse(std::string_view article, const PostLimits& limits) {
     return *v;
   };
 
+  // A cancel or another control message would be stored as an ordinary
+  // message in every area it names.
+  if (findField(top.fields, "control")) throw Refusal{"control messages are not accepted"};
   ParsedPost p;
   p.newsgroups = parseNewsgroups(required("newsgroups", "Newsgroups"));
   const Mailbox author = parseMailbox(required("from", "From"));
   if (author.address.find('@') == std::string::npos) throw Refusal{"From without an address"};
   p.authorAddress = cleanLine(author.address);
-  p.authorName = author.name.empty() ? p.authorAddress.substr(0, p.authorAddress.find('@'))
-                                     : author.name;
+  p.authorName = nameOf(author);
   p.subject = cleanLine(decodeHeaderText(required("subject", "Subject")));
   if (const std::string* to = findField(top.fields, "x-comment-to")) {
     // Some readers put a whole mailbox there.
@@ -368,6 +374,8 @@ std::string fieldText(std::string_view utf8, std::size_t max) {
 }
 
 }  // namespace
+
+std::string mailboxName(std::string_view from) { return nameOf(parseMailbox(from)); }
 
 ParseResult parsePost(std::string_view article, const PostLimits& limits) noexcept {
   try {

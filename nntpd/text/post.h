@@ -41,11 +41,16 @@ struct ParseResult {
 };
 
 // Parses an article as a reader posted it (CR LF or LF line ends, already
-// un-dot-stuffed). Newsgroups, From and Subject are required. The body is the
-// text/plain part (the first one of a multipart) decoded to UTF-8: by its
-// charset; without one (or with us-ascii) as UTF-8 when it is valid UTF-8,
-// else as code page 1251.
+// un-dot-stuffed). Newsgroups, From and Subject are required; control
+// messages are refused. The body is the text/plain part (the first one of a
+// multipart) decoded to UTF-8: by its charset; without one (or with
+// us-ascii) as UTF-8 when it is valid UTF-8, else as code page 1251.
 ParseResult parsePost(std::string_view article, const PostLimits& limits = {}) noexcept;
+
+// The display name of a From value ("Name <addr>", "addr (Name)", encoded
+// or not) in UTF-8; the address's local part when it names nobody. For the
+// addressee of a reply: the author of the article replied to.
+std::string mailboxName(std::string_view from);
 
 // What the server adds to a parsed article to store it.
 struct PostingParams {

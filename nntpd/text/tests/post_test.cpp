@@ -39,6 +39,11 @@ TEST(ParsePost, HeadersAndPlainBody) {
   EXPECT_EQ(p.references,
             (std::vector<std::string>{"<a@b>", "<2$3a5020$2f52$201a2b3c4d@zandrel.exe>"}));
   EXPECT_EQ(p.body, "Line one\n\nLine three\n");
+  // The addressee of a reply, from the article replied to.
+  EXPECT_EQ(mailboxName("=?utf-8?B?0JLQsNGB0Y8=?= <\".\"@f1.n2.z3.fidonet.org>"), "Вася");
+  EXPECT_EQ(mailboxName("\"Tom \\\"T\\\" O'Brien\" <t@x.org>"), "Tom \"T\" O'Brien");
+  EXPECT_EQ(mailboxName("t@x.org (Tom)"), "Tom");
+  EXPECT_EQ(mailboxName("<t@x.org>"), "t");
 }
 
 TEST(ParsePost, MimeBodies) {
@@ -119,6 +124,7 @@ TEST(ParsePost, RefusalsNameTheReason) {
       {head + "Content-Transfer-Encoding: x-uuencode\n\nx\n", {},
        "unsupported Content-Transfer-Encoding: x-uuencode"},
       {head + "Content-Type: text/html\n\n<p>x</p>\n", {}, "no text/plain part"},
+      {head + "Control: cancel <a@b>\n\nx\n", {}, "control messages are not accepted"},
       {head + "Content-Type: multipart/mixed\n\nx\n", {}, "multipart without a boundary"},
       {head + "\n" + std::string(300, 'x'), tight, "article too large"},
       {head + "X-A: 1\nX-B: 2\n\nx\n", tight, "too many header fields"},
