@@ -55,8 +55,8 @@ awaitable<void> Session::syncArea(std::size_t area, std::int64_t high) {
   auto guard = co_await shared_.syncLocks[area].lock();
   MsgIdIndex& index = shared_.index;
   if (high < index.covered(area)) index.reset(area);  // renumbered or purged
-  for (std::int64_t next = index.covered(area) + 1; next <= high;)
-    co_await overviewChunk(area, next, high, next);
+  co_await overviews(area, index.covered(area) + 1, high,
+                     [](std::vector<Overview>&) -> awaitable<bool> { co_return true; });
 }
 
 awaitable<void> Session::syncAll() {
@@ -99,9 +99,8 @@ std::string Session::select(std::size_t area, std::int64_t h) {
   // Exact figures when the index holds the whole area; else the estimate
   // the protocol allows: every number up to the high one.
   if (index.covered(area) == h && h > 0) {
-    auto all = index.numbers(area, 1, h);
-    count = std::int64_t(all.size());
-    low = all.empty() ? h + 1 : all.front();
+    count = std::int64_t(index.count(area));
+    low = count ? index.lowest(area) : h + 1;
   }
   if (h == 0) low = 1;
   group_ = area;

@@ -43,6 +43,18 @@ void appendNumber(std::string& s, std::int64_t n) {
   s.append(buf, end);
 }
 
+std::string headRequest(std::string_view spec, const std::vector<std::int64_t>& numbers) {
+  std::string request = "HEAD ";
+  request += spec;
+  request += " x";  // the back end skips the character after the space unseen
+  for (std::size_t i = 0; i < numbers.size(); ++i) {
+    if (i) request += ' ';
+    appendNumber(request, numbers[i]);
+  }
+  request += '\n';
+  return request;
+}
+
 }  // namespace
 
 Backend::Backend(asio::any_io_executor ex, std::string path, std::chrono::seconds limit)
@@ -75,14 +87,30 @@ void Backend::stop() {
     ::close(pidfd_);
     pidfd_ = -1;
   }
-  timer_.cancel();
   running_ = false;
 }
 
-void Backend::armTimer() {
-  timer_.expires_after(limit_);
-  timer_.async_wait([this, gen = generation_](const asio::error_code& ec) {
-    if (ec || gen != generation_ || !running_) return;
+// The time limit is kept by one timer that wakes up once per limit while
+// the child has work and looks at how long it has been waiting; arming a
+// timer around every command would cost two system calls each.
+void Backend::busy(bool on) {
+  busy_ = on;
+  if (!on) return;
+  busySince_ = std::chrono::steady_clock::now();
+  if (!watching_) watch();
+}
+
+void Backend::watch() {
+  watching_ = true;
+  timer_.expires_at(busySince_ + limit_);
+  timer_.async_wait([this](const asio::error_code& ec) {
+    if (ec) return;  // the Backend may be gone: touch nothing
+    watching_ = false;
+    if (!busy_ || !running_) return;
+    if (std::chrono::steady_clock::now() - busySince_ < limit_) {
+      watch();
+      return;
+    }
     timedOut_ = true;
     killChild(pidfd_);
     // Whatever the child started may hold its pipes open after it is gone;
@@ -93,47 +121,86 @@ void Backend::armTimer() {
   });
 }
 
-awaitable<bool> Backend::exchange(const std::string& request, std::string* reply) {
-  armTimer();
+awaitable<bool> Backend::write(const std::string& bytes) {
   asio::error_code ec;
-  co_await asio::async_write(to_, asio::buffer(request), asio::redirect_error(use_awaitable, ec));
-  if (!ec && reply) {
-    std::size_t scanned = 0;
-    for (;;) {
-      auto nul = pending_.find('\0', scanned);
-      if (nul != std::string::npos) {
-        reply->assign(pending_, 0, nul);
-        pending_.erase(0, nul + 1);
-        break;
-      }
-      scanned = pending_.size();
-      char chunk[65536];
-      std::size_t n = co_await from_.async_read_some(asio::buffer(chunk),
-                                                     asio::redirect_error(use_awaitable, ec));
-      if (ec) break;
-      pending_.append(chunk, n);
-    }
-  }
-  timer_.cancel();
+  busy(true);
+  co_await asio::async_write(to_, asio::buffer(bytes), asio::redirect_error(use_awaitable, ec));
+  busy(false);
   co_return !ec;
 }
 
-awaitable<std::string> Backend::ask(const std::string& request) {
+awaitable<bool> Backend::readReply(std::string& reply) {
+  asio::error_code ec;
+  std::size_t scanned = 0;
+  busy(true);
+  for (;;) {
+    auto nul = pending_.find('\0', scanned);
+    if (nul != std::string::npos) {
+      reply.assign(pending_, 0, nul);
+      pending_.erase(0, nul + 1);
+      break;
+    }
+    scanned = pending_.size();
+    char chunk[65536];
+    std::size_t n = co_await from_.async_read_some(asio::buffer(chunk),
+                                                   asio::redirect_error(use_awaitable, ec));
+    if (ec) break;
+    pending_.append(chunk, n);
+  }
+  busy(false);
+  co_return !ec;
+}
+
+// A child for the commands in flight: the running one, or a new one that
+// gets them all again.
+awaitable<bool> Backend::revive() {
+  if (running_) co_return true;
+  start();
+  for (const std::string& r : inflight_)
+    if (!co_await write(r)) co_return false;
+  co_return true;
+}
+
+void Backend::fail(const char* doing) {
+  bool timedOut = timedOut_;
+  stop();
+  inflight_.clear();
+  if (timedOut)
+    throw BackendError(std::string("the back end did not ") + doing + " within " +
+                           std::to_string(limit_.count()) + " s and was killed",
+                       true);
+  throw BackendError(std::string("the back end ended twice while it was to ") + doing, false);
+}
+
+awaitable<void> Backend::submit(const std::string& request) {
+  inflight_.push_back(request);
+  if (!running_) co_return;  // collect() starts a child and sends it everything
+  // (GCC 12 miscompiles co_await inside && and ||: one await per statement.)
+  const bool sent = co_await write(inflight_.back());
+  if (sent) co_return;
+  if (timedOut_) fail("take a command");
+  stop();
+}
+
+awaitable<std::string> Backend::collect() {
   for (int attempt = 0;; ++attempt) {
-    if (!running_) start();
     std::string reply;
-    if (co_await exchange(request, &reply)) {
+    bool ok = co_await revive();
+    if (ok) ok = co_await readReply(reply);
+    if (ok) {
+      inflight_.pop_front();
       undoCrLf(reply);
       co_return reply;
     }
-    bool timedOut = timedOut_;
+    if (timedOut_ || attempt == 1) fail("answer");
     stop();
-    if (timedOut)
-      throw BackendError("the back end did not answer within " + std::to_string(limit_.count()) +
-                             " s and was killed",
-                         true);
-    if (attempt == 1) throw BackendError("the back end ended twice in one command", false);
   }
+}
+
+awaitable<std::string> Backend::ask(const std::string& request) {
+  while (!inflight_.empty()) co_await collect();  // left by a caller that stopped early
+  co_await submit(request);
+  co_return co_await collect();
 }
 
 awaitable<std::vector<std::int64_t>> Backend::stat(const std::vector<std::string_view>& specs) {
@@ -183,15 +250,12 @@ std::size_t Backend::headFits(std::string_view spec, std::int64_t first, std::si
 
 awaitable<std::string> Backend::head(std::string_view spec,
                                      const std::vector<std::int64_t>& numbers) {
-  std::string request = "HEAD ";
-  request += spec;
-  request += " x";  // the back end skips the character after the space unseen
-  for (std::size_t i = 0; i < numbers.size(); ++i) {
-    if (i) request += ' ';
-    appendNumber(request, numbers[i]);
-  }
-  request += '\n';
-  co_return co_await ask(request);
+  co_return co_await ask(headRequest(spec, numbers));
+}
+
+awaitable<void> Backend::submitHead(std::string_view spec,
+                                    const std::vector<std::int64_t>& numbers) {
+  co_await submit(headRequest(spec, numbers));
 }
 
 awaitable<std::string> Backend::retr(std::string_view spec, std::int64_t number) {
@@ -204,19 +268,15 @@ awaitable<std::string> Backend::retr(std::string_view spec, std::int64_t number)
 }
 
 awaitable<void> Backend::post(const std::string& request) {
+  while (!inflight_.empty()) co_await collect();
   for (int attempt = 0;; ++attempt) {
     if (!running_) start();
     // A child that has gone fails the write before it has read the whole
     // posting, and it stores nothing before it has: sending again cannot
     // store it twice.
-    if (co_await exchange(request, nullptr)) co_return;
-    bool timedOut = timedOut_;
+    if (co_await write(request)) co_return;
+    if (timedOut_ || attempt == 1) fail("take a posting");
     stop();
-    if (timedOut)
-      throw BackendError("the back end did not take a posting within " +
-                             std::to_string(limit_.count()) + " s and was killed",
-                         true);
-    if (attempt == 1) throw BackendError("the back end ended twice while taking a posting", false);
   }
 }
 

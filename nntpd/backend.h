@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -48,6 +49,15 @@ class Backend {
   // line for `spec`.
   static std::size_t headFits(std::string_view spec, std::int64_t first, std::size_t count);
 
+  // The same HEAD in two halves, so that the back end works on the next list
+  // while the caller handles the last reply: submitHead sends it, collect
+  // reads the oldest reply not yet read. Every submitted command must be
+  // collected; a command of any other kind first reads and drops what is
+  // still outstanding.
+  asio::awaitable<void> submitHead(std::string_view spec,
+                                   const std::vector<std::int64_t>& numbers);
+  asio::awaitable<std::string> collect();
+
   // The article, or empty when there is no such message.
   asio::awaitable<std::string> retr(std::string_view spec, std::int64_t number);
 
@@ -65,10 +75,15 @@ class Backend {
 
  private:
   asio::awaitable<std::string> ask(const std::string& request);
-  asio::awaitable<bool> exchange(const std::string& request, std::string* reply);
+  asio::awaitable<void> submit(const std::string& request);
+  asio::awaitable<bool> write(const std::string& bytes);
+  asio::awaitable<bool> readReply(std::string& reply);
+  asio::awaitable<bool> revive();
+  [[noreturn]] void fail(const char* doing);
   void start();
   void stop();
-  void armTimer();
+  void busy(bool on);
+  void watch();
 
   asio::any_io_executor ex_;
   std::string path_;
@@ -78,8 +93,12 @@ class Backend {
   int pidfd_ = -1;
   bool running_ = false;
   bool timedOut_ = false;
+  bool watching_ = false;  // the timer is armed
+  bool busy_ = false;      // waiting for the child
+  std::chrono::steady_clock::time_point busySince_;
   unsigned generation_ = 0;
-  std::string pending_;  // bytes read past the last reply
+  std::deque<std::string> inflight_;  // commands sent, replies not yet read
+  std::string pending_;               // bytes read past the last reply
 };
 
 }  // namespace nntpd

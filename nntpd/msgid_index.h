@@ -54,6 +54,11 @@ class MsgIdIndex {
   std::vector<std::int64_t> numbers(std::size_t area, std::int64_t first,
                                     std::int64_t last) const;
   std::size_t count(std::size_t area) const { return areas_[area].byNumber.size(); }
+  // The lowest number the area holds; 0 when it holds none.
+  std::int64_t lowest(std::size_t area) const {
+    const auto& m = areas_[area].byNumber;
+    return m.empty() ? 0 : m.begin()->first;
+  }
 
   // Message-IDs of `area` dated at or after `since`.
   std::vector<std::string> since(std::size_t area, std::time_t since) const;

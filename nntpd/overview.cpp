@@ -2,6 +2,7 @@
 // through, which also keeps the Message-ID index up to date.
 #include <algorithm>
 #include <array>
+#include <deque>
 #include <numeric>
 
 #include "dates.h"
@@ -52,7 +53,8 @@ std::string valueOf(const Overview& o, Field f) {
 
 // number TAB the seven fields of LIST OVERVIEW.FMT
 void overviewLine(Reply& r, const Overview& o, std::int64_t number) {
-  std::string s = std::to_string(number);
+  static std::string s;  // one thread; its room is kept from line to line
+  s = std::to_string(number);
   for (const std::string* f : {&o.subject, &o.from, &o.date, &o.messageId, &o.references}) {
     s += '\t';
     s += *f;
@@ -73,31 +75,69 @@ std::string flat(std::string v) {
 
 }  // namespace
 
-awaitable<std::vector<Overview>> Session::overviewChunk(std::size_t area, std::int64_t first,
-                                                        std::int64_t last, std::int64_t& next) {
-  const AreaConfig& a = config_.areas[area];
+std::vector<std::int64_t> Session::chunkNumbers(std::size_t area, std::int64_t first,
+                                                std::int64_t last) const {
   const std::size_t want = std::size_t(std::min<std::int64_t>(last - first + 1, 1 << 20));
-  std::vector<std::int64_t> numbers(Backend::headFits(a.spec, first, want));
+  std::vector<std::int64_t> numbers(Backend::headFits(config_.areas[area].spec, first, want));
   std::iota(numbers.begin(), numbers.end(), first);
-  next = first + std::int64_t(numbers.size());
-  std::vector<Overview> out;
-  if (numbers.empty()) co_return out;
+  return numbers;
+}
 
-  std::string reply = co_await backend_.head(a.spec, numbers);
+std::vector<Overview> Session::convertChunk(std::size_t area, std::int64_t first,
+                                            std::int64_t last, std::string_view reply) {
+  const AreaConfig& a = config_.areas[area];
+  MsgIdIndex& index = shared_.index;
+  // Only a chunk that takes the index further is worth its copies.
+  const bool learn = first <= index.covered(area) + 1 && last > index.covered(area);
   std::vector<MsgIdIndex::Entry> entries;
-  std::string_view rest = reply;
-  while (!rest.empty()) {
-    auto eol = rest.find('\n');
-    std::string_view line = rest.substr(0, eol);
-    rest.remove_prefix(eol == std::string_view::npos ? rest.size() : eol + 1);
+  std::vector<Overview> out;
+  while (!reply.empty()) {
+    auto eol = reply.find('\n');
+    std::string_view line = reply.substr(0, eol);
+    reply.remove_prefix(eol == std::string_view::npos ? reply.size() : eol + 1);
     auto o = convertOverview(line, a.group, shared_.render);
     if (!o) continue;
-    entries.push_back({std::int64_t(o->number), o->messageId,
-                       parseRfc5322Date(o->date).value_or(0)});
+    if (learn)
+      entries.push_back({std::int64_t(o->number), o->messageId,
+                         parseRfc5322Date(o->date).value_or(0)});
     out.push_back(std::move(*o));
   }
-  shared_.index.learn(area, first, next - 1, entries);
-  co_return out;
+  if (learn) index.learn(area, first, last, entries);
+  return out;
+}
+
+awaitable<std::vector<Overview>> Session::overviewChunk(std::size_t area, std::int64_t first,
+                                                        std::int64_t last, std::int64_t& next) {
+  std::vector<std::int64_t> numbers = chunkNumbers(area, first, last);
+  next = first + std::int64_t(numbers.size());
+  if (numbers.empty()) co_return std::vector<Overview>();
+  std::string reply = co_await backend_.head(config_.areas[area].spec, numbers);
+  co_return convertChunk(area, first, next - 1, reply);
+}
+
+awaitable<void> Session::overviews(std::size_t area, std::int64_t first, std::int64_t last,
+                                   const ChunkSink& sink) {
+  // Two lists are out at a time: while the server converts one reply, the
+  // back end builds the next, each on its own core.
+  const std::string& spec = config_.areas[area].spec;
+  std::deque<std::pair<std::int64_t, std::int64_t>> sent;
+  std::int64_t next = std::max<std::int64_t>(first, 1);
+  bool stopped = false;
+  for (;;) {
+    while (!stopped && sent.size() < 2 && next <= last) {
+      std::vector<std::int64_t> numbers = chunkNumbers(area, next, last);
+      co_await backend_.submitHead(spec, numbers);
+      sent.emplace_back(next, next + std::int64_t(numbers.size()) - 1);
+      next += std::int64_t(numbers.size());
+    }
+    if (sent.empty()) co_return;
+    std::string reply = co_await backend_.collect();
+    auto [from, to] = sent.front();
+    sent.pop_front();
+    if (stopped) continue;  // what was sent is read all the same
+    std::vector<Overview> chunk = convertChunk(area, from, to, reply);
+    if (!co_await sink(chunk)) stopped = true;
+  }
 }
 
 awaitable<std::optional<Range>> Session::rangeOf(const Args& args, std::size_t at, Reply& error) {
@@ -130,8 +170,8 @@ awaitable<void> Session::cmdOver(const Args& args) {
     co_return;
   }
   co_await sendRange(*range, args.empty(), "224 overview information follows",
-                     [](const Overview& o, Reply& r) -> awaitable<void> {
-                       overviewLine(r, o, std::int64_t(o.number));
+                     [](const std::vector<Overview>& chunk, Reply& r) -> awaitable<void> {
+                       for (const Overview& o : chunk) overviewLine(r, o, std::int64_t(o.number));
                        co_return;
                      });
 }
@@ -153,23 +193,23 @@ awaitable<void> Session::sendById(std::string_view id, bool wholeArticle,
 
 awaitable<void> Session::sendRange(
     Range range, bool current, const std::string& status,
-    const std::function<awaitable<void>(const Overview&, Reply&)>& each) {
+    const std::function<awaitable<void>(const std::vector<Overview>&, Reply&)>& lines) {
   const std::size_t area = *group_;
   const std::int64_t last = std::min(range.last, co_await high(area));
   // Chunks go out as the back end delivers them; the status line waits for
   // the first one that holds anything, since an empty range is an error.
   Reply reply;
   bool any = false;
-  std::int64_t next = 0;
-  for (std::int64_t at = std::max<std::int64_t>(range.first, 1); at <= last; at = next) {
-    auto chunk = co_await overviewChunk(area, at, last, next);
-    if (chunk.empty()) continue;
-    if (!any) reply.status(status);
-    any = true;
-    for (const Overview& o : chunk) co_await each(o, reply);
-    co_await send(reply);
-    if (quit_) co_return;
-  }
+  co_await overviews(area, range.first, last,
+                     [&](std::vector<Overview>& chunk) -> awaitable<bool> {
+                       if (chunk.empty()) co_return true;
+                       if (!any) reply.status(status);
+                       any = true;
+                       co_await lines(chunk, reply);
+                       co_await send(reply);
+                       co_return !quit_;
+                     });
+  if (quit_) co_return;
   if (!any) {
     co_await send(current ? "420 current article number is invalid"
                           : "423 no articles in that range");
@@ -205,18 +245,20 @@ awaitable<void> Session::headers(const Args& args, const char* okCode) {
   const std::size_t area = *group_;
   const std::string name(args[0]);
   co_await sendRange(*range, args.size() < 2, status,
-                     [&](const Overview& o, Reply& r) -> awaitable<void> {
-                       std::string value;
-                       // Readers whose overview lacks Xref ask for it by
-                       // HDR; it needs no article.
-                       if (field == Field::Xref)
-                         value = config_.hostname + " " + config_.areas[area].group + ":" +
-                                 std::to_string(o.number);
-                       else if (field != Field::Other)
-                         value = valueOf(o, field);
-                       else if (auto art = co_await fetchArticle(area, std::int64_t(o.number)))
-                         value = art->field(name).value_or("");
-                       r.line(std::to_string(o.number) + " " + flat(std::move(value)));
+                     [&](const std::vector<Overview>& chunk, Reply& r) -> awaitable<void> {
+                       for (const Overview& o : chunk) {
+                         std::string value;
+                         // Readers whose overview lacks Xref ask for it by
+                         // HDR; it needs no article.
+                         if (field == Field::Xref)
+                           value = config_.hostname + " " + config_.areas[area].group + ":" +
+                                   std::to_string(o.number);
+                         else if (field != Field::Other)
+                           value = valueOf(o, field);
+                         else if (auto art = co_await fetchArticle(area, std::int64_t(o.number)))
+                           value = art->field(name).value_or("");
+                         r.line(std::to_string(o.number) + " " + flat(std::move(value)));
+                       }
                      });
 }
 

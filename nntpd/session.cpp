@@ -59,13 +59,22 @@ Session::Session(asio::ip::tcp::socket socket, Shared& shared)
 
 Session::~Session() { --shared_.connections; }
 
-void Session::armDeadline() {
-  deadline_.expires_after(config_.idle_timeout);
+// The idle limit is kept by one timer that wakes up once per limit and looks
+// at how long the connection has been waiting for its client; re-arming a
+// timer around every read and write would cost two system calls a command.
+void Session::watchIdle() {
+  auto due = waiting_ ? waitingSince_ + config_.idle_timeout
+                      : std::chrono::steady_clock::now() + config_.idle_timeout;
+  deadline_.expires_at(due);
   deadline_.async_wait([this](const asio::error_code& ec) {
     if (ec) return;
-    idle_ = true;
-    asio::error_code ignored;
-    socket_.cancel(ignored);
+    if (waiting_ && std::chrono::steady_clock::now() - waitingSince_ >= config_.idle_timeout) {
+      idle_ = true;
+      asio::error_code ignored;
+      socket_.cancel(ignored);
+      return;
+    }
+    watchIdle();
   });
 }
 
@@ -97,10 +106,11 @@ awaitable<Session::Read> Session::readLine(std::string& line, std::size_t max) {
     scanned = in_.size();
     char buf[16384];
     asio::error_code ec;
-    armDeadline();
+    waiting_ = true;
+    waitingSince_ = std::chrono::steady_clock::now();
     std::size_t n =
         co_await socket_.async_read_some(asio::buffer(buf), asio::redirect_error(use_awaitable, ec));
-    deadline_.cancel();
+    waiting_ = false;
     if (ec) co_return Read::Closed;
     in_.append(buf, n);
   }
@@ -109,10 +119,11 @@ awaitable<Session::Read> Session::readLine(std::string& line, std::size_t max) {
 awaitable<void> Session::send(Reply& reply) {
   if (reply.empty()) co_return;
   asio::error_code ec;
-  armDeadline();
+  waiting_ = true;
+  waitingSince_ = std::chrono::steady_clock::now();
   co_await asio::async_write(socket_, asio::buffer(reply.data()),
                              asio::redirect_error(use_awaitable, ec));
-  deadline_.cancel();
+  waiting_ = false;
   reply.clear();
   if (ec) quit_ = true;
 }
@@ -126,6 +137,7 @@ awaitable<void> Session::send(std::string_view statusLine) {
 awaitable<void> Session::run() {
   const auto started = std::chrono::steady_clock::now();
   std::string why = "quit";
+  watchIdle();
 
   if (shared_.connections > config_.max_connections) {
     co_await send("400 " + config_.hostname + " has too many connections, try again later");
@@ -159,6 +171,7 @@ awaitable<void> Session::run() {
   if (quit_ && idle_) why = "idle";
 
   asio::error_code ignored;
+  deadline_.cancel();
   socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
   socket_.close(ignored);
   auto secs = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() -

@@ -10,6 +10,7 @@
 #ifndef NNTPD_SESSION_H
 #define NNTPD_SESSION_H
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -57,7 +58,7 @@ class Session {
   asio::awaitable<void> send(Reply& reply);
   asio::awaitable<void> send(std::string_view statusLine);
   asio::awaitable<void> dispatch(std::string_view line);
-  void armDeadline();
+  void watchIdle();
   void logError(std::string_view what);
 
   asio::awaitable<void> cmdQuit(const Args&);
@@ -106,17 +107,29 @@ class Session {
   // back-end command holds; `next` is where the following chunk starts.
   asio::awaitable<std::vector<Overview>> overviewChunk(std::size_t area, std::int64_t first,
                                                        std::int64_t last, std::int64_t& next);
+  // The overview of `area` over [first, last], a chunk at a time and in
+  // order: `sink` gets each chunk (empty where no message exists) and
+  // returns false to stop. Fetched in a pipeline with the back end.
+  using ChunkSink = std::function<asio::awaitable<bool>(std::vector<Overview>&)>;
+  asio::awaitable<void> overviews(std::size_t area, std::int64_t first, std::int64_t last,
+                                  const ChunkSink& sink);
+  // The numbers of the chunk starting at `first`, and its reply converted
+  // (which teaches the index what it did not know).
+  std::vector<std::int64_t> chunkNumbers(std::size_t area, std::int64_t first,
+                                         std::int64_t last) const;
+  std::vector<Overview> convertChunk(std::size_t area, std::int64_t first, std::int64_t last,
+                                     std::string_view reply);
   // The message-id form: `status` and the line `each` adds for the
   // article, or 430.
   asio::awaitable<void> sendById(std::string_view id, bool wholeArticle,
                                  const std::string& status,
                                  const std::function<void(const Found&, Reply&)>& each);
-  // Sends `status` and the lines `each` adds for every message of the
+  // Sends `status` and the lines `lines` adds for the messages of the
   // selected group in `range`, a chunk at a time; 423 when there is none
   // (420 when the range is the `current` article).
   asio::awaitable<void> sendRange(
       Range range, bool current, const std::string& status,
-      const std::function<asio::awaitable<void>(const Overview&, Reply&)>& each);
+      const std::function<asio::awaitable<void>(const std::vector<Overview>&, Reply&)>& lines);
   // The range a command names for the selected group, with 412/420/501/423
   // already in `error` when there is none.
   asio::awaitable<std::optional<Range>> rangeOf(const Args& args, std::size_t at, Reply& error);
@@ -148,6 +161,8 @@ class Session {
   std::string in_;  // bytes read from the client past the last line
   bool quit_ = false;
   bool idle_ = false;
+  bool waiting_ = false;  // for the client: a read or a write is under way
+  std::chrono::steady_clock::time_point waitingSince_;
 
   std::optional<std::size_t> group_;  // index into config_.areas
   std::int64_t current_ = 0;          // 0: no current article
