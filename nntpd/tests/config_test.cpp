@@ -94,5 +94,12 @@ TEST_F(ConfigFile, ReadOnlyAreasNeedNoAddress) {
   EXPECT_FALSE(c.anyPosting());
 }
 
+TEST_F(ConfigFile, ShippedExampleIsValid) {
+  Config c = loadConfig(NNTPD_EXAMPLE_CONFIG, "/usr/local/bin/zandrel-nntpd");
+  EXPECT_EQ(c.areas.size(), 2u);
+  EXPECT_EQ(c.originAddress(c.areas[0]), "2:5020/52.1");
+  EXPECT_FALSE(c.areas[1].post);
+}
+
 }  // namespace
 }  // namespace nntpd
