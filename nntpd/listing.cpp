@@ -1,5 +1,6 @@
 // LIST and its keywords, NEWGROUPS, NEWNEWS, DATE and HELP.
 #include <ctime>
+#include <set>
 
 #include "dates.h"
 #include "session.h"
@@ -141,8 +142,10 @@ awaitable<void> Session::cmdNewnews(const Args& args) {
   for (std::size_t i = 0; i < areas.size(); ++i) co_await syncArea(areas[i], h[i]);
   Reply r;
   r.status("230 list of new articles follows");
+  std::set<std::string> listed;  // echomail stored in two areas is one article
   for (std::size_t a : areas)
-    for (const std::string& id : shared_.index.since(a, *since)) r.line(id);
+    for (std::string& id : shared_.index.since(a, *since))
+      if (listed.insert(id).second) r.line(id);
   r.end();
   co_await send(r);
 }

@@ -3,6 +3,7 @@ of all four kinds made through the back end, bases written by other FidoNet
 software, reading by number and by Message-ID, posting, threads, refusals
 and concurrent posters."""
 
+import datetime
 import io
 import json
 import os
@@ -144,6 +145,15 @@ class Reading(unittest.TestCase):
         self.assertEqual(lines[0], ("2", "Hello from fido.echo"))
         _, lines = self.s.xhdr("x-comment-to", "3")
         self.assertEqual(lines, [("3", "Node Keeper")])
+
+    def test_newnews_lists_messages_after_a_date(self):
+        _, ids = self.s.newnews("fido.echo,fido.netmail", datetime.datetime(2000, 1, 1))
+        self.s.group("fido.echo")
+        self.assertIn(self.s.stat(2)[2], ids)
+        self.assertEqual(len(ids), len(set(ids)))
+        _, ids = self.s.newnews("fido.*", datetime.datetime.now() + datetime.timedelta(days=2))
+        self.assertEqual(ids, [])
+        self.assertEqual(self.s.newgroups(datetime.datetime(2000, 1, 1))[1], [])
 
     def test_error_replies(self):
         def code(cmd):
