@@ -63,7 +63,7 @@ bench: build
 bench-nntpd: build
 	@scripts/ensure-deps.sh jamnntpd:/usr/sbin/jamnntpd
 	$(BUILD)/zandrel-nntpd-bench --backend $(BUILD)/zandrel --server $(BUILD)/zandrel-nntpd \
-	  --data $(BUILD)/bench-data/nntpd $(BENCH_NNTPD_ARGS)
+	  --data $(BUILD)/bench-data/nntpd --out docs/nntpd.md $(BENCH_NNTPD_ARGS)
 
 # The programs, the example configuration and the manuals under PREFIX
 # (and DESTDIR, when set).

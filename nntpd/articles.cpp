@@ -43,7 +43,7 @@ awaitable<std::optional<Article>> Session::fetchArticle(std::size_t area, std::i
   co_return renderArticle(retr, a.group, fields, shared_.render);
 }
 
-awaitable<std::optional<Overview>> Session::fetchOverview(std::size_t area, std::int64_t number) {
+awaitable<std::optional<OverLine>> Session::fetchOverview(std::size_t area, std::int64_t number) {
   if (number < 1) co_return std::nullopt;
   std::int64_t next = 0;
   auto ov = co_await overviewChunk(area, number, number, next);
@@ -56,7 +56,7 @@ awaitable<void> Session::syncArea(std::size_t area, std::int64_t high) {
   MsgIdIndex& index = shared_.index;
   if (high < index.covered(area)) index.reset(area);  // renumbered or purged
   co_await overviews(area, index.covered(area) + 1, high,
-                     [](std::vector<Overview>&) -> awaitable<bool> { co_return true; });
+                     [](std::vector<OverLine>&) -> awaitable<bool> { co_return true; });
 }
 
 awaitable<void> Session::syncAll() {
@@ -85,7 +85,7 @@ awaitable<std::optional<Session::Found>> Session::lookup(std::string_view messag
       if (f.article && f.article->messageId == messageId) co_return f;
     } else {
       f.overview = co_await fetchOverview(place->area, place->number);
-      if (f.overview && f.overview->messageId == messageId) co_return f;
+      if (f.overview && f.overview->messageId() == messageId) co_return f;
     }
     shared_.index.reset(place->area);
     co_await syncArea(place->area, co_await high(place->area));
@@ -159,7 +159,7 @@ awaitable<void> Session::retrieve(const Args& args, Part part) {
   std::size_t area;
   std::int64_t number;
   std::optional<Article> article;
-  std::optional<Overview> overview;
+  std::optional<OverLine> overview;
 
   if (!args.empty() && isMessageId(args[0])) {
     auto found = co_await lookup(args[0], whole);
@@ -204,7 +204,7 @@ awaitable<void> Session::retrieve(const Args& args, Part part) {
     current_ = number;
   }
 
-  const std::string& id = article ? article->messageId : overview->messageId;
+  const std::string id(article ? std::string_view(article->messageId) : overview->messageId());
   Reply reply;
   reply.status(std::string(ok) + " " + num(number) + " " + id);
   if (part == Part::Article) {
@@ -246,15 +246,15 @@ awaitable<void> Session::step(int direction) {
     std::int64_t lo = direction > 0 ? from : std::max<std::int64_t>(1, from - STEP_WINDOW + 1);
     std::int64_t hi = direction > 0 ? std::min(h, from + STEP_WINDOW - 1) : from;
     std::int64_t next = 0;
-    std::vector<Overview> found;
+    std::vector<OverLine> found;
     for (std::int64_t at = lo; at <= hi; at = next) {
       auto chunk = co_await overviewChunk(area, at, hi, next);
       std::move(chunk.begin(), chunk.end(), std::back_inserter(found));
     }
     if (!found.empty()) {
-      const Overview& o = direction > 0 ? found.front() : found.back();
-      current_ = std::int64_t(o.number);
-      co_await send("223 " + num(current_) + " " + o.messageId + " article selected");
+      const OverLine& o = direction > 0 ? found.front() : found.back();
+      current_ = o.number;
+      co_await send("223 " + num(current_) + " " + std::string(o.messageId()) + " article selected");
       co_return;
     }
     from = direction > 0 ? hi + 1 : lo - 1;

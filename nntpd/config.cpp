@@ -89,7 +89,7 @@ void readServer(const Reader& r, const toml::table& t, Config& c) {
   const std::string p = "server.";
   r.onlyKeys(t, p,
              {"listen", "hostname", "backend", "max_connections", "idle_timeout",
-              "backend_timeout", "max_article_size", "utf8_headers", "log"});
+              "backend_timeout", "max_article_size", "utf8_headers", "overview_cache", "log"});
   if (const toml::node* n = t.get("listen")) {
     const toml::array* a = n->as_array();
     if (!a || a->empty()) r.fail(n->source(), p + "listen", "expected a list of \"address:port\"");
@@ -118,6 +118,7 @@ void readServer(const Reader& r, const toml::table& t, Config& c) {
   c.backend_timeout = std::chrono::seconds(secs);
   r.number(t, p, "max_article_size", c.max_article_size, 1024, 64LL << 20);
   r.boolean(t, p, "utf8_headers", c.utf8_headers);
+  r.number(t, p, "overview_cache", c.overview_cache, 0, 100000000);
   r.str(t, p, "log", c.log);
 }
 

@@ -33,6 +33,7 @@ struct Config {
   std::chrono::seconds backend_timeout{60};
   std::size_t max_article_size = 1 << 20;
   bool utf8_headers = false;  // raw UTF-8 header fields instead of RFC 2047 words
+  std::size_t overview_cache = 100000;  // converted overview lines kept, all groups together
   std::string log;            // log file; empty: standard error
 
   // [fidonet]

@@ -2,6 +2,7 @@
 // through, which also keeps the Message-ID index up to date.
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <deque>
 #include <numeric>
 
@@ -36,33 +37,29 @@ Field fieldOf(std::string_view name) {
   return Field::Other;
 }
 
-std::string valueOf(const Overview& o, Field f) {
+std::string valueOf(const OverLine& o, Field f) {
   switch (f) {
-    case Field::Subject: return o.subject;
-    case Field::From: return o.from;
-    case Field::Date: return o.date;
-    case Field::MessageId: return o.messageId;
-    case Field::References: return o.references;
-    case Field::Bytes: return std::to_string(o.bytes);
-    case Field::Lines: return std::to_string(o.lines);
+    case Field::Subject: return std::string(o.field(OverLine::SUBJECT));
+    case Field::From: return std::string(o.field(OverLine::FROM));
+    case Field::Date: return std::string(o.field(OverLine::DATE));
+    case Field::MessageId: return std::string(o.field(OverLine::MESSAGE_ID));
+    case Field::References: return std::string(o.field(OverLine::REFERENCES));
+    case Field::Bytes: return std::string(o.field(OverLine::BYTES));
+    case Field::Lines: return std::string(o.field(OverLine::LINES));
     case Field::Xref:
     case Field::Other: break;
   }
   return {};
 }
 
-// number TAB the seven fields of LIST OVERVIEW.FMT
-void overviewLine(Reply& r, const Overview& o, std::int64_t number) {
-  static std::string s;  // one thread; its room is kept from line to line
-  s = std::to_string(number);
-  for (const std::string* f : {&o.subject, &o.from, &o.date, &o.messageId, &o.references}) {
-    s += '\t';
-    s += *f;
+// The line as OVER sends it; `number` 0 for the message-id form.
+void overviewLine(Reply& r, const OverLine& o, std::int64_t number) {
+  if (number == o.number) {
+    r.line(o.text);
+    return;
   }
-  s += '\t';
-  s += std::to_string(o.bytes);
-  s += '\t';
-  s += std::to_string(o.lines);
+  std::string s = std::to_string(number);
+  s += std::string_view(o.text).substr(o.text.find('\t'));
   r.line(s);
 }
 
@@ -83,34 +80,41 @@ std::vector<std::int64_t> Session::chunkNumbers(std::size_t area, std::int64_t f
   return numbers;
 }
 
-std::vector<Overview> Session::convertChunk(std::size_t area, std::int64_t first,
+std::vector<OverLine> Session::convertChunk(std::size_t area, std::int64_t first,
                                             std::int64_t last, std::string_view reply) {
   const AreaConfig& a = config_.areas[area];
   MsgIdIndex& index = shared_.index;
   // Only a chunk that takes the index further is worth its copies.
   const bool learn = first <= index.covered(area) + 1 && last > index.covered(area);
   std::vector<MsgIdIndex::Entry> entries;
-  std::vector<Overview> out;
+  std::vector<OverLine> out;
   while (!reply.empty()) {
     auto eol = reply.find('\n');
-    std::string_view line = reply.substr(0, eol);
+    std::string_view raw = reply.substr(0, eol);
     reply.remove_prefix(eol == std::string_view::npos ? reply.size() : eol + 1);
-    auto o = convertOverview(line, a.group, shared_.render);
-    if (!o) continue;
+    std::int64_t number = 0;
+    std::from_chars(raw.data(), raw.data() + raw.size(), number);
+    if (const std::string* known = shared_.overviews.find(area, number, raw)) {
+      out.emplace_back(number, *known);
+    } else {
+      auto o = convertOverview(raw, a.group, shared_.render);
+      if (!o) continue;
+      out.emplace_back(*o);
+      shared_.overviews.store(area, out.back().number, raw, out.back().text);
+    }
     if (learn)
-      entries.push_back({std::int64_t(o->number), o->messageId,
-                         parseRfc5322Date(o->date).value_or(0)});
-    out.push_back(std::move(*o));
+      entries.push_back({out.back().number, std::string(out.back().messageId()),
+                         parseRfc5322Date(out.back().field(OverLine::DATE)).value_or(0)});
   }
   if (learn) index.learn(area, first, last, entries);
   return out;
 }
 
-awaitable<std::vector<Overview>> Session::overviewChunk(std::size_t area, std::int64_t first,
+awaitable<std::vector<OverLine>> Session::overviewChunk(std::size_t area, std::int64_t first,
                                                         std::int64_t last, std::int64_t& next) {
   std::vector<std::int64_t> numbers = chunkNumbers(area, first, last);
   next = first + std::int64_t(numbers.size());
-  if (numbers.empty()) co_return std::vector<Overview>();
+  if (numbers.empty()) co_return std::vector<OverLine>();
   std::string reply = co_await backend_.head(config_.areas[area].spec, numbers);
   co_return convertChunk(area, first, next - 1, reply);
 }
@@ -135,7 +139,7 @@ awaitable<void> Session::overviews(std::size_t area, std::int64_t first, std::in
     auto [from, to] = sent.front();
     sent.pop_front();
     if (stopped) continue;  // what was sent is read all the same
-    std::vector<Overview> chunk = convertChunk(area, from, to, reply);
+    std::vector<OverLine> chunk = convertChunk(area, from, to, reply);
     if (!co_await sink(chunk)) stopped = true;
   }
 }
@@ -170,8 +174,8 @@ awaitable<void> Session::cmdOver(const Args& args) {
     co_return;
   }
   co_await sendRange(*range, args.empty(), "224 overview information follows",
-                     [](const std::vector<Overview>& chunk, Reply& r) -> awaitable<void> {
-                       for (const Overview& o : chunk) overviewLine(r, o, std::int64_t(o.number));
+                     [](const std::vector<OverLine>& chunk, Reply& r) -> awaitable<void> {
+                       for (const OverLine& o : chunk) overviewLine(r, o, o.number);
                        co_return;
                      });
 }
@@ -193,7 +197,7 @@ awaitable<void> Session::sendById(std::string_view id, bool wholeArticle,
 
 awaitable<void> Session::sendRange(
     Range range, bool current, const std::string& status,
-    const std::function<awaitable<void>(const std::vector<Overview>&, Reply&)>& lines) {
+    const std::function<awaitable<void>(const std::vector<OverLine>&, Reply&)>& lines) {
   const std::size_t area = *group_;
   const std::int64_t last = std::min(range.last, co_await high(area));
   // Chunks go out as the back end delivers them; the status line waits for
@@ -201,7 +205,7 @@ awaitable<void> Session::sendRange(
   Reply reply;
   bool any = false;
   co_await overviews(area, range.first, last,
-                     [&](std::vector<Overview>& chunk) -> awaitable<bool> {
+                     [&](std::vector<OverLine>& chunk) -> awaitable<bool> {
                        if (chunk.empty()) co_return true;
                        if (!any) reply.status(status);
                        any = true;
@@ -245,8 +249,8 @@ awaitable<void> Session::headers(const Args& args, const char* okCode) {
   const std::size_t area = *group_;
   const std::string name(args[0]);
   co_await sendRange(*range, args.size() < 2, status,
-                     [&](const std::vector<Overview>& chunk, Reply& r) -> awaitable<void> {
-                       for (const Overview& o : chunk) {
+                     [&](const std::vector<OverLine>& chunk, Reply& r) -> awaitable<void> {
+                       for (const OverLine& o : chunk) {
                          std::string value;
                          // Readers whose overview lacks Xref ask for it by
                          // HDR; it needs no article.
@@ -255,7 +259,7 @@ awaitable<void> Session::headers(const Args& args, const char* okCode) {
                                    std::to_string(o.number);
                          else if (field != Field::Other)
                            value = valueOf(o, field);
-                         else if (auto art = co_await fetchArticle(area, std::int64_t(o.number)))
+                         else if (auto art = co_await fetchArticle(area, o.number))
                            value = art->field(name).value_or("");
                          r.line(std::to_string(o.number) + " " + flat(std::move(value)));
                        }

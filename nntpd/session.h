@@ -26,6 +26,7 @@
 #include "backend.h"
 #include "command.h"
 #include "msgid_index.h"
+#include "overview_cache.h"
 #include "reply.h"
 #include "shared.h"
 #include "text/article.h"
@@ -86,13 +87,13 @@ class Session {
   asio::awaitable<std::vector<std::int64_t>> highs(const std::vector<std::size_t>& areas);
   asio::awaitable<std::int64_t> high(std::size_t area);
   asio::awaitable<std::optional<Article>> fetchArticle(std::size_t area, std::int64_t number);
-  asio::awaitable<std::optional<Overview>> fetchOverview(std::size_t area, std::int64_t number);
+  asio::awaitable<std::optional<OverLine>> fetchOverview(std::size_t area, std::int64_t number);
 
   // A message found by its Message-ID, with what was fetched to prove it.
   struct Found {
     MsgIdIndex::Place place;
     std::optional<Article> article;
-    std::optional<Overview> overview;
+    std::optional<OverLine> overview;
   };
   asio::awaitable<std::optional<Found>> lookup(std::string_view messageId, bool wholeArticle);
   asio::awaitable<void> syncAll();
@@ -105,19 +106,19 @@ class Session {
   asio::awaitable<void> headers(const Args& args, const char* okCode);
   // The overview of `area` from `first` towards `last`, as much as one
   // back-end command holds; `next` is where the following chunk starts.
-  asio::awaitable<std::vector<Overview>> overviewChunk(std::size_t area, std::int64_t first,
+  asio::awaitable<std::vector<OverLine>> overviewChunk(std::size_t area, std::int64_t first,
                                                        std::int64_t last, std::int64_t& next);
   // The overview of `area` over [first, last], a chunk at a time and in
   // order: `sink` gets each chunk (empty where no message exists) and
   // returns false to stop. Fetched in a pipeline with the back end.
-  using ChunkSink = std::function<asio::awaitable<bool>(std::vector<Overview>&)>;
+  using ChunkSink = std::function<asio::awaitable<bool>(std::vector<OverLine>&)>;
   asio::awaitable<void> overviews(std::size_t area, std::int64_t first, std::int64_t last,
                                   const ChunkSink& sink);
   // The numbers of the chunk starting at `first`, and its reply converted
   // (which teaches the index what it did not know).
   std::vector<std::int64_t> chunkNumbers(std::size_t area, std::int64_t first,
                                          std::int64_t last) const;
-  std::vector<Overview> convertChunk(std::size_t area, std::int64_t first, std::int64_t last,
+  std::vector<OverLine> convertChunk(std::size_t area, std::int64_t first, std::int64_t last,
                                      std::string_view reply);
   // The message-id form: `status` and the line `each` adds for the
   // article, or 430.
@@ -129,7 +130,7 @@ class Session {
   // (420 when the range is the `current` article).
   asio::awaitable<void> sendRange(
       Range range, bool current, const std::string& status,
-      const std::function<asio::awaitable<void>(const std::vector<Overview>&, Reply&)>& lines);
+      const std::function<asio::awaitable<void>(const std::vector<OverLine>&, Reply&)>& lines);
   // The range a command names for the selected group, with 412/420/501/423
   // already in `error` when there is none.
   asio::awaitable<std::optional<Range>> rangeOf(const Args& args, std::size_t at, Reply& error);

@@ -11,6 +11,7 @@
 #include "config.h"
 #include "log.h"
 #include "msgid_index.h"
+#include "overview_cache.h"
 #include "text/article.h"
 
 namespace nntpd {
@@ -20,7 +21,8 @@ constexpr const char* VERSION = "1.0";
 struct Shared {
   Shared(const Config& c, Log& l)
       : config(c), log(l), index(c.areas.size()), postLocks(c.areas.size()),
-        syncLocks(c.areas.size()) {
+        syncLocks(c.areas.size()),
+        overviews(c.areas.size(), c.overview_cache) {
     render.headers = c.utf8_headers ? HeaderMode::Utf8 : HeaderMode::Encoded;
   }
 
@@ -33,6 +35,7 @@ struct Shared {
   std::vector<AsyncMutex> postLocks;
   // One connection at a time brings an area's part of the index up to date.
   std::vector<AsyncMutex> syncLocks;
+  OverviewCache overviews;
   std::size_t connections = 0;
 };
 
