@@ -21,6 +21,7 @@ constexpr const char* HELP_TEXT[] = {
     "HDR header [range|<message-id>]",
     "HEAD [number|<message-id>]",
     "HELP",
+    "IHAVE <message-id>  (not wanted: post with POST)",
     "LAST",
     "LIST [ACTIVE|NEWSGROUPS [wildmat]|OVERVIEW.FMT|HEADERS]",
     "LISTGROUP [newsgroup [range]]",

@@ -27,6 +27,7 @@ const Session::Command Session::COMMANDS[] = {
     {"HDR", &Session::cmdHdr, 1, 2},
     {"HEAD", &Session::cmdHead, 0, 1},
     {"HELP", &Session::cmdHelp, 0, 0},
+    {"IHAVE", &Session::cmdIhave, 1, 1},
     {"LAST", &Session::cmdLast, 0, 0},
     {"LIST", &Session::cmdList, 0, 2},
     {"LISTGROUP", &Session::cmdListgroup, 0, 2},
@@ -218,6 +219,17 @@ awaitable<void> Session::dispatch(std::string_view line) {
 awaitable<void> Session::cmdQuit(const Args&) {
   co_await send("205 closing connection");
   quit_ = true;
+}
+
+awaitable<void> Session::cmdIhave(const Args& args) {
+  if (!isMessageId(args[0])) {
+    co_await send("501 expected a message-id");
+    co_return;
+  }
+  // Areas are fed by tossers, not by news peers: a peer offering an article
+  // is told not to send it, and told why.
+  co_await send(shared_.index.find(args[0]) ? "435 article not wanted: already here"
+                                            : "435 article not wanted: post with POST");
 }
 
 awaitable<void> Session::cmdMode(const Args& args) {

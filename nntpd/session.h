@@ -63,6 +63,7 @@ class Session {
   void logError(std::string_view what);
 
   asio::awaitable<void> cmdQuit(const Args&);
+  asio::awaitable<void> cmdIhave(const Args&);
   asio::awaitable<void> cmdMode(const Args&);
   asio::awaitable<void> cmdCapabilities(const Args&);
 

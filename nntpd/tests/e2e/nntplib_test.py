@@ -173,6 +173,7 @@ class Reading(unittest.TestCase):
         self.assertEqual(code("LIST BOGUS"), "501")
         self.assertEqual(code("NEWNEWS * 2001 000000"), "501")
         self.assertEqual(code("X" * 3000), "501")  # too long, and the connection goes on
+        self.assertEqual(code("IHAVE <new@example.org>"), "435")
         self.assertEqual(code("DATE")[:3], "111")
 
 
@@ -271,6 +272,9 @@ class Posting(unittest.TestCase):
         with self.assertRaises(nntplib.NNTPTemporaryError) as e:
             self.s.post(io.BytesIO(b"Subject: no From, no Newsgroups\n\nbody\n"))
         self.assertTrue(e.exception.response.startswith("441"))
+        with self.assertRaises(nntplib.NNTPTemporaryError) as e:  # over max_article_size
+            self.s.post(posted("fido.squish", "Huge", ("x" * 999 + "\n") * 1100))
+        self.assertIn("too large", e.exception.response)
         self.assertEqual({g: self.s.group(g)[3] for g in highs}, highs)
 
     def test_concurrent_posters_and_readers(self):
