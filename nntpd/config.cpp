@@ -76,6 +76,18 @@ class Reader {
     out = T(v);
   }
 
+  // Posts are found again by the origin address in their MSGID, so it is
+  // kept in the form the back end writes there.
+  void address(const toml::table& t, const std::string& prefix, std::string_view key,
+               std::string& out) const {
+    str(t, prefix, key, out);
+    if (!t.get(key)) return;
+    auto canonical = canonicalFtnAddress(out);
+    if (!canonical)
+      fail(where(t, key), prefix + std::string(key), "expected zone:net/node or zone:net/node.point");
+    out = *canonical;
+  }
+
   const toml::source_region& where(const toml::table& t, std::string_view key) const {
     const toml::node* n = t.get(key);
     return n ? n->source() : t.source();
@@ -125,9 +137,7 @@ void readServer(const Reader& r, const toml::table& t, Config& c) {
 void readFidonet(const Reader& r, const toml::table& t, Config& c) {
   const std::string p = "fidonet.";
   r.onlyKeys(t, p, {"address", "origin", "tearline"});
-  r.str(t, p, "address", c.address);
-  if (t.get("address") && !validFtnAddress(c.address))
-    r.fail(r.where(t, "address"), p + "address", "expected zone:net/node or zone:net/node.point");
+  r.address(t, p, "address", c.address);
   r.str(t, p, "origin", c.origin);
   r.str(t, p, "tearline", c.tearline);
 }
@@ -159,9 +169,7 @@ AreaConfig readArea(const Reader& r, const toml::table& t, std::size_t i, const 
   if (a.description.find_first_of("\r\n") != std::string::npos)
     r.fail(r.where(t, "description"), p + "description", "must be one line");
   r.boolean(t, p, "post", a.post);
-  r.str(t, p, "address", a.address);
-  if (t.get("address") && !validFtnAddress(a.address))
-    r.fail(r.where(t, "address"), p + "address", "expected zone:net/node or zone:net/node.point");
+  r.address(t, p, "address", a.address);
   r.str(t, p, "origin", a.origin);
   if (a.post && c.originAddress(a).empty())
     r.fail(r.where(t, "post"), p + "post",
@@ -192,22 +200,26 @@ bool Config::anyPosting() const {
   return std::any_of(areas.begin(), areas.end(), [](const AreaConfig& a) { return a.post; });
 }
 
-bool validFtnAddress(std::string_view text) {
+std::optional<std::string> canonicalFtnAddress(std::string_view text) {
   // zone ':' net '/' node [ '.' point ], every part 0..65535
   const char seps[] = {':', '/', '.'};
+  unsigned v[4] = {0, 0, 0, 0};
   std::size_t part = 0;
   const char* p = text.data();
   const char* end = p + text.size();
   for (;;) {
-    unsigned v = 0;
-    auto [q, ec] = std::from_chars(p, end, v);
-    if (ec != std::errc() || v > 65535) return false;
+    auto [q, ec] = std::from_chars(p, end, v[part]);
+    if (ec != std::errc() || v[part] > 65535) return std::nullopt;
     p = q;
-    if (p == end) return part >= 2;
-    if (part > 2 || *p != seps[part]) return false;
+    if (p == end) break;
+    if (part > 2 || *p != seps[part]) return std::nullopt;
     ++p;
     ++part;
   }
+  if (part < 2) return std::nullopt;
+  std::string s = std::to_string(v[0]) + ":" + std::to_string(v[1]) + "/" + std::to_string(v[2]);
+  if (v[3]) s += "." + std::to_string(v[3]);
+  return s;
 }
 
 bool validGroupName(std::string_view name) {

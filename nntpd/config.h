@@ -4,6 +4,7 @@
 #define NNTPD_CONFIG_H
 
 #include <chrono>
+#include <optional>
 #include <cstddef>
 #include <stdexcept>
 #include <string>
@@ -64,9 +65,10 @@ struct ConfigError : std::runtime_error {
 // default back end.
 Config loadConfig(const std::string& path, const std::string& selfPath);
 
-// A FidoNet address "zone:net/node[.point]", all parts present; false when
-// `text` is not one.
-bool validFtnAddress(std::string_view text);
+// A FidoNet address "zone:net/node[.point]", all parts present, written the
+// way the back end writes it into MSGIDs (no leading zeros, no ".0"); nothing
+// when `text` is not one.
+std::optional<std::string> canonicalFtnAddress(std::string_view text);
 
 // A newsgroup name a reader can ask for: printable ASCII without blanks or
 // the characters wildmats give a meaning.

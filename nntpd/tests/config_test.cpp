@@ -89,6 +89,15 @@ TEST_F(ConfigFile, MistakesNameFileLineAndKey) {
   }
 }
 
+TEST_F(ConfigFile, AddressesAsTheBackEndWritesThem) {
+  // Posts are found by the origin address in their MSGID, which the back end
+  // writes without leading zeros and without a point 0.
+  Config c = load(std::string("[fidonet]\naddress = \"2:05020/52.0\"\n") + AREA +
+                  "address = \"2:5020/52.01\"\n");
+  EXPECT_EQ(c.address, "2:5020/52");
+  EXPECT_EQ(c.areas[0].address, "2:5020/52.1");
+}
+
 TEST_F(ConfigFile, ReadOnlyAreasNeedNoAddress) {
   Config c = load(std::string(AREA) + "post = false\n");
   EXPECT_FALSE(c.anyPosting());
