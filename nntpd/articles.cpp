@@ -88,7 +88,8 @@ awaitable<std::optional<Session::Found>> Session::lookup(std::string_view messag
       if (f.overview && f.overview->messageId() == messageId) co_return f;
     }
     shared_.index.reset(place->area);
-    co_await syncArea(place->area, co_await high(place->area));
+    const std::int64_t h = co_await high(place->area);
+    co_await syncArea(place->area, h);
   }
   co_return std::nullopt;
 }
@@ -115,7 +116,8 @@ awaitable<void> Session::cmdGroup(const Args& args) {
     co_return;
   }
   const std::size_t area = std::size_t(a - config_.areas.data());
-  co_await send(select(area, co_await high(area)));
+  const std::int64_t h = co_await high(area);
+  co_await send(select(area, h));
 }
 
 awaitable<void> Session::cmdListgroup(const Args& args) {

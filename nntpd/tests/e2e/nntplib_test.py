@@ -7,6 +7,7 @@ import datetime
 import io
 import json
 import os
+import shutil
 import socket
 import sys
 import threading
@@ -324,6 +325,27 @@ class Index(unittest.TestCase):
             msgid = s.stat(high)[2]
             s.group("fido.squish")
             self.assertEqual(s.article(msgid)[1].number, 0)
+
+
+    def test_renumbered_area_is_indexed_again(self):
+        # Squish renumbers an area when a message is deleted; the same is
+        # done here to a *.MSG directory by renaming its files, and a new
+        # message keeps the high number where it was.
+        d = harness.scratch("renumber")
+        area = d + "/netmail"
+        for i in range(3):
+            harness.post(area, f"Message {i + 1}", "Text.\n", orig=f"2:5020/60.{i + 1}")
+        harness.post(d + "/other", "Message 4", "Text.\n", orig="2:5020/60.4")
+        with harness.Server(d, [{"group": "fido.renumber", "spec": area}]) as server:
+            with nntplib.NNTP("127.0.0.1", server.port) as s:
+                s.group("fido.renumber")
+                moved = s.stat(3)[2]
+                self.assertEqual(s.stat(moved)[1], 3)  # the index knows it at 3
+                os.rename(area + "/2.msg", area + "/1.msg")
+                os.rename(area + "/3.msg", area + "/2.msg")
+                shutil.copy(d + "/other/1.msg", area + "/3.msg")
+                self.assertEqual(s.stat(moved)[1], 2)
+                self.assertIn("Message 3", article_text(s.head(moved)[1].lines))
 
 
 class BackendFailures(unittest.TestCase):
