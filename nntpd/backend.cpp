@@ -60,7 +60,10 @@ std::string headRequest(std::string_view spec, const std::vector<std::int64_t>& 
 Backend::Backend(asio::any_io_executor ex, std::string path, std::chrono::seconds limit)
     : ex_(ex), path_(std::move(path)), limit_(limit), to_(ex), from_(ex), timer_(ex) {}
 
-Backend::~Backend() { stop(); }
+Backend::~Backend() {
+  *alive_ = false;
+  stop();
+}
 
 void Backend::start() {
   ChildPipes p;
@@ -103,8 +106,10 @@ void Backend::busy(bool on) {
 void Backend::watch() {
   watching_ = true;
   timer_.expires_at(busySince_ + limit_);
-  timer_.async_wait([this](const asio::error_code& ec) {
-    if (ec) return;  // the Backend may be gone: touch nothing
+  // A timer that has already fired is not stopped by cancel(): its handler
+  // may run after the Backend is gone, and must know.
+  timer_.async_wait([this, alive = alive_](const asio::error_code& ec) {
+    if (ec || !*alive) return;
     watching_ = false;
     if (!busy_ || !running_) return;
     if (std::chrono::steady_clock::now() - busySince_ < limit_) {

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -90,6 +91,7 @@ class Backend {
   std::chrono::seconds limit_;
   asio::posix::stream_descriptor to_, from_;
   asio::steady_timer timer_;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   int pidfd_ = -1;
   bool running_ = false;
   bool timedOut_ = false;

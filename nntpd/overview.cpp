@@ -74,6 +74,7 @@ std::string flat(std::string v) {
 
 std::vector<std::int64_t> Session::chunkNumbers(std::size_t area, std::int64_t first,
                                                 std::int64_t last) const {
+  if (first > last) return {};
   const std::size_t want = std::size_t(std::min<std::int64_t>(last - first + 1, 1 << 20));
   std::vector<std::int64_t> numbers(Backend::headFits(config_.areas[area].spec, first, want));
   std::iota(numbers.begin(), numbers.end(), first);

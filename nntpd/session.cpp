@@ -58,7 +58,10 @@ Session::Session(asio::ip::tcp::socket socket, Shared& shared)
   ++shared_.connections;
 }
 
-Session::~Session() { --shared_.connections; }
+Session::~Session() {
+  *alive_ = false;
+  --shared_.connections;
+}
 
 // The idle limit is kept by one timer that wakes up once per limit and looks
 // at how long the connection has been waiting for its client; re-arming a
@@ -67,8 +70,10 @@ void Session::watchIdle() {
   auto due = waiting_ ? waitingSince_ + config_.idle_timeout
                       : std::chrono::steady_clock::now() + config_.idle_timeout;
   deadline_.expires_at(due);
-  deadline_.async_wait([this](const asio::error_code& ec) {
-    if (ec) return;
+  // A timer that has already fired is not stopped by cancel(): its handler
+  // may run after the session is gone, and must know.
+  deadline_.async_wait([this, alive = alive_](const asio::error_code& ec) {
+    if (ec || !*alive) return;
     if (waiting_ && std::chrono::steady_clock::now() - waitingSince_ >= config_.idle_timeout) {
       idle_ = true;
       asio::error_code ignored;

@@ -158,6 +158,7 @@ class Session {
   const Config& config_;
   asio::ip::tcp::socket socket_;
   asio::steady_timer deadline_;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   Backend backend_;
   std::string peer_;
   std::string in_;  // bytes read from the client past the last line
