@@ -11,7 +11,6 @@
 #include <charconv>
 
 #include "session.h"
-#include "text/charset.h"
 #include "text/msgid.h"
 #include "text/post.h"
 
@@ -63,7 +62,8 @@ bool isPosting(std::string_view line, const Posting& p, const std::string& origi
 }
 
 // The FidoNet address in a From value the back end made:
-// "Name <Name@p1.f52.n5020.z2.domain>" gives "2:5020/52.1".
+// "Name <Name@p1.f52.n5020.z2.domain>" gives "2:5020/52.1". The name may be
+// encoded or quoted; the address is the last '@' on.
 std::optional<std::string> ftnAddressOf(std::string_view from) {
   auto at = from.rfind('@');
   if (at == std::string_view::npos) return std::nullopt;
@@ -206,14 +206,9 @@ awaitable<void> Session::cmdPost(const Args&) {
     const std::string& parent = post.references.back();
     params.reply = ftnMsgid(parent).value_or("");
     if (auto found = co_await lookup(parent, false)) {
-      const AreaConfig& pa = config_.areas[found->place.area];
-      const std::vector<std::int64_t> one{found->place.number};
-      const std::string raw = co_await backend_.head(pa.spec, one);
-      auto f = tabFields(std::string_view(raw).substr(0, raw.find('\n')));
-      if (f.size() >= 3) {
-        if (!post.commentTo) params.to = backendToUtf8(nameOf(f[2]), Charset::Cp866);
-        replyAddress = ftnAddressOf(f[2]);
-      }
+      const std::string_view from = found->overview->field(OverLine::FROM);
+      params.to = mailboxName(from);
+      replyAddress = ftnAddressOf(from);
     }
   }
   if (post.commentTo) params.to = *post.commentTo;

@@ -45,9 +45,12 @@ def setUpModule():
                      to="Node Keeper", reply=parent, orig="2:5020/53")
     harness.post(SPEC["fido.readonly"], "Read me", "Nothing to add.\n")
     SPEC["fido.foreign.jam"], SPEC["fido.foreign.msg"] = harness.copy_foreign(D + "/foreign")
+    # An origin address of its own per area: MSGIDs of posts made in the
+    # same second into different areas differ by it.
     areas = [{"group": g, "spec": s, "description": "area " + g,
-              "post": g not in ("fido.readonly", "fido.foreign.jam", "fido.foreign.msg")}
-             for g, s in SPEC.items()]
+              "post": g not in ("fido.readonly", "fido.foreign.jam", "fido.foreign.msg"),
+              "address": f"2:5020/52.{100 + i}"}
+             for i, (g, s) in enumerate(SPEC.items())]
     SERVER = harness.Server(D, areas).start()
 
 
@@ -244,7 +247,7 @@ class Posting(unittest.TestCase):
         text = article_text(art.lines)
         self.assertIn("X-Comment-To: Node Keeper", text)  # the author replied to
         self.assertIn("X-Kludge: REPLY: 2:5020/52.1 ", text)
-        self.assertIn("\nЗдравствуйте!\n.точка\n--- zandrel-nntpd\n * Origin: zandrel test (2:5020/52)",
+        self.assertIn("\nЗдравствуйте!\n.точка\n--- zandrel-nntpd\n * Origin: zandrel test (2:5020/52.100)",
                       text)
         # The new message is found by its Message-ID at once.
         self.assertEqual(self.s.stat(ov[0][1]["message-id"])[1], new_high)
