@@ -120,10 +120,11 @@ server=$!
 trap 'kill $server 2>/dev/null' EXIT
 port=""
 for _ in $(seq 100); do
-  port=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$demo/nntpd.log" 2>/dev/null)
+  port=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$demo/nntpd.log" 2>/dev/null || true)
   [ -n "$port" ] && break
   sleep 0.05
 done
+if [ -z "$port" ]; then echo "zandrel-nntpd did not start:"; cat "$demo/nntpd.log"; exit 1; fi
 echo "(zandrel-nntpd listens on 127.0.0.1:$port; a reader's commands and the server's replies)"
 first=$(printf 'HEAD #%s x1\n' "$demo/jam/ru.demo" | "$bin" | LC_ALL=C tr -d '\000\r' | cut -f5)
 "$python" "$(dirname "$0")/nntp-session.py" "$port" \
