@@ -368,6 +368,7 @@ struct Figures {
   double coldXover = 0;  // the server's first pass: no overview converted yet
   std::size_t jamLines = 0;  // what jamnntpd lists of the area
   double backendArticle = 0, serverArticle = 0, jamArticle = 0;  // seconds per article
+  double roundTrip = 0;  // DATE through zandrel-nntpd: a round trip with no back end in it
 };
 
 // HEAD over the whole area in the chunks the server uses, all sent at once
@@ -423,6 +424,10 @@ Figures measure(const Options& o, const std::string& name, const std::string& sp
     f.coldXover = seconds(t0, Clock::now());
     f.serverXover = best(pass);
     f.serverArticle = best([&] { articles(c, numbers); }) / o.articles;
+    f.roundTrip = best([&] {
+      for (unsigned i = 0; i < o.articles; ++i)
+        if (c.cmd("DATE").rfind("111", 0) != 0) die("DATE failed");
+    }) / o.articles;
   }
   nntpd.stop();
 
@@ -592,18 +597,21 @@ int main(int argc, char** argv) {
   add("%u messages per area; XOVER is GROUP + XOVER over all of them, ARTICLE the mean\n"
       "of %u random articles; best of five passes after a warm-up (jamnntpd: three).\n"
       "\"First XOVER\" is the server's first pass, before it has converted any overview\n"
-      "line. Load average at the end: %.1f on %u cores.\n\n",
+      "line. \"DATE round trip\" is a command through zandrel-nntpd that needs no back end:\n"
+      "the floor under what the server adds to an ARTICLE. Load average at the end: %.1f\n"
+      "on %u cores.\n\n",
       o.messages, o.articles, load[0], std::thread::hardware_concurrency());
   add("| Area | Back end HEAD | zandrel-nntpd XOVER | added | first XOVER | Back end RETR | "
-      "zandrel-nntpd ARTICLE | added |\n|---|---:|---:|---:|---:|---:|---:|---:|\n");
+      "zandrel-nntpd ARTICLE | added | DATE round trip |\n"
+      "|---|---:|---:|---:|---:|---:|---:|---:|---:|\n");
   std::vector<std::pair<std::string, bool>> targets;
   for (const Figures& f : figures) {
     double ax = f.serverXover / f.backendXover - 1, aa = f.serverArticle / f.backendArticle - 1;
     targets.emplace_back(f.name + ": XOVER adds at most 50% to the back end's HEAD", ax <= 0.5);
     targets.emplace_back(f.name + ": ARTICLE adds at most 50% to the back end's RETR", aa <= 0.5);
-    add("| %s | %.1f ms | %.1f ms | %+.0f%% | %.1f ms | %.0f us | %.0f us | %+.0f%% |\n",
+    add("| %s | %.1f ms | %.1f ms | %+.0f%% | %.1f ms | %.0f us | %.0f us | %+.0f%% | %.0f us |\n",
         f.name.c_str(), f.backendXover * 1e3, f.serverXover * 1e3, ax * 100, f.coldXover * 1e3,
-        f.backendArticle * 1e6, f.serverArticle * 1e6, aa * 100);
+        f.backendArticle * 1e6, f.serverArticle * 1e6, aa * 100, f.roundTrip * 1e6);
   }
   for (const Figures& f : figures) {
     if (f.jamXover == 0) continue;
