@@ -6,6 +6,7 @@ The paths of the two programs come from the environment (ZANDREL,
 ZANDREL_NNTPD), set by ctest; the scratch directory from NNTPD_SCRATCH or a
 new temporary one."""
 
+import atexit
 import os
 import re
 import shutil
@@ -25,10 +26,23 @@ def skip(reason):
     sys.exit(SKIP)
 
 
+_scratch_dirs = []
+
+
 def scratch(name):
+    """A new directory, removed when the test program ends (kept when
+    NNTPD_KEEP is set, to look at after a failure)."""
     base = os.environ.get("NNTPD_SCRATCH") or tempfile.gettempdir()
     d = tempfile.mkdtemp(prefix=name + "-", dir=base)
+    _scratch_dirs.append(d)
     return d
+
+
+@atexit.register
+def _remove_scratch():
+    if not os.environ.get("NNTPD_KEEP"):
+        for d in _scratch_dirs:
+            shutil.rmtree(d, ignore_errors=True)
 
 
 def post(spec, subject, text, *, frm="Node Keeper", to="All", reply="",
