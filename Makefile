@@ -1,5 +1,6 @@
 # Thin wrapper around CMake. `make` builds into build/ (the gateway binary is
-# build/zandrel); `make test` builds and runs every test; `make test-asan`
+# build/zandrel, the news server build/zandrel-nntpd); `make test` builds and
+# runs every test; `make install` installs under PREFIX; `make test-asan`
 # does the same with AddressSanitizer and UndefinedBehaviorSanitizer in
 # build-asan/. `make fuzz` runs every fuzz target (clang, build-fuzz/) for
 # FUZZ_SECONDS each; `make soak` runs writers, readers and deleters against
@@ -9,6 +10,7 @@
 # under Wine. Missing build tools are installed on first use.
 
 BUILD      ?= build
+PREFIX     ?= /usr/local
 ASAN_BUILD ?= build-asan
 BUILD_TYPE ?= Release
 FUZZ_BUILD ?= build-fuzz
@@ -22,8 +24,8 @@ GENERATOR  := -G Ninja
 FUZZ_RT := $(shell clang -print-file-name=libclang_rt.fuzzer-x86_64.a 2>/dev/null)
 FUZZ_RT := $(if $(FUZZ_RT),$(FUZZ_RT),/usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a)
 
-.PHONY: all deps configure build test test-asan test-slow demo bench fuzz fuzz-build fuzz-seeds soak \
-        win32 win32-configure test-win32 clean
+.PHONY: all deps configure build test test-asan test-slow demo bench bench-nntpd install fuzz fuzz-build \
+        fuzz-seeds soak win32 win32-configure test-win32 clean
 
 all: build
 
@@ -49,15 +51,28 @@ test-asan: deps
 test-slow: build
 	ctest --test-dir $(BUILD) --output-on-failure -L slow
 
-# Only the gateway is needed to show it at work.
+# The gateway at work on sample areas, then a newsreader session with
+# zandrel-nntpd over the same areas.
 demo: configure
-	@cmake --build $(BUILD) --target zandrel
+	@cmake --build $(BUILD) --target zandrel zandrel-nntpd
 	@scripts/demo.sh $(BUILD)/zandrel
 
 # Speed and memory against the raw read floor; areas are cached in
 # build/bench-data, figures go to docs/performance.md.
 bench: build
 	$(BUILD)/zandrel_bench --bin $(BUILD)/zandrel --data $(BUILD)/bench-data --out docs/performance.md $(BENCH_ARGS)
+
+# zandrel-nntpd against the back end alone and, where Debian's jamnntpd is
+# installed, against it; areas are cached in build/bench-data/nntpd.
+bench-nntpd: build
+	@scripts/ensure-deps.sh jamnntpd:/usr/sbin/jamnntpd
+	$(BUILD)/zandrel-nntpd-bench --backend $(BUILD)/zandrel --server $(BUILD)/zandrel-nntpd \
+	  --data $(BUILD)/bench-data/nntpd --out docs/nntpd.md $(BENCH_NNTPD_ARGS)
+
+# The programs, the example configuration and the manuals under PREFIX
+# (and DESTDIR, when set).
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
 
 # libFuzzer targets; the whole build is instrumented, so it has its own tree.
 fuzz-build: deps

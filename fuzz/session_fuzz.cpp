@@ -3,10 +3,10 @@
 // one small area of each kind, named as the seed scripts name them: "$sq"
 // (Squish), "#jam" (JAM), "@echo" (*.MSG echo) and "net" (*.MSG netmail).
 // The areas are restored from pristine copies before every input, so runs
-// are independent and POSTs do not grow them without bound. Replies go to
-// /dev/null; a crash, hang or sanitizer report is what counts. The target
-// changes into its scratch directory: give it corpus and artifact paths that
-// are absolute (scripts/fuzz.sh does).
+// are independent and POSTs do not grow them without bound. Replies and
+// diagnostics go to /dev/null; a crash, hang or sanitizer report is what
+// counts. The target changes into its scratch directory: give it corpus and
+// artifact paths that are absolute (scripts/fuzz.sh does).
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -90,9 +90,12 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, unsigned long s
 
   auto in = std::make_unique<TextIn>(s.in);
   auto out = std::make_unique<TextOut>(s.out);
+  auto err = std::make_unique<TextOut>(s.out);
   gwRedirect(in.get(), out.get());
+  gwRedirectErr(err.get());
   commandLoop();
   out->flush();
   gwRedirect(nullptr, nullptr);
+  gwRedirectErr(nullptr);
   return 0;
 }

@@ -118,13 +118,14 @@ void splitText(char* text, char* end) {
 void getArticle(const char* str) {
   std::string spec;
   const char* space = cutAreaSpec(str, spec);
-  if (!space) return;
+  if (!space) return commandFailed("RETR", spec, BAD_LINE);
   AreaPtr area(openArea(spec.c_str(), 0));
-  if (!area) return;
+  if (!area) return commandFailed("RETR", spec, MsgErrorText());
   MsgPtr msg = openMsg(area.get(), MO_READ, dword(readNumber(space + 1)));
-  if (!msg) return;
+  if (!msg) return commandFailed("RETR", spec, MsgErrorText());
   StoredMsg m;
-  if (!readStored(area.get(), msg.get(), m)) return;
+  const char* why = nullptr;
+  if (!readStored(area.get(), msg.get(), m, &why)) return commandFailed("RETR", spec, why);
 
   printHeaders(m);
   if (!printControlKludges(m.ctrl)) return;

@@ -37,31 +37,39 @@ long readNumber(const char* s) {
 }
 
 const char* cutAreaSpec(const char* str, std::string& spec) {
+  spec.clear();
   if (std::strlen(str) <= 5) return nullptr;
   const char* space = std::strchr(str + 5, ' ');
-  if (space) spec.assign(str + 5, space);
+  if (space)
+    spec.assign(str + 5, space);
+  else
+    spec.assign(str + 5);
   return space;
 }
 
-bool readStored(HAREA area, HMSG msg, StoredMsg& m) {
+bool readStored(HAREA area, HMSG msg, StoredMsg& m, const char** why) {
+  auto failed = [why](const char* reason) {
+    if (why) *why = reason;
+    return false;
+  };
   _apifuncs& api = *area->api;
   const dword clen = api.GetCtrlLen(msg);
   m.textLen = api.GetTextLen(msg);
-  if (clen > MAX_BUFFER || m.textLen > MAX_BUFFER) return false;
+  if (clen > MAX_BUFFER || m.textLen > MAX_BUFFER) return failed("message too large");
   try {
     m.ctrl.assign(std::size_t(clen) + 1, '\0');
     // The text buffer keeps its room from message to message; whatever the
     // read does not overwrite is cleared below.
     m.text.resize(std::size_t(m.textLen) + 1);
   } catch (const std::bad_alloc&) {
-    return false;
+    return failed("out of memory");
   } catch (const std::length_error&) {
-    return false;
+    return failed("out of memory");
   }
   m.hdr = XMSG{};
   dword got = api.ReadMsg(msg, &m.hdr, 0, m.textLen, reinterpret_cast<byte*>(m.text.data()), clen,
                           reinterpret_cast<byte*>(m.ctrl.data()));
-  if (got == 0xFFFFFFFFu) return false;
+  if (got == 0xFFFFFFFFu) return failed(MsgErrorText());
   m.textRead = std::min(got, m.textLen);
   std::fill(m.text.begin() + m.textRead, m.text.end(), '\0');
   m.ctrl[clen] = '\0';

@@ -35,7 +35,8 @@ long readNumber(const char* s);
 
 // Cuts the area spec out of a command line: the text from the sixth
 // character up to the first space at or after it. Returns that space, or
-// null when the line is too short or has none.
+// null when the line is too short or has none; `spec` then holds the text
+// from the sixth character on, if any, for the report of the bad line.
 const char* cutAreaSpec(const char* str, std::string& spec);
 
 // An open area, closed when the owner goes out of scope.
@@ -73,7 +74,7 @@ struct StoredMsg {
 
 // Reads header, whole control block and whole text of an open message into
 // `m`, which may be reused from message to message. False when a buffer
-// cannot be allocated or the read fails.
-bool readStored(HAREA area, HMSG msg, StoredMsg& m);
+// cannot be allocated or the read fails; `why`, when given, then says which.
+bool readStored(HAREA area, HMSG msg, StoredMsg& m, const char** why = nullptr);
 
 #endif

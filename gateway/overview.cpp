@@ -54,15 +54,19 @@ void overviewLine(HAREA area, long num, StoredMsg& m, std::string& line) {
 
 }  // namespace
 
+// Only a HEAD whose area cannot be opened counts as failed. A number that
+// names no message is normal: front ends ask for whole ranges, and numbers
+// of deleted messages stay in them. A message that is there but cannot be
+// read says why when it is retrieved.
 void listHeaders(const char* str) {
   std::string spec;
   const char* space = cutAreaSpec(str, spec);
-  if (!space) return;
+  if (!space) return commandFailed("HEAD", spec, BAD_LINE);
   // The character after the space is a filler the front end always sends
   // and is skipped unseen; a line that ends there has no list at all.
-  if (!space[1]) return;
+  if (!space[1]) return commandFailed("HEAD", spec, BAD_LINE);
   AreaPtr area(openArea(spec.c_str(), 0));
-  if (!area) return;
+  if (!area) return commandFailed("HEAD", spec, MsgErrorText());
 
   // Every space starts a number, and a number skips leading blanks, so a run
   // of spaces repeats the number after it. The first non-blank and its value

@@ -30,7 +30,7 @@
 
 namespace {
 
-constexpr const char PID_KLUDGE[] = "\x01PID: zandrel-1.2";
+constexpr const char PID_KLUDGE[] = "\x01PID: zandrel-" ZANDREL_VERSION;
 // The control block is built as it always was, in 8192 bytes with its NUL.
 constexpr std::size_t MAX_CTRL = 8191;
 // Room set aside for a text before any of it arrives; an announced length
@@ -66,9 +66,13 @@ bool readLine(std::string& s) {
   return true;
 }
 
+constexpr const char INPUT_ENDED[] = "input ended before the whole article";
+constexpr const char NO_MEMORY[] = "out of memory";
+
 // Reads exactly `len` characters, each LF stored as CR. All of them are
-// consumed even when they cannot be kept; false then, or when input ends.
-bool readText(std::size_t len, std::string& text) {
+// consumed even when they cannot be kept. Null, or why not: input ended,
+// or no memory for the text.
+const char* readText(std::size_t len, std::string& text) {
   bool kept = true;
   try {
     text.reserve(std::min(len, TEXT_RESERVE));
@@ -77,7 +81,7 @@ bool readText(std::size_t len, std::string& text) {
   }
   for (std::size_t i = 0; i < len; ++i) {
     int c = gwIn().getc();
-    if (c < 0) return false;
+    if (c < 0) return INPUT_ENDED;
     if (!kept) continue;
     try {
       text.push_back(c == '\n' ? '\r' : char(c));
@@ -86,16 +90,18 @@ bool readText(std::size_t len, std::string& text) {
       std::string().swap(text);
     }
   }
-  return kept;
+  return kept ? nullptr : NO_MEMORY;
 }
 
-bool readPosting(std::size_t len, Posting& p) {
+// Null once the whole posting is read, else why not.
+const char* readPosting(std::size_t len, Posting& p) {
   // Every part is read even after a failure, to stay in step with the input.
   bool ok = readLine(p.reply);
   ok = readLine(p.from) && ok;
   ok = readLine(p.to) && ok;
   ok = readLine(p.subj) && ok;
-  return readText(len, p.text) && ok;
+  const char* why = readText(len, p.text);
+  return ok ? why : INPUT_ENDED;
 }
 
 // Copies a line into a fixed-width field: NUL-padded, and a value as long as
@@ -208,22 +214,23 @@ std::string controlInfo(const NETADDR& orig, dword serialNo, const std::string& 
 
 void postArticle(const char* str) {
   std::string spec;
+  auto failed = [&spec](const char* why) { commandFailed("POST", spec, why); };
   const char* space = cutAreaSpec(str, spec);
-  if (!space) return;
+  if (!space) return failed(BAD_LINE);
   // Addresses that do not parse are stored as far as they went, zero
   // otherwise.
   NETADDR orig{}, dest{};
   const char* origText = space + 1;
   parseFtnAddr(origText, &orig);
   const char* destSpace = std::strchr(origText, ' ');
-  if (!destSpace) return;
+  if (!destSpace) return failed(BAD_LINE);
   parseFtnAddr(destSpace + 1, &dest);
   const char* lenSpace = std::strchr(destSpace + 1, ' ');
-  if (!lenSpace) return;
+  if (!lenSpace) return failed(BAD_LINE);
   const std::size_t len = std::size_t(readNumber(lenSpace));
 
   Posting post;
-  if (!readPosting(len, post)) return;
+  if (const char* why = readPosting(len, post)) return failed(why);
 
   // JAM's lock leaves its handle with the numbering it had when it was
   // opened; a second handle opened under the lock sees the messages stored
@@ -231,9 +238,13 @@ void postArticle(const char* str) {
   // *.MSG bring the locked handle itself up to date.
   AreaPtr fresh;
   AreaPtr area(openArea(spec.c_str(), 1));
-  if (!area) return;
+  if (!area) return failed(MsgErrorText());
   // Without the lock nothing is stored: the serial could not be decided.
-  if (!lockArea(area.get())) return;
+  if (!lockArea(area.get())) {
+    // The lock was tried for as long as writers wait for it.
+    const bool held = std::strcmp(MsgErrorText(), MSGERR_LOCKED) == 0;
+    return failed(held ? MSGERR_LOCKED " for 10 s" : MsgErrorText());
+  }
   if (area->type == AT_JAM) fresh.reset(openArea(spec.c_str(), 0));
   // Should that open fail, the post is still stored, its serial decided on
   // what the area showed when it was opened.
@@ -241,7 +252,7 @@ void postArticle(const char* str) {
   const std::time_t now = std::time(nullptr);
   const dword serial = nextSerial(view, orig, dword(now));
   MsgPtr msg = openMsg(area.get(), MO_CREATE, 0);
-  if (!msg) return;
+  if (!msg) return failed(MsgErrorText());
 
   XMSG x{};
   copyField(x.from, post.from);
@@ -258,9 +269,14 @@ void postArticle(const char* str) {
   const std::string ctrl = controlInfo(orig, serial, post.reply);
   const auto* text = reinterpret_cast<const byte*>(post.text.data());
   // There is no reply to carry a failure: a write that fails leaves the
-  // message missing, as a front end would find out by listing the area.
-  area->api->WriteMsg(msg.get(), 0, &x, text, dword(len), dword(len), dword(ctrl.size()),
-                      reinterpret_cast<const byte*>(ctrl.data()));
+  // message missing, as a front end would find out by listing the area, and
+  // standard error says why. A locked Squish area stores its index and
+  // header only when it is unlocked: that can fail the post too.
+  std::string why;
+  if (area->api->WriteMsg(msg.get(), 0, &x, text, dword(len), dword(len), dword(ctrl.size()),
+                          reinterpret_cast<const byte*>(ctrl.data())) != 0)
+    why = MsgErrorText();
   msg.reset();
-  area->api->Unlock(area.get());
+  if (area->api->Unlock(area.get()) != 0 && why.empty()) why = MsgErrorText();
+  if (!why.empty()) failed(why.c_str());
 }

@@ -106,6 +106,7 @@ void TextOut::flush() {
 namespace {
 TextIn* redirected_in = nullptr;
 TextOut* redirected_out = nullptr;
+TextOut* redirected_err = nullptr;
 }  // namespace
 
 TextIn& gwIn() {
@@ -116,9 +117,17 @@ TextIn& gwIn() {
 
 TextOut& gwOut() {
   if (redirected_out) return *redirected_out;
-  static TextOut out(1, !host_stdout_adds_cr());
+  static TextOut out(1, !host_output_adds_cr());
   return out;
 }
+
+TextOut& gwErr() {
+  if (redirected_err) return *redirected_err;
+  static TextOut err(2, !host_output_adds_cr());
+  return err;
+}
+
+void gwRedirectErr(TextOut* err) { redirected_err = err; }
 
 void gwRedirect(TextIn* in, TextOut* out) {
   redirected_in = in;

@@ -69,7 +69,11 @@ class TextOut {
 // harness that runs the command loop in-process has redirected them.
 TextIn& gwIn();
 TextOut& gwOut();
+// Standard error, in text mode like the others: diagnostics for the sysop.
+TextOut& gwErr();
 // Points gwIn()/gwOut() at other streams; null restores the standard one.
 void gwRedirect(TextIn* in, TextOut* out);
+// The same for gwErr().
+void gwRedirectErr(TextOut* err);
 
 #endif

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "message.h"
 #include "recode.h"
 #include "textio.h"
 
@@ -23,14 +24,60 @@ void chomp(char* s) {
   while (n > 0 && (s[n - 1] == '\r' || s[n - 1] == '\n')) s[--n] = '\0';
 }
 
+void commandFailed(const char* command, const std::string& spec, const char* reason) {
+  std::string line = "zandrel: ";
+  line += command;
+  if (!spec.empty()) {
+    line += ' ';
+    for (char c : spec) line += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c;
+  }
+  line += ": ";
+  line += reason;
+  line += '\n';
+  TextOut& err = gwErr();
+  err.write(line.data(), line.size());
+  err.flush();  // whole lines, each in one write: processes may share the stream
+}
+
+bool runOption(const char* arg) {
+  TextOut& out = gwOut();
+  if (std::strcmp(arg, "--version") == 0) {
+    out.puts("zandrel " ZANDREL_VERSION "\n");
+  } else if (std::strcmp(arg, "--help") == 0) {
+    out.puts(
+        "Usage: zandrel [--version | --help]\n"
+        "\n"
+        "zandrel lets a news front end read and post in FidoNet message areas.\n"
+        "It reads one command per line on standard input and answers on standard\n"
+        "output:\n"
+        "\n"
+        "  STAT area group              the group's line of an active file\n"
+        "  HEAD area x number ...       overview lines of the messages, then a NUL\n"
+        "  RETR area number             the message as a news article, then a NUL\n"
+        "  POST area orig dest length   stores the article that follows: reply\n"
+        "                               MSGID, from, to and subject lines, then\n"
+        "                               `length` characters of text\n"
+        "  EXIT                         ends the program, as end of input does\n"
+        "\n"
+        "An area is $path (a Squish base), #path (a JAM base), @path (a *.MSG echo\n"
+        "directory) or a plain path (a *.MSG netmail directory). Text is recoded\n"
+        "between code page 866 in the bases and 1251 on the streams.\n"
+        "\n"
+        "A command that fails answers with nothing (STAT, POST) or an empty reply\n"
+        "(HEAD, RETR) and says why in one line on standard error.\n");
+  } else {
+    return false;
+  }
+  out.flush();
+  return true;
+}
+
 void groupInfo(const char* str) {
-  std::size_t len = std::strlen(str);
-  if (len < 6) return;
-  const char* space = std::strchr(str + 5, ' ');
-  if (!space) return;
-  std::string spec(str + 5, space);
+  std::string spec;
+  const char* space = cutAreaSpec(str, spec);
+  if (!space) return commandFailed("STAT", spec, BAD_LINE);
   HAREA area = openArea(spec.c_str(), 0);
-  if (!area) return;
+  if (!area) return commandFailed("STAT", spec, MsgErrorText());
   // An active-file line: group, highest number, lowest number, posting flag.
   gwOut().printf("%s %ld %ld y\n", space + 1, long(sdword(area->high_msg)), 1L);
   area->api->CloseArea(area);

@@ -3,6 +3,7 @@
 #include "api_jam.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <memory>
 
@@ -50,11 +51,26 @@ JamHdrInfo initial_hdrinfo() {
   return h;
 }
 
-void open_all(JamBase* b, unsigned flags) {
-  b->jhr.open((b->name + SUFFIX_JHR).c_str(), flags);
-  b->jdt.open((b->name + SUFFIX_JDT).c_str(), flags);
-  b->jdx.open((b->name + SUFFIX_JDX).c_str(), flags);
+// Notes why one of the base's files would not open: the header file's
+// reason in plain words ("no such file or directory"), the others' with the
+// file's name in front.
+void note_file(const JamBase* b, const char* suffix, int err) {
+  const std::string path = b->name + suffix;
+  note_errno(suffix == SUFFIX_JHR ? nullptr : path_tail(path.c_str()), err);
+}
+
+// Opens the four files; 0, or the errno of the first of the header, text
+// and index files that would not open, whose reason is then noted.
+int open_all(JamBase* b, unsigned flags) {
+  int err = 0;
+  for (auto [fd, suffix] : {std::pair{&b->jhr, SUFFIX_JHR}, std::pair{&b->jdt, SUFFIX_JDT},
+                            std::pair{&b->jdx, SUFFIX_JDX}}) {
+    if (fd->open((b->name + suffix).c_str(), flags) || err) continue;
+    err = errno;
+    note_file(b, suffix, err);
+  }
   b->jlr.open((b->name + SUFFIX_JLR).c_str(), flags);  // never tested
+  return err;
 }
 
 void close_all(JamBase* b) {
@@ -72,22 +88,50 @@ bool core_open(const JamBase* b) { return b->jhr && b->jdt && b->jdx; }
 // an explicit re-creation, whatever is there.
 enum class Part { kExisting, kNew, kAny };
 
-bool open_part(UniqueFd& fd, const std::string& path, Part how) {
+// 0, or why the file could not be had: an errno value, EEXIST for a file
+// with data that a new base must not take over.
+int open_part(UniqueFd& fd, const std::string& path, Part how) {
   if (fd.open(path.c_str(), OF_READWRITE)) {
-    if (how != Part::kNew || file_length(fd.get()) == 0) return true;
+    if (how != Part::kNew || file_length(fd.get()) == 0) return 0;
     fd.reset();
-    return false;
+    return EEXIST;
   }
-  return how != Part::kExisting && fd.open(path.c_str(), OF_READWRITE | OF_CREATE);
+  if (how == Part::kExisting) return errno;
+  return fd.open(path.c_str(), OF_READWRITE | OF_CREATE) ? 0 : errno;
+}
+
+// Opens the text, index and last-read files as open_part does; false, with
+// the reason noted, when the first or second would not open.
+bool open_parts(JamBase* b, Part how, int* err) {
+  const int jdt = open_part(b->jdt, b->name + SUFFIX_JDT, how);
+  const int jdx = open_part(b->jdx, b->name + SUFFIX_JDX, how);
+  open_part(b->jlr, b->name + SUFFIX_JLR, how);  // never tested
+  if (jdt) note_file(b, SUFFIX_JDT, *err = jdt);
+  else if (jdx) note_file(b, SUFFIX_JDX, *err = jdx);
+  return !jdt && !jdx;
+}
+
+// Whether writing one of the base's files is refused, as opposed to a file
+// that is missing or was made only a moment ago by a program setting the
+// base up.
+bool write_refused(const JamBase* b) {
+  for (const char* suffix : {SUFFIX_JHR, SUFFIX_JDT, SUFFIX_JDX}) {
+    UniqueFd fd;
+    bool read_only = false;
+    if (open_existing(fd, (b->name + suffix).c_str(), read_only) && read_only) return true;
+  }
+  return false;
 }
 
 // Opens the base as it stands for reading only, when writing is refused
-// (another user's base, a read-only mount).
-bool open_read_only(JamBase* b) {
+// (another user's base, a read-only mount); `refused` is why.
+bool open_read_only(JamBase* b, int refused) {
   close_all(b);
+  if (!write_refused(b)) return false;
   open_all(b, OF_READ);
   if (core_open(b)) {
     b->read_only = true;
+    b->write_refused = refused;
     return true;
   }
   close_all(b);
@@ -109,31 +153,30 @@ bool open_read_only(JamBase* b) {
 // opened read-only, never created or emptied.
 bool Jam_OpenFile(JamBase* b, word* mode) {
   msgapierr = APIERR_NOT_FOUND;  // what every failure below means
+  int refused = 0;  // why read/write was refused
   if (*mode == AOPEN_EXISTING) {
-    open_all(b, OF_READWRITE);
-    return core_open(b) || open_read_only(b);
+    refused = open_all(b, OF_READWRITE);
+    return core_open(b) || open_read_only(b, refused);
   }
   const std::string jhr = b->name + SUFFIX_JHR;
-  if (!b->jhr.open(jhr.c_str(), OF_READWRITE) &&
-      !b->jhr.open(jhr.c_str(), OF_READWRITE | OF_CREATE | OF_EXCLUSIVE) &&
-      !b->jhr.open(jhr.c_str(), OF_READWRITE))
-    return *mode != AOPEN_CREATE && open_read_only(b);
-  if (*mode != AOPEN_CREATE && file_length(b->jhr.get()) > 0) {
-    bool ok = open_part(b->jdt, b->name + SUFFIX_JDT, Part::kExisting);
-    ok = open_part(b->jdx, b->name + SUFFIX_JDX, Part::kExisting) && ok;
-    open_part(b->jlr, b->name + SUFFIX_JLR, Part::kExisting);  // never tested
-    return ok || open_read_only(b);
+  if (!b->jhr.open(jhr.c_str(), OF_READWRITE) && !create_or_open(b->jhr, jhr.c_str())) {
+    refused = errno;
+    if (*mode != AOPEN_CREATE && open_read_only(b, refused)) return true;
+    // Missing and not to be created: say why it could not be created.
+    if (*mode == AOPEN_CREATE || !fexist(jhr.c_str())) note_file(b, SUFFIX_JHR, refused);
+    return false;
   }
+  if (*mode != AOPEN_CREATE && file_length(b->jhr.get()) > 0)
+    return open_parts(b, Part::kExisting, &refused) || open_read_only(b, refused);
 
-  if (mi.haveshare && waitlock(b->jhr.get(), 0, 1) != 0) {
+  if (mi.haveshare && waitlock_polling(b->jhr.get(), 0, 1) != 0) {
     close_all(b);
+    note_reason(MSGERR_LOCKED " for 10 s");
     return false;
   }
   const bool fresh = *mode == AOPEN_CREATE || file_length(b->jhr.get()) == 0;
   const Part how = *mode == AOPEN_CREATE ? Part::kAny : fresh ? Part::kNew : Part::kExisting;
-  bool ok = open_part(b->jdt, b->name + SUFFIX_JDT, how);
-  ok = open_part(b->jdx, b->name + SUFFIX_JDX, how) && ok;
-  open_part(b->jlr, b->name + SUFFIX_JLR, how);  // never tested
+  bool ok = open_parts(b, how, &refused);
   if (ok && fresh) {
     *mode = AOPEN_CREATE;
     b->hinfo = initial_hdrinfo();
@@ -153,6 +196,7 @@ bool Jam_OpenBase(JamBase* b, word* mode, const char* name) {
   // A header file too short for its header info is not a base we can use.
   if (seek_file(b->jhr.get(), 0, SEEK_FROM_START) != 0 || !read_hdrinfo(b->jhr.get(), &b->hinfo)) {
     close_all(b);
+    note_reason("not a JAM base: short header file");
     return false;
   }
   return true;
@@ -179,13 +223,18 @@ sword JamCloseArea(HAREA ha) {
   if (InvalidMh(ha)) return -1;
   JamBase* b = jam_base(ha);
   if (b->open_msgs) return fail(APIERR_MSGS_OPEN);
-  // The header info is stored on every close, under the lock. When the lock
-  // cannot be had, or the write fails, the area still closes, but the
-  // caller learns that it was not stored. A read-only area stores nothing.
+  // The header info is stored on every close, under the lock. A new
+  // high-water mark must reach the disk: the close waits for the lock, and
+  // when it cannot be had, or the write fails, the area still closes but the
+  // caller learns that the mark was not stored. Otherwise there is nothing
+  // of ours to store but the close itself (ModCounter, a recount of
+  // ActiveMsgs): that is done when the lock is free at once, and skipped
+  // while another program holds it, so a reader never waits on a tosser's
+  // lock. A read-only area stores nothing.
   sword rc = 0;
   bool took = false;
   if (!b->read_only) {
-    took = !ha->locked && Jam_Lock(ha, 1);
+    took = !ha->locked && Jam_Lock(ha, b->hwm_set ? 1 : 0);
     if (ha->locked || took) {
       // Other processes change the header info too: merge rather than write
       // back a copy that may be stale.
@@ -198,7 +247,7 @@ sword JamCloseArea(HAREA ha) {
       h.HighWater = ha->high_water;
       h.ModCounter++;
       if (Jam_WriteHdrInfo(b, h) != 0) rc = fail(APIERR_FILE_IO);
-    } else {
+    } else if (b->hwm_set) {
       rc = fail(APIERR_FILE_IO);
     }
   }
@@ -221,10 +270,7 @@ HAREA JamOpenArea(const char* name, word mode, word type) {
     auto b = std::make_unique<JamBase>();
     ha->len = word(sizeof(_msgapi));
     ha->high_water = 0xFFFFFFFFu;
-    if (!Jam_OpenBase(b.get(), &mode, name)) {
-      msgapierr = APIERR_FILE_IO;
-      return nullptr;
-    }
+    if (!Jam_OpenBase(b.get(), &mode, name)) return fail_null<HAREA>(APIERR_FILE_IO);
     b->sync_mod = b->hinfo.ModCounter;  // read before the table is built
     b->synced = Jam_ActiveMsgs(b.get()) != 0;
     ha->high_water = b->hinfo.HighWater;
@@ -262,7 +308,9 @@ sword JamDeleteBase(const char* name) {
 int Jam_Lock(HAREA ha, int wait) {
   if (!mi.haveshare) return 1;
   const int fd = jam_base(ha)->jhr.get();
-  return wait ? waitlock(fd, 0, 1) == 0 : lock(fd, 0, 1) != -1;
+  if (wait ? waitlock_polling(fd, 0, 1) == 0 : lock(fd, 0, 1) != -1) return 1;
+  note_reason(wait ? MSGERR_LOCKED " for 10 s" : MSGERR_LOCKED);
+  return 0;
 }
 
 void Jam_Unlock(HAREA ha) {
@@ -272,7 +320,10 @@ void Jam_Unlock(HAREA ha) {
 sword JamLock(HAREA ha) {
   if (InvalidMh(ha)) return -1;
   if (ha->locked) return 0;
-  if (!Jam_Lock(ha, 0)) return -1;
+  if (!Jam_Lock(ha, 0)) {
+    report_failure_keeping_code();
+    return -1;
+  }
   ha->locked = 1;
   return 0;
 }

@@ -30,6 +30,10 @@ struct JamBase {
   // base, a read-only mount): every change fails with APIERR_FILE_IO before
   // it touches a file, and the close stores nothing.
   bool read_only = false;
+  int write_refused = 0;  // why, as errno told when writing was refused
+  // SetHighWater changed the mark: the close must store it. Everything else
+  // a handle changes (messages, deletions) stores the header info itself.
+  bool hwm_set = false;
   _apifuncs funcs{};  // this area's own copy of jm_funcs
   // File sizes as last seen; offsets read from disk are checked against them
   // (and against fresh sizes before they are refused).

@@ -33,7 +33,7 @@ sword JamKillMsg(HAREA ha, dword msgn) {
   // would lose at the end.
   if (ha->locked) return -1;
   JamBase* b = jam_base(ha);
-  if (b->read_only) return fail(APIERR_FILE_IO);
+  if (b->read_only) return fail_read_only(b->write_refused);
   if (msgn == 0 || msgn > ha->num_msg || msgn > b->scan.table.size())
     return fail(APIERR_NOT_FOUND);
   const dword idx_pos = b->scan.table[msgn - 1].idx_pos;
@@ -102,8 +102,9 @@ sword JamSetHighWater(HAREA ha, dword hwm) {
   if (InvalidMh(ha)) return -1;
   if (hwm > ha->high_msg) return -1;
   // The mark could never reach the disk.
-  if (jam_base(ha)->read_only) return fail(APIERR_FILE_IO);
+  if (jam_base(ha)->read_only) return fail_read_only(jam_base(ha)->write_refused);
   ha->high_water = hwm;
+  jam_base(ha)->hwm_set = true;
   return 0;
 }
 

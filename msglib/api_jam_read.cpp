@@ -80,19 +80,24 @@ const JamSubfield* first_subf(const JamMsgState* m, word id) {
   return Jam_GetSubField(m, &p, id);
 }
 
+// Null, with the reason noted, when the message cannot be opened.
 std::unique_ptr<JamMsgState> Jam_OpenMsg(HAREA ha, word mode, dword msgn) {
   JamBase* b = jam_base(ha);
+  auto failed = [&msgn](const char* what) {
+    note_message(msgn, what);
+    return nullptr;
+  };
   if (msgn == MSGN_CURRENT) {
     msgn = ha->cur_msg;
   } else if (msgn == MSGN_NEXT) {
-    if (ha->cur_msg >= ha->num_msg) return nullptr;
+    if (ha->cur_msg >= ha->num_msg) return failed(nullptr);
     msgn = ++ha->cur_msg;
   } else if (msgn == MSGN_PREVIOUS) {
     // Before the first message there is no previous one: cur_msg stays.
-    if (ha->cur_msg <= 1) return nullptr;
+    if (ha->cur_msg <= 1) return failed(nullptr);
     msgn = --ha->cur_msg;
   }
-  if (msgn < 1 || msgn > ha->num_msg || msgn > b->scan.table.size()) return nullptr;
+  if (msgn < 1 || msgn > ha->num_msg || msgn > b->scan.table.size()) return failed(nullptr);
 
   auto m = std::make_unique<JamMsgState>();
   m->sq = ha;
@@ -100,8 +105,9 @@ std::unique_ptr<JamMsgState> Jam_OpenMsg(HAREA ha, word mode, dword msgn) {
   m->mode = mode;
   m->idx_pos = b->scan.table[msgn - 1].idx_pos;
 
-  if (!Jam_ReadIdx(b, m->idx_pos, &m->idx)) return nullptr;
-  if (m->idx.HdrOffset == JAM_NO_OFFSET || !Jam_HeaderFits(b, m->idx.HdrOffset, 0)) return nullptr;
+  if (!Jam_ReadIdx(b, m->idx_pos, &m->idx)) return failed("cannot read its index record");
+  if (m->idx.HdrOffset == JAM_NO_OFFSET || !Jam_HeaderFits(b, m->idx.HdrOffset, 0))
+    return failed("damaged index record");
   m->hdr_pos = m->idx.HdrOffset;
 
   // Header and, for a reading handle, its chain in one read: up to where the
@@ -119,12 +125,14 @@ std::unique_ptr<JamMsgState> Jam_OpenMsg(HAREA ha, word mode, dword msgn) {
   const std::uint64_t room = std::uint64_t(b->jhr_size) - m->hdr_pos;
   std::vector<uint8_t> buf(std::size_t(std::min<std::uint64_t>(room, want)));
   std::int64_t got = Jam_ReadHeaderBytes(b, msgn, m->hdr_pos, buf.data(), buf.size());
-  if (got < std::int64_t(HDR_SIZE)) return nullptr;
+  if (got < std::int64_t(HDR_SIZE)) return failed("cannot read its header");
   decode_hdr(buf.data(), &m->hdr);
-  if (!jam_signature_ok(m->hdr.Signature)) return nullptr;
+  if (!jam_signature_ok(m->hdr.Signature)) return failed("damaged header");
   // Lengths and offsets from disk must stay inside their files.
-  if (!Jam_HeaderFits(b, m->hdr_pos, m->hdr.SubfieldLen)) return nullptr;
-  if (!Jam_TextFits(b, m->hdr.TxtOffset, m->hdr.TxtLen)) return nullptr;
+  if (!Jam_HeaderFits(b, m->hdr_pos, m->hdr.SubfieldLen))
+    return failed("header runs past the end of the header file");
+  if (!Jam_TextFits(b, m->hdr.TxtOffset, m->hdr.TxtLen))
+    return failed("text lies past the end of the text file");
 
   if (mode != MO_CREATE) {
     const dword len = m->hdr.SubfieldLen;
@@ -151,7 +159,10 @@ HMSG JamOpenMsg(HAREA ha, word mode, dword msgn) {
   if (InvalidMh(ha)) return nullptr;
   std::unique_ptr<JamMsgState> m;
   if (mode == MO_CREATE) {
-    if (sdword(msgn) < 0 || msgn > ha->num_msg) return fail_null(APIERR_NOT_FOUND);
+    if (sdword(msgn) < 0 || msgn > ha->num_msg) {
+      note_message(msgn, nullptr);
+      return fail_null(APIERR_NOT_FOUND);
+    }
     if (msgn == 0) {
       try {
         m = std::make_unique<JamMsgState>();
@@ -161,6 +172,7 @@ HMSG JamOpenMsg(HAREA ha, word mode, dword msgn) {
       m->sq = ha;
     }
   } else if (msgn == 0) {
+    note_message(0, nullptr);
     return fail_null(APIERR_NOT_FOUND);
   }
   if (!m) {
@@ -168,6 +180,7 @@ HMSG JamOpenMsg(HAREA ha, word mode, dword msgn) {
       m = Jam_OpenMsg(ha, mode, msgn);
     } catch (const std::bad_alloc&) {
       m.reset();
+      note_reason("out of memory");
     }
     if (!m) return fail_null(APIERR_NOT_FOUND);
   }
@@ -260,7 +273,11 @@ dword JamReadMsg(HMSG mh, XMSG* msg, dword ofs, dword bytes, byte* text, dword c
   if (InvalidMsgh(mh)) return 0xFFFFFFFFu;
   JamMsgState* m = jam_msg(mh);
   JamBase* b = jam_base(m->sq);
-  if (m->hdr.Attribute & JAM_DELETED) return 0xFFFFFFFFu;
+  if (m->hdr.Attribute & JAM_DELETED) {
+    note_message(m->msgnum, "deleted");
+    report_failure_keeping_code();
+    return 0xFFFFFFFFu;
+  }
 
   if (msg) {
     msg->attr = Jam_JamAttrToMsg(m->hdr.Attribute);
@@ -303,6 +320,7 @@ dword JamReadMsg(HMSG mh, XMSG* msg, dword ofs, dword bytes, byte* text, dword c
       if (read_at(b->jdt.get(), text, std::size_t(n), std::int64_t(m->hdr.TxtOffset + at)) !=
           std::int64_t(n)) {
         text[0] = 0;  // never a text made of what happened to be in the buffer
+        note_message(m->msgnum, "cannot read its text");
         return fail_dword(APIERR_FILE_IO);
       }
       const std::uint64_t tn = std::min<std::uint64_t>(bytes - n, m->trailer.size());

@@ -397,6 +397,6 @@ sword JamWriteMsg(HMSG mh, word append, const XMSG* msg, const byte* text, dword
   if (InvalidMsgh(mh)) return -1;
   JamMsgState* m = jam_msg(mh);
   if (m->mode != MO_CREATE && m->mode != MO_WRITE && m->mode != MO_READWRITE) return -1;
-  if (jam_base(m->sq)->read_only) return fail(APIERR_FILE_IO);
+  if (jam_base(m->sq)->read_only) return fail_read_only(jam_base(m->sq)->write_refused);
   return guard_alloc<sword>(-1, [&] { return Jam_Write(m, msg, text, textlen, totlen, clen, ctxt); });
 }

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <bitset>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -120,9 +121,8 @@ bool WriteHighWaterMsg(SdmArea* a) {
   x.attr = HWM_ATTR;
   sword r = SdmWriteMsg(msg, 0, &x, reinterpret_cast<const byte*>(msgbody), sizeof msgbody,
                         sizeof msgbody, 0, nullptr);
-  word err = msgapierr;
+  KeepError keep;  // the write's failure, not the close's success
   SdmCloseMsg(msg);
-  msgapierr = err;
   return r == 0;
 }
 
@@ -169,9 +169,22 @@ HAREA SdmOpenArea(const char* name, word mode, word type) {
 
     // Another process creating the same area at this moment wins the
     // mkdir; its directory serves us just as well.
-    if (!direxist(name) &&
-        (mode == AOPEN_EXISTING || (make_dir(name) != 0 && !direxist(name))))
-      return fail_null<HAREA>(APIERR_NOT_FOUND);
+    errno = 0;
+    if (!direxist(name)) {
+      int why = errno ? errno : ENOTDIR;  // no errno: something that is no directory
+      bool made = false;
+      if (mode != AOPEN_EXISTING) {
+        made = make_dir(name) == 0;
+        if (!made) {
+          why = errno == EEXIST ? ENOTDIR : errno;
+          made = direxist(name);
+        }
+      }
+      if (!made) {
+        note_errno(nullptr, why);
+        return fail_null<HAREA>(APIERR_NOT_FOUND);
+      }
+    }
     if (!_SdmRescanArea(a.get())) return nullptr;
 
     a->funcs = sdm_funcs;
@@ -207,7 +220,8 @@ void SortNumbers(std::vector<sdword>& v) {
 
 // Reads the directory into the number table, sorted, and notes the names of
 // our temporary files; regular files' sizes are left to be checked on use.
-void ListDirectory(SdmArea* a) {
+// False, with errno set, when the directory cannot be listed.
+bool ListDirectory(SdmArea* a) {
   a->numbers.clear();
   a->numbers.reserve(256);
   a->unchecked.reset();
@@ -218,6 +232,7 @@ void ListDirectory(SdmArea* a) {
   // message files are those that end in ".msg".
   std::string spec = a->dir + "*";
   FFIND* ff = FFindOpenNoSize(spec.c_str(), 0);
+  if (!ff && errno != 0) return false;
   if (ff) {
     // Closes the search even when the table cannot grow.
     std::unique_ptr<FFIND, void (*)(FFIND*)> guard(ff, FFindClose);
@@ -241,6 +256,7 @@ void ListDirectory(SdmArea* a) {
     } while (FFindNext(ff) == 0);
   }
   SortNumbers(a->numbers);
+  return true;
 }
 
 }  // namespace
@@ -248,7 +264,13 @@ void ListDirectory(SdmArea* a) {
 int _SdmRescanArea(SdmArea* a) {
   return guard_alloc(0, [&] {
     a->num_msg = 0;
-    ListDirectory(a);
+    // A directory we may not list is no empty area.
+    if (!ListDirectory(a)) {
+      const int why = errno;
+      note_errno("cannot list the directory", why);
+      report_failure(why == ENOMEM ? APIERR_NO_MEMORY : APIERR_FILE_IO);
+      return 0;
+    }
     // The highest number is what STAT reports: it must be a real message.
     while (!a->numbers.empty() && !a->HasHeader(dword(a->numbers.back())))
       a->numbers.pop_back();
@@ -267,7 +289,7 @@ sword SdmCloseArea(HAREA mh) {
   if (InvalidMh(mh)) return -1;
   SdmArea* a = Area(mh);
   bool mark_lost = a->mark_changed && !WriteHighWaterMsg(a);
-  if (a->open_count) return fail(APIERR_MSGS_OPEN);
+  if (a->open_count) return fail(APIERR_MSGS_OPEN, "messages still open");
   a->id = 0;
   delete a;
   if (mark_lost) return fail(APIERR_FILE_IO);
@@ -285,8 +307,11 @@ sword SdmLock(HAREA mh) {
   return guard_alloc<sword>(-1, [&]() -> sword {
     // Fails at once when another holder has it, as the other formats' Lock.
     UniqueFd fd;
-    if (!fd.open((a->dir + sd_lock).c_str(), OF_READWRITE | OF_CREATE) || lock(fd.get(), 0, 1) != 0)
+    if (!fd.open((a->dir + sd_lock).c_str(), OF_READWRITE | OF_CREATE)) {
+      note_errno(sd_lock, errno);
       return fail(APIERR_FILE_IO);
+    }
+    if (lock(fd.get(), 0, 1) != 0) return fail(APIERR_FILE_IO, MSGERR_LOCKED);
     // Messages that earlier holders stored while this handle was open follow
     // the highest number one after another (a few may be gone again); the
     // table takes them in, so the locked area shows everything stored before

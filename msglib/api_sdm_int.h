@@ -102,7 +102,8 @@ struct SdmMsg : _msgh {
 inline SdmArea* Area(HAREA ha) { return static_cast<SdmArea*>(ha); }
 inline SdmMsg* Msg(HMSG mh) { return static_cast<SdmMsg*>(mh); }
 
-// Rebuilds the number table from the directory: 1, or 0 with msgapierr 3.
+// Rebuilds the number table from the directory: 1, or 0 with msgapierr 3
+// (no memory) or 2 (the directory cannot be listed).
 int _SdmRescanArea(SdmArea* area);
 
 // Whether `name` has the shape of our temporary files.

@@ -33,6 +33,8 @@ constexpr std::size_t SDM_SNAP = 16384;
 // How many numbers a new message tries when other writers keep taking them.
 constexpr int SDM_CREATE_TRIES = 256;
 
+constexpr char SDM_NUMBERS_USED_UP[] = "message numbers used up";
+
 // How many names a temporary file tries: a killed process that had our
 // process id may have left some.
 constexpr int SDM_TEMP_TRIES = 64;
@@ -86,7 +88,8 @@ void ClearStaleTemps(SdmArea* a) {
   a->temp_names.clear();
 }
 
-// Creates the temporary file that message `m` is written into.
+// Creates the temporary file that message `m` is written into; false, with
+// errno set, when none can be made.
 bool CreateTemp(const SdmArea* a, SdmMsg* m) {
   for (int tries = 0; tries < SDM_TEMP_TRIES; ++tries) {
     char name[64];
@@ -99,7 +102,7 @@ bool CreateTemp(const SdmArea* a, SdmMsg* m) {
     }
     if (errno != EEXIST) return false;
   }
-  return false;
+  return false;  // errno is EEXIST
 }
 
 // Counts a new message that has just appeared under number `n`.
@@ -120,27 +123,32 @@ void AddNew(SdmArea* a, dword n) {
 sword Publish(SdmMsg* m) {
   SdmArea* a = Area(m->sq);
   if (m->publish_as != 0) {
-    if (move_replace(m->temp.c_str(), a->MsgPath(m->publish_as).c_str()) != 0)
+    if (move_replace(m->temp.c_str(), a->MsgPath(m->publish_as).c_str()) != 0) {
+      note_errno(nullptr, errno);
       return fail(APIERR_FILE_IO);
+    }
     m->temp.clear();
     a->other_names.erase(word(m->publish_as));
     return 0;
   }
   for (int tries = 0; tries < SDM_CREATE_TRIES; ++tries) {
     dword n = NextNumber(a);
-    if (n > SDM_MAX_MSGN) return fail(APIERR_NOT_FOUND);  // never wrap onto a number in use
+    if (n > SDM_MAX_MSGN) return fail(APIERR_NOT_FOUND, SDM_NUMBERS_USED_UP);  // never wrap
     if (move_noreplace(m->temp.c_str(), a->MsgPath(n).c_str()) == 0) {
       m->temp.clear();
       AddNew(a, n);
       return 0;
     }
-    if (errno != EEXIST) return fail(APIERR_FILE_IO);
+    if (errno != EEXIST) {
+      note_errno(nullptr, errno);
+      return fail(APIERR_FILE_IO);
+    }
     if (!a->locked && !_SdmRescanArea(a)) return -1;
     // A file still being written is too short for the scan to count; step
     // past it all the same.
     a->high_msg = std::max(a->high_msg, n);
   }
-  return fail(APIERR_FILE_IO);
+  return fail(APIERR_FILE_IO, "other programs kept taking every free message number");
 }
 
 void TakeSnapshot(SdmMsg* m) {
@@ -177,7 +185,8 @@ std::optional<dword> Resolve(SdmArea* a, word mode, dword msgnum) {
         return msgnum;
       break;
   }
-  msgapierr = APIERR_NOT_FOUND;
+  note_message(msgnum, nullptr);
+  report_failure(APIERR_NOT_FOUND);
   return std::nullopt;
 }
 
@@ -193,15 +202,24 @@ HMSG OpenMsg(SdmArea* a, word mode, dword msgnum) {
   if (creating) {
     // Numbers are 16-bit; a larger one would name a file that a scan files
     // under another number.
-    if ((fresh ? NextNumber(a) : n) > SDM_MAX_MSGN) return fail_null(APIERR_NOT_FOUND);
+    if ((fresh ? NextNumber(a) : n) > SDM_MAX_MSGN) {
+      note_reason(SDM_NUMBERS_USED_UP);
+      return fail_null(APIERR_NOT_FOUND);
+    }
     ClearStaleTemps(a);
-    if (!CreateTemp(a, m.get())) return fail_null(APIERR_FILE_IO);
+    if (!CreateTemp(a, m.get())) {
+      note_errno(nullptr, errno);
+      return fail_null(APIERR_FILE_IO);
+    }
     m->publish_as = n;
     m->text_bytes = 0;
   } else {
     unsigned flags = mode == MO_READ ? OF_READ : mode == MO_WRITE ? OF_WRITE : OF_READWRITE;
     std::string path = a->ListedPath(n);
-    if (!m->file.open(path.c_str(), flags)) return fail_null(APIERR_NOT_FOUND);
+    if (!m->file.open(path.c_str(), flags)) {
+      note_message(n, errno_text(errno));
+      return fail_null(APIERR_NOT_FOUND);
+    }
     if (mode != MO_WRITE) TakeSnapshot(m.get());
     if (m->has_snap && m->snap_whole) size = std::int64_t(m->snap.size());
     if (n <= SDM_MAX_MSGN && a->unchecked.test(n)) {
@@ -209,6 +227,7 @@ HMSG OpenMsg(SdmArea* a, word mode, dword msgnum) {
       if (size < 0) size = file_length(m->file.get());
       if (size < std::int64_t(OMSG_SIZE)) {
         a->Drop(n);
+        note_message(n, nullptr);
         return fail_null(APIERR_NOT_FOUND);
       }
     }
@@ -377,7 +396,7 @@ sword SdmWriteMsg(HMSG msgh, word append, const XMSG* msg, const byte* text,
   if (InvalidMsgh(msgh)) return -1;
   return guard_alloc<sword>(-1, [&]() -> sword {
     SdmMsg* m = Msg(msgh);
-    if (m->lost) return fail(APIERR_FILE_IO);
+    if (m->lost) return fail(APIERR_FILE_IO, "an earlier write of this message failed");
     sword r = WriteParts(m, append, msg, text, textlen, clen, ctxt);
     if (r == 0 && !m->temp.empty()) r = Publish(m);
     if (r != 0) {

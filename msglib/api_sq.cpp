@@ -4,11 +4,9 @@
 
 #include <cctype>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "apiutil.h"
 #include "fexist.h"
@@ -55,22 +53,17 @@ SQBASE new_base() {
   return b;
 }
 
-// Opens an existing file for reading and writing, or for reading only when
-// writing is refused (another user's base, a read-only mount); `read_only`
-// tells which.
-bool open_existing(UniqueFd& fd, const std::string& path, bool& read_only) {
-  read_only = false;
-  if (fd.open(path.c_str(), OF_READWRITE)) return true;
-  // A file that was missing may exist by now, made by another program
-  // setting the area up: that is no base we may only read.
-  if (errno == ENOENT) return false;
-  read_only = fd.open(path.c_str(), OF_READ);
-  return read_only;
-}
-
 bool read_header(SquishAreaData& d, SQBASE& base) {
   if (seek_file(d.sfd.get(), 0, SEEK_FROM_START) == 0 && read_sqbase(d.sfd.get(), &base)) return true;
   msgapierr = APIERR_FILE_IO;
+  note_reason("not a Squish base: short data file");
+  return false;
+}
+
+// An early return of _OpenSquish for a file that would not open: `path`
+// null for the data file.
+bool file_failed(const char* path, int err) {
+  note_errno(path ? path_tail(path) : nullptr, err);
   return false;
 }
 
@@ -88,28 +81,34 @@ bool read_header(SquishAreaData& d, SQBASE& base) {
 // end_of_file. A base either of whose files we may not write is opened
 // read-only as it stands, never created or emptied.
 // On success `mode` is AOPEN_CREATE when the area is new and `base` holds
-// its header.
+// its header. On failure the reason is noted: the data file's own failures
+// in plain words ("no such file or directory"), the index file's with its
+// name in front.
 bool _OpenSquish(SquishAreaData& d, word& mode, SQBASE& base) {
   const std::string sqd = file_name(d.base_name, ".sqd");
   const std::string sqi = file_name(d.base_name, ".sqi");
   msgapierr = APIERR_NOT_FOUND;  // what every early return below means
   bool sqd_ro = false, sqi_ro = false;
-  if (!open_existing(d.sfd, sqd, sqd_ro)) {
-    if (mode == AOPEN_EXISTING) return false;
+  if (!open_existing(d.sfd, sqd.c_str(), sqd_ro, &d.write_refused)) {
+    if (mode == AOPEN_EXISTING) return file_failed(nullptr, errno);
     // Created exclusively: when another process creates it at the same
     // moment, its file is the one we open.
-    if (!d.sfd.open(sqd.c_str(), OF_READWRITE | OF_CREATE | OF_EXCLUSIVE) &&
-        !d.sfd.open(sqd.c_str(), OF_READWRITE))
-      return false;
+    if (!create_or_open(d.sfd, sqd.c_str())) return file_failed(nullptr, errno);
   }
-  const bool have_sqi = open_existing(d.ifd, sqi, sqi_ro);
+  const bool have_sqi = open_existing(d.ifd, sqi.c_str(), sqi_ro, &d.write_refused);
+  const int sqi_err = errno;
   if (sqd_ro || sqi_ro) {
-    if (mode == AOPEN_CREATE || !have_sqi) return false;
+    if (!have_sqi) return file_failed(sqi.c_str(), sqi_err);
+    if (mode == AOPEN_CREATE) {
+      note_not_writable(d.write_refused);
+      return false;
+    }
     d.read_only = true;
     mode = AOPEN_EXISTING;
     return read_header(d, base);
   }
-  if (mode == AOPEN_EXISTING) return have_sqi && read_header(d, base);
+  if (mode == AOPEN_EXISTING)
+    return have_sqi ? read_header(d, base) : file_failed(sqi.c_str(), sqi_err);
   if (mode != AOPEN_CREATE && have_sqi && file_length(d.sfd.get()) > 0) return read_header(d, base);
 
   if (!_SquishLock(d, true)) {
@@ -120,6 +119,7 @@ bool _OpenSquish(SquishAreaData& d, word& mode, SQBASE& base) {
   if (!d.ifd && !d.ifd.open(sqi.c_str(), OF_READWRITE)) {
     fresh = true;
     if (!d.ifd.open(sqi.c_str(), OF_READWRITE | OF_CREATE)) {
+      file_failed(sqi.c_str(), errno);
       _SquishUnlock(d);
       return false;
     }
@@ -244,12 +244,18 @@ int _SquishUpdateSq(SquishAreaData& d, bool force) {
   // one read before it.
   const bool changed = has_changes(mine, d.saved_base);
   if (!d.rec_locked && !changed) return 0;
-  if (d.read_only && changed) return -1;
+  if (d.read_only && changed) {
+    note_not_writable(d.write_refused);
+    return -1;
+  }
   SqWriteLock guard(d);
   if (!guard.ok()) return -1;
 
   SQBASE disk;
-  if (seek_file(d.sfd.get(), 0, SEEK_FROM_START) != 0 || !read_sqbase(d.sfd.get(), &disk)) return -1;
+  if (seek_file(d.sfd.get(), 0, SEEK_FROM_START) != 0 || !read_sqbase(d.sfd.get(), &disk)) {
+    note_reason("cannot read the base header");
+    return -1;
+  }
   SQBASE merged = disk;  // base_size and frame_hdr_size always stay as on disk
   merge_into(merged, mine, d.saved_base);
   SqbaseToSq(d, merged);
@@ -275,17 +281,13 @@ int _SquishLock(SquishAreaData& d, bool wait) {
   if (mi.haveshare) {
     int fd = d.sfd.get();
     if (!wait) {
-      if (lock(fd, 0, 1) != 0) return 0;
-    } else {
-      // Writers hold the lock for a few milliseconds: poll briefly before
-      // falling back to waitlock's once-a-second retries, or a busy area
-      // would cost every writer a second per collision.
-      bool got = false;
-      for (int i = 0; i < 200 && !got; ++i) {
-        got = lock(fd, 0, 1) == 0;
-        if (!got) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      if (lock(fd, 0, 1) != 0) {
+        note_reason(MSGERR_LOCKED);
+        return 0;
       }
-      if (!got && waitlock(fd, 0, 1) != 0) return 0;
+    } else if (waitlock_polling(fd, 0, 1) != 0) {
+      note_reason(MSGERR_LOCKED " for 10 s");
+      return 0;
     }
   }
   d.rec_locked = true;
@@ -312,8 +314,10 @@ SqWriteLock::~SqWriteLock() {
 HAREA SquishOpenArea(const char* name, word mode, word type) {
   return guard_alloc<HAREA>(nullptr, [&]() -> HAREA {
     // The name is kept in an 80-byte field of the base header.
-    if (name == nullptr || std::strlen(name) >= SQ_BASE_NAME_SIZE)
+    if (name == nullptr || std::strlen(name) >= SQ_BASE_NAME_SIZE) {
+      note_reason("area path too long");
       return fail_null<HAREA>(APIERR_NOT_FOUND);
+    }
     auto d = std::make_unique<SquishAreaData>();
     d->ha.id = AREA_HANDLE_ID;
     d->ha.len = sizeof(MSGA);
@@ -321,7 +325,7 @@ HAREA SquishOpenArea(const char* name, word mode, word type) {
     d->ha.apidata = d.get();
     std::memcpy(d->base_name, name, std::strlen(name));
     SQBASE b;
-    if (!_OpenSquish(*d, mode, b)) return nullptr;
+    if (!_OpenSquish(*d, mode, b)) return fail_null<HAREA>(msgapierr);
     d->saved_base = b;
     // Memory takes the name we were opened by; the disk copy learns it at the
     // next merge. A read-only area keeps the name on disk: it has nothing to
@@ -354,7 +358,7 @@ sword SquishCloseArea(HAREA ha) {
   // elsewhere, a read-only area, a failed write), the area still closes,
   // but the caller learns that they were not stored.
   if (_SquishUpdateSq(d, true) != 0) r = -1;
-  if (d.open_msgs) return fail(APIERR_MSGS_OPEN);
+  if (d.open_msgs) return fail(APIERR_MSGS_OPEN, "messages still open");
   ha->id = 0;
   delete &d;
   return r == 0 ? 0 : fail(APIERR_FILE_IO);
@@ -364,7 +368,10 @@ sword SquishLock(HAREA ha) {
   if (InvalidMh(ha)) return -1;
   if (ha->locked) return 0;
   SquishAreaData& d = Sqd(ha);
-  if (!_SquishLock(d, false)) return -1;
+  if (!_SquishLock(d, false)) {
+    report_failure_keeping_code();
+    return -1;
+  }
   // Other processes may have written since we last saw the header; a batch
   // of changes built on a stale one would overwrite theirs.
   if (_SquishUpdateSq(d, false) != 0) {

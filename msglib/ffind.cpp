@@ -5,6 +5,7 @@
 #include <fnmatch.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -112,11 +113,14 @@ FFIND* open_search(const char* filespec, word attribute, bool sizes) {
     priv->dir.reset(::opendir(dir.c_str()));
     if (!priv->dir) return nullptr;
     ff->priv = priv.get();
-    if (!next_entry(ff.get())) return nullptr;
+    if (!next_entry(ff.get())) {
+      errno = 0;
+      return nullptr;
+    }
     priv.release();  // the record owns it until FFindClose
     return ff.release();
   } catch (const std::bad_alloc&) {
-    // Indistinguishable from an empty directory, and callers treat it so.
+    errno = ENOMEM;
     return nullptr;
   }
 }

@@ -21,7 +21,9 @@ struct FFIND {
   struct FFindPrivate* priv;  // the platform search
 };
 
-// A record on the first qualifying entry, or null (none, or no memory).
+// A record on the first qualifying entry, or null: with errno 0 when there
+// is none, else errno says why the directory could not be searched (ENOMEM
+// when memory ran out).
 FFIND* FFindOpen(const char* filespec, word attribute);
 // 0 when the record now holds the next entry; -1 at the end or for null.
 int FFindNext(FFIND* ff);

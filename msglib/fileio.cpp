@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "msgerr.h"
+
 int open_file(const char* path, unsigned flags) {
   int oflags = O_CLOEXEC;
   switch (flags & OF_READWRITE) {
@@ -66,9 +68,13 @@ std::int64_t write_upto(int fd, const void* buf, std::size_t n) {
     ssize_t r = ::write(fd, p + put, n - put);
     if (r < 0) {
       if (errno == EINTR) continue;
+      note_write_failure(errno);
       return put ? std::int64_t(put) : -1;
     }
-    if (r == 0) break;
+    if (r == 0) {
+      note_write_failure(0);
+      break;
+    }
     put += std::size_t(r);
   }
   return std::int64_t(put);
@@ -90,7 +96,9 @@ std::int64_t file_length(int fd) {
 }
 
 int truncate_file(int fd, std::int64_t length) {
-  return ::ftruncate(fd, off_t(length)) == 0 ? 0 : -1;
+  if (::ftruncate(fd, off_t(length)) == 0) return 0;
+  note_write_failure(errno);
+  return -1;
 }
 
 int remove_file(const char* path) { return ::unlink(path) == 0 ? 0 : -1; }

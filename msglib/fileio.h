@@ -36,7 +36,9 @@ std::int64_t read_upto(int fd, void* buf, std::size_t n);
 // True only when exactly `n` bytes arrived.
 bool read_exact(int fd, void* buf, std::size_t n);
 // Writes all `n` bytes; returns the count written (less on a full disk), or
-// -1 when nothing could be written.
+// -1 when nothing could be written. A write that falls short notes why
+// ("write failed: no space left on device") for the failure it causes; so
+// does a truncate_file that fails.
 std::int64_t write_upto(int fd, const void* buf, std::size_t n);
 // True only when all `n` bytes were written.
 bool write_all(int fd, const void* buf, std::size_t n);
@@ -66,6 +68,13 @@ int move_replace(const char* from, const char* to);
 
 // This process's id, for names no other process uses at the same time.
 unsigned process_id();
+
+class UniqueFd;
+// Creates `path` for reading and writing, exclusively, or opens the file
+// that is there (another process may create it at the same moment). On
+// failure errno says why the file could not be created, or, when it
+// existed, why it could not be opened.
+bool create_or_open(UniqueFd& fd, const char* path);
 
 // Owns one descriptor; closes it in its destructor. Move-only.
 class UniqueFd {
@@ -99,6 +108,15 @@ class UniqueFd {
  private:
   int fd_ = -1;
 };
+
+// Opens an existing file for reading and writing or, when writing it is
+// refused (another user's file, a read-only mount), for reading only;
+// `read_only` tells which. Only a refusal falls back to reading: a file
+// that was missing stays missing even when another program makes it a
+// moment later, so a file being created is never taken for a read-only one.
+// When it opens read-only, `*refused` (if given) gets the errno of the
+// refusal; on failure errno says why the file cannot even be read.
+bool open_existing(UniqueFd& fd, const char* path, bool& read_only, int* refused = nullptr);
 
 // A read-only mapping of `length` bytes of a file from
 // `offset`, for scanning large files without copying them. Unmapped in the

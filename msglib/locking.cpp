@@ -10,6 +10,8 @@
 namespace {
 
 constexpr int WAITLOCK_ATTEMPTS = 10;
+constexpr int POLL_ATTEMPTS = 200;
+constexpr auto POLL_PAUSE = std::chrono::milliseconds(2);
 std::chrono::milliseconds waitlock_pause{1000};
 
 // The host's lock call works from the descriptor's current position, and a
@@ -69,6 +71,15 @@ int waitlock(int fd, dword offset, dword length) {
     if (!held_elsewhere(errno) || attempt == WAITLOCK_ATTEMPTS) return -1;
     std::this_thread::sleep_for(waitlock_pause);
   }
+}
+
+int waitlock_polling(int fd, dword offset, dword length) {
+  for (int attempt = 0; attempt < POLL_ATTEMPTS; ++attempt) {
+    if (lock(fd, offset, length) == 0) return 0;
+    if (!held_elsewhere(errno)) return -1;
+    std::this_thread::sleep_for(POLL_PAUSE);
+  }
+  return waitlock(fd, offset, length);
 }
 
 int unlock(int fd, dword offset, dword length) {

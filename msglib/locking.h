@@ -19,6 +19,10 @@
 int lock(int fd, dword offset, dword length);
 // Like lock, but when refused retries once a second, ten attempts in all.
 int waitlock(int fd, dword offset, dword length);
+// Like waitlock, but first polls every 2 ms for a few hundred milliseconds:
+// writers hold an area's lock for a few milliseconds, and a second's pause
+// on every collision would make a busy area crawl.
+int waitlock_polling(int fd, dword offset, dword length);
 // 0 once the unlock request was made; -1 only when the position cannot be read.
 int unlock(int fd, dword offset, dword length);
 

@@ -3,6 +3,7 @@
 #include "api_jam.h"
 #include "api_sdm.h"
 #include "api_sq.h"
+#include "msgerr.h"
 
 word msgapierr = APIERR_OK;
 struct _minf mi = {0, 0, 1};
@@ -19,20 +20,24 @@ sword MsgOpenApi(struct _minf* minf) {
 sword MsgCloseApi(void) { return 0; }
 
 HAREA MsgOpenArea(const char* name, word mode, word type) {
+  begin_operation();
   if (type & AT_SQUISH) return SquishOpenArea(name, mode, type);
   if (type & AT_JAM) return JamOpenArea(name, mode, type);
   return SdmOpenArea(name, mode, type);
 }
 
 sword MsgValidate(word type, const char* name) {
+  begin_operation();
   if (type & AT_SQUISH) return sword(SquishValidate(name));
   if (type & AT_JAM) return sword(JamValidate(name));
   return sword(SdmValidate(name));
 }
 
+// Every operation checks its handle first; there it starts without notes.
 sword InvalidMh(HAREA mh) {
+  begin_operation();
   if (mh == nullptr || mh->id != AREA_HANDLE_ID) {
-    msgapierr = APIERR_BAD_HANDLE;
+    report_failure(APIERR_BAD_HANDLE);
     return 1;
   }
   return 0;
@@ -40,7 +45,8 @@ sword InvalidMh(HAREA mh) {
 
 sword InvalidMsgh(HMSG msgh) {
   if (msgh == nullptr || msgh->id != MSG_HANDLE_ID || InvalidMh(msgh->sq)) {
-    msgapierr = APIERR_BAD_HANDLE;
+    begin_operation();
+    report_failure(APIERR_BAD_HANDLE);
     return 1;
   }
   return 0;

@@ -4,7 +4,7 @@
 // type bits and returns an area handle. Every further operation goes through
 // the table of operations (`api`) that the format hung off that handle.
 // Failures come back as results (-1, null, 0 or all ones) with the reason in
-// `msgapierr`; nothing here prints.
+// `msgapierr`, and in words from MsgErrorText; nothing here prints.
 //
 // Ownership: the caller owns an area handle from MsgOpenArea until CloseArea
 // and a message handle from OpenMsg until CloseMsg. An area refuses to close
@@ -187,6 +187,19 @@ constexpr word APIERR_SHORT_WRITE = 4;
 constexpr word APIERR_NOT_FOUND = 5;
 constexpr word APIERR_BAD_MOVE = 6;
 constexpr word APIERR_MSGS_OPEN = 7;
+
+// The reason for the most recent failure, in words for a sysop: lower case,
+// without a full stop ("message 12 not found", "not a JAM base: short header
+// file", "write failed: no space left on device"). Specific where the
+// library knows why, else the meaning of msgapierr; it goes with msgapierr
+// and stays as long as that does. The text holds until the next call into
+// the library.
+const char* MsgErrorText(void);
+
+// The reason given when another program holds the lock an operation needs
+// and the operation does not wait for it (Lock); one that waited says so:
+// MSGERR_LOCKED " for 10 s".
+#define MSGERR_LOCKED "locked by another program"
 
 // ---------------------------------------------------------------------------
 // The core

@@ -118,7 +118,8 @@ int AddIndex(SquishAreaData& d, const SQIDX& rec, dword pos) {
   // A header that counts more messages than the index holds is damaged; a
   // record stored at its num_msg would leave a hole of zero records (and
   // a sparse file of any size) in front of it.
-  if (!d.have_idx && !_SquishIndexReaches(d, pos)) return fail(APIERR_FILE_IO);
+  if (!d.have_idx && !_SquishIndexReaches(d, pos))
+    return fail(APIERR_FILE_IO, SQ_INDEX_SHORT);
   if (!d.have_idx) return write_record(d, pos, rec);
   if (pos > d.idx_count) return -1;  // would leave a gap
   if (pos >= d.idx.size()) {
@@ -229,7 +230,7 @@ dword SquishGetHighWater(HAREA ha) {
 sword SquishSetHighWater(HAREA ha, dword msgnum) {
   if (InvalidMh(ha)) return -1;
   // The mark could never reach the disk.
-  if (Sqd(ha).read_only) return fail(APIERR_FILE_IO);
+  if (Sqd(ha).read_only) return fail_read_only(Sqd(ha).write_refused);
   SQIDX rec;
   if (msgnum != 0 && _SquishGetIdxFrame(Sqd(ha), msgnum - 1, &rec) == 0)
     ha->high_water = rec.umsgid;

@@ -63,6 +63,7 @@ struct SquishAreaData {
   // base, a read-only mount): every change fails with APIERR_FILE_IO before
   // it touches a file.
   bool read_only = false;
+  int write_refused = 0;  // why, as errno told when writing was refused
 
   // Reading ahead. It lives in this handle only, so nothing read here
   // outlasts the area's close. `write_gen` counts our own writes to either
@@ -151,6 +152,8 @@ dword _SquishPeekIdxFrame(const SquishAreaData& d, dword pos);
 int AddIndex(SquishAreaData& d, const SQIDX& rec, dword pos);
 // Whether a record can be stored at `pos` without leaving a gap before it.
 bool _SquishIndexReaches(SquishAreaData& d, dword pos);
+// The reason given when it cannot.
+constexpr const char SQ_INDEX_SHORT[] = "damaged base: more messages counted than indexed";
 // The hash of a fixed-width name field: stops at its NUL or its end.
 dword SquishHashField(const byte* name, std::size_t size);
 // The hash stored in the index for a message header.

@@ -22,7 +22,7 @@ sword kill_failed(SquishAreaData& d, bool loaded) {
 sword SquishKillMsg(HAREA ha, dword msgnum) {
   if (InvalidMh(ha)) return -1;
   SquishAreaData& d = Sqd(ha);
-  if (d.read_only) return fail(APIERR_FILE_IO);
+  if (d.read_only) return fail_read_only(d.write_refused);
   // A deletion changes both chains and the header, so it needs the record
   // lock and a fresh header just like a write; inside a locked area or a
   // write (the message limit) both are already in place.

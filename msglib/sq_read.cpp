@@ -52,11 +52,9 @@ dword next_frame_hint(SquishAreaData& d, dword number) {
   if (number == 0 || number > d.ha.num_msg) return 0;
   if (number == d.ha.num_msg) return d.end_of_file;
   if (dword f = _SquishPeekIdxFrame(d, number)) return f;
-  const int saved = msgapierr;  // a hint that cannot be had is no error
+  KeepError keep;  // a hint that cannot be had is no error
   SQIDX rec;
-  dword f = _SquishGetIdxFrame(d, number, &rec) == 0 ? rec.frame_offset : 0;
-  msgapierr = saved;
-  return f;
+  return _SquishGetIdxFrame(d, number, &rec) == 0 ? rec.frame_offset : 0;
 }
 
 // True when the data file reaches `end`. The length learned earlier is
@@ -70,18 +68,25 @@ bool file_reaches(SquishAreaData& d, std::uint64_t end) {
 // Reads the start of a message frame that is about to be opened, `want`
 // bytes at most, and checks that its sizes add up and that the frame lies
 // inside the data file: a damaged frame must fail here, not become a huge
-// text length or a read past the end.
-int read_message_head(SquishAreaData& d, dword frame, dword want, SquishMsgHandle* m) {
+// text length or a read past the end. `msgnum` names the message in the
+// reason for a failure.
+int read_message_head(SquishAreaData& d, dword frame, dword want, dword msgnum,
+                      SquishMsgHandle* m) {
   if (frame == 0) return 0;
   auto buf = std::make_unique<byte[]>(want);
   std::int64_t got = read_at(d.sfd.get(), buf.get(), want, frame);
   SQHDR h;
-  if (got < SQHDR_SIZE) return fail(APIERR_FILE_IO);
+  auto damaged = [msgnum](const char* what) {
+    note_message(msgnum, what);
+    return fail(APIERR_FILE_IO);
+  };
+  if (got < SQHDR_SIZE) return damaged("frame lies past the end of the data file");
   decode_sqhdr(buf.get(), &h);
   std::uint64_t end = std::uint64_t(frame) + d.frame_hdr_size + h.frame_size;
   if (h.id != SQHDRID || h.msg_size < XMSG_SIZE || h.msg_size - XMSG_SIZE < h.ctrl_size ||
-      h.msg_size > h.frame_size || !file_reaches(d, end))
-    return fail(APIERR_FILE_IO);
+      h.msg_size > h.frame_size)
+    return damaged("damaged frame header");
+  if (!file_reaches(d, end)) return damaged("frame runs past the end of the data file");
   m->frame_hdr = h;
   m->head = std::move(buf);
   m->head_len = dword(got);
@@ -99,8 +104,11 @@ bool is_relative(Move m) { return m != Move::by_number; }
 std::unique_ptr<SquishMsgHandle> _SquishOpenMsgRead(SquishAreaData& d, dword msgnum) {
   HAREA ha = &d.ha;
   const dword f0 = d.cur_frame;
-  if (msgnum == MSGN_CURRENT && (f0 == 0 || f0 == d.end_of_file))
+  auto not_found = [msgnum] {
+    note_message(msgnum, nullptr);
     return fail_null<std::unique_ptr<SquishMsgHandle>>(APIERR_NOT_FOUND);
+  };
+  if (msgnum == MSGN_CURRENT && (f0 == 0 || f0 == d.end_of_file)) return not_found();
 
   auto m = std::make_unique<SquishMsgHandle>();
   Move kind;
@@ -117,10 +125,16 @@ std::unique_ptr<SquishMsgHandle> _SquishOpenMsgRead(SquishAreaData& d, dword msg
   } else {
     kind = Move::by_number;
     SQIDX rec;
-    if (_SquishGetIdxFrame(d, msgnum - 1, &rec) != 0) return nullptr;
+    if (_SquishGetIdxFrame(d, msgnum - 1, &rec) != 0) {
+      // Past the last message, or an index record we cannot use; the code
+      // stays what the fetch left.
+      note_message(msgnum, msgnum > ha->num_msg ? nullptr : "damaged index record");
+      report_failure_keeping_code();
+      return nullptr;
+    }
     target = rec.frame_offset;
     const dword want = head_size(target, next_frame_hint(d, msgnum));
-    if (read_message_head(d, target, want, m.get()) != 0) return nullptr;
+    if (read_message_head(d, target, want, msgnum, m.get()) != 0) return nullptr;
     ha->cur_msg = msgnum;
     d.cur_frame = target;
     d.cur_next = m->frame_hdr.next_frame;
@@ -129,7 +143,7 @@ std::unique_ptr<SquishMsgHandle> _SquishOpenMsgRead(SquishAreaData& d, dword msg
 
   if (target == 0) {
     if (kind == Move::previous) _SquishPositionBeforeFirst(d);
-    return fail_null<std::unique_ptr<SquishMsgHandle>>(APIERR_NOT_FOUND);
+    return not_found();
   }
   // A step that leads back to the current frame means the chain loops.
   if (target == f0 && (kind == Move::next || kind == Move::previous))
@@ -140,7 +154,7 @@ std::unique_ptr<SquishMsgHandle> _SquishOpenMsgRead(SquishAreaData& d, dword msg
                          : kind == Move::previous ? ha->cur_msg - 1
                                                   : ha->cur_msg;
     const dword want = head_size(target, next_frame_hint(d, number));
-    if (read_message_head(d, target, want, m.get()) != 0) return nullptr;
+    if (read_message_head(d, target, want, number, m.get()) != 0) return nullptr;
     if (target != f0) {
       if (kind == Move::next) ++ha->cur_msg;
       if (kind == Move::previous) --ha->cur_msg;
@@ -222,11 +236,17 @@ HMSG SquishOpenMsg(HAREA ha, word mode, dword msgnum) {
     if (mode == MO_CREATE) {
       // 0 asks for a new message, 1..num_msg for rewriting one; the relative
       // tokens are refused.
-      if (sdword(msgnum) < 0 || msgnum > ha->num_msg) return fail_null(APIERR_NOT_FOUND);
+      if (sdword(msgnum) < 0 || msgnum > ha->num_msg) {
+        note_message(msgnum, nullptr);
+        return fail_null(APIERR_NOT_FOUND);
+      }
       m = std::make_unique<SquishMsgHandle>();
       m->msgnum = msgnum;
     } else {
-      if (msgnum == 0) return fail_null(APIERR_NOT_FOUND);
+      if (msgnum == 0) {
+        note_message(0, nullptr);
+        return fail_null(APIERR_NOT_FOUND);
+      }
       m = _SquishOpenMsgRead(d, msgnum);
       if (!m) return nullptr;
       // A write through this handle stays inside the existing text.
@@ -262,9 +282,14 @@ dword SquishReadMsg(HMSG msgh, XMSG* msg, dword ofs, dword bytes, byte* text, dw
   const std::uint64_t xmsg_pos = d.frame_hdr_size;
   const std::uint64_t ctrl_pos = xmsg_pos + XMSG_SIZE;
 
+  auto damaged = [&m](const char* what) {
+    note_message(m.number, what);
+    return fail_dword(APIERR_FILE_IO);
+  };
   if (msg) {
     byte buf[XMSG_SIZE];
-    if (frame_bytes(d, m, xmsg_pos, buf, XMSG_SIZE) != XMSG_SIZE) return fail_dword(APIERR_FILE_IO);
+    if (frame_bytes(d, m, xmsg_pos, buf, XMSG_SIZE) != XMSG_SIZE)
+      return damaged("frame runs past the end of the data file");
     decode_xmsg(buf, msg);
     msg->from[sizeof msg->from - 1] = 0;
     msg->to[sizeof msg->to - 1] = 0;
@@ -278,7 +303,7 @@ dword SquishReadMsg(HMSG msgh, XMSG* msg, dword ofs, dword bytes, byte* text, dw
   dword rest = ofs < m.text_length ? m.text_length - ofs : 0;
   if (bytes == 0 || bytes > rest) bytes = rest;
   if ((text == nullptr || bytes == 0) && cbytes == 0) return 0;
-  if (m.frame_hdr.frame_type != FRAME_NORMAL) return fail_dword(APIERR_FILE_IO);
+  if (m.frame_hdr.frame_type != FRAME_NORMAL) return damaged("not a message frame");
   m.cur_pos = ofs;
 
   if (cbytes && ctxt) {

@@ -296,7 +296,7 @@ int write_first(SquishAreaData& d, SquishMsgHandle& m, const XMSG& header, const
   // Refused before anything is written: a new message whose index record
   // could not be stored would be left in the chain uncounted.
   if ((m.msgnum == 0 || m.msgnum > ha->num_msg) && !_SquishIndexReaches(d, ha->num_msg))
-    return fail(APIERR_FILE_IO);
+    return fail(APIERR_FILE_IO, SQ_INDEX_SHORT);
   if (c.at_end && std::uint64_t(c.frame) + d.frame_hdr_size + need > 0xFFFFFFFFu)
     return fail(APIERR_FILE_IO);  // frame offsets are 32 bits
   if (m.msgnum == 0 || m.msgnum > ha->num_msg) m.msgnum = ha->num_msg + 1;
@@ -359,7 +359,7 @@ sword SquishWriteMsg(HMSG msgh, word append, const XMSG* header, const byte* tex
   return guard_alloc<sword>(-1, [&]() -> sword {
     SquishMsgHandle& m = Sqm(msgh);
     SquishAreaData& d = Sqd(msgh->sq);
-    if (d.read_only) return fail(APIERR_FILE_IO);
+    if (d.read_only) return fail_read_only(d.write_refused);
     if (!ctext) clen = 0;
     if (!text) textlen = 0;
     if (!textlen) text = nullptr;

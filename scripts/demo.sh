@@ -3,7 +3,8 @@
 # articles through the gateway itself, then asks for STAT, HEAD and RETR in
 # each and shows every exchange. Replies are shown with their CR LF line ends
 # as lines and the NUL that ends a reply marked; code page 1251 text is
-# turned into UTF-8 for the terminal.
+# turned into UTF-8 for the terminal. Last, zandrel-nntpd serves the same
+# areas and a short newsreader session shows them as a reader sees them.
 set -euo pipefail
 
 bin=${1:-build/zandrel}
@@ -81,3 +82,58 @@ SEEN-BY: 5020/52 53
 done
 
 printf '\nThe areas are in %s; their files are what other FidoNet software would read.\n' "$demo"
+
+# The same areas through zandrel-nntpd, as a newsreader sees them.
+nntpd="$(dirname "$bin")/zandrel-nntpd"
+[ -x "$nntpd" ] || exit 0
+python=/usr/bin/python3; [ -x "$python" ] || python=python3
+printf '\n%s=== zandrel-nntpd over the demo areas ===%s\n' "$H" "$N"
+cat > "$demo/nntpd.toml" <<CONFIG
+[server]
+listen = ["127.0.0.1:0"]
+hostname = "demo.zandrel"
+backend = "$bin"
+log = "$demo/nntpd.log"
+[fidonet]
+address = "2:5020/52"
+origin = "zandrel demo"
+[[area]]
+group = "fido.demo.squish"
+spec = "\$$demo/squish/ru.demo"
+description = "The Squish demo area"
+[[area]]
+group = "fido.demo.jam"
+spec = "#$demo/jam/ru.demo"
+description = "The JAM demo area"
+[[area]]
+group = "fido.demo.echo"
+spec = "@$demo/echo"
+description = "The *.MSG echo demo area"
+[[area]]
+group = "fido.demo.netmail"
+spec = "$demo/netmail"
+description = "The netmail demo area"
+post = false
+CONFIG
+"$nntpd" --config "$demo/nntpd.toml" &
+server=$!
+trap 'kill $server 2>/dev/null' EXIT
+port=""
+for _ in $(seq 100); do
+  port=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$demo/nntpd.log" 2>/dev/null || true)
+  [ -n "$port" ] && break
+  sleep 0.05
+done
+if [ -z "$port" ]; then echo "zandrel-nntpd did not start:"; cat "$demo/nntpd.log"; exit 1; fi
+echo "(zandrel-nntpd listens on 127.0.0.1:$port; a reader's commands and the server's replies)"
+first=$(printf 'HEAD #%s x1\n' "$demo/jam/ru.demo" | "$bin" | LC_ALL=C tr -d '\000\r' | cut -f5)
+"$python" "$(dirname "$0")/nntp-session.py" "$port" \
+  "CAPABILITIES" "LIST ACTIVE fido.demo.*" "LIST NEWSGROUPS fido.demo.*" "GROUP fido.demo.jam" \
+  "XOVER 1-" "ARTICLE 2" \
+  "POST|From: Reader <reader@example.org>\nNewsgroups: fido.demo.jam,fido.demo.squish\nSubject: Re: Hello from zandrel\nReferences: $first\nContent-Type: text/plain; charset=utf-8\n\nПривет из читалки новостей!" \
+  "XOVER 3" "BODY 3" "STAT $first" "QUIT"
+kill $server 2>/dev/null
+wait $server 2>/dev/null || true
+trap - EXIT
+printf '\nThe server logged:\n'
+sed -e 's/^/    /' "$demo/nntpd.log"

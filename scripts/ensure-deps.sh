@@ -17,6 +17,13 @@ need cmake cmake
 need ninja-build ninja
 need g++ g++
 need libgtest-dev /usr/include/gtest/gtest.h
+# zandrel-nntpd: Asio and toml++ to build it; Debian's python3.11 (nntplib),
+# its test suite (test_nntplib) and tin for its end-to-end tests.
+need libasio-dev /usr/include/asio.hpp
+need libtomlplusplus-dev /usr/include/toml++/toml.h
+need python3.11 /usr/lib/python3.11/nntplib.py
+need libpython3.11-testsuite /usr/lib/python3.11/test/test_nntplib.py
+need tin tin
 for arg in "$@"; do
   need "${arg%%:*}" "${arg#*:}"
 done
@@ -32,6 +39,17 @@ if [ "$(id -u)" != 0 ]; then
   fi
 fi
 export DEBIAN_FRONTEND=noninteractive
+# A package with a service (jamnntpd, for the benchmark) must not start it:
+# a policy that refuses every start is in place while packages go in.
+policy=/usr/sbin/policy-rc.d
+made_policy=""
+if [ ! -e "$policy" ]; then
+  printf '#!/bin/sh\nexit 101\n' | $SUDO tee "$policy" >/dev/null
+  $SUDO chmod 755 "$policy"
+  made_policy=1
+fi
 $SUDO apt-get update -q
 # shellcheck disable=SC2086
 $SUDO apt-get install -y -q --no-install-recommends $missing
+[ -n "$made_policy" ] && $SUDO rm -f "$policy"
+exit 0

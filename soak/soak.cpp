@@ -170,7 +170,7 @@ Verdict Judge(const std::string& subj, const std::string& from, const std::strin
 class Gateway {
  public:
   bool Start(const std::string& bin) {
-    pid_ = SpawnOnPipes(bin.c_str(), &in_, &out_);
+    pid_ = SpawnOnPipes(bin.c_str(), &in_, &out_, DevNull());
     return pid_ > 0;
   }
   ~Gateway() { Kill(); }

@@ -132,4 +132,16 @@ TEST_F(LockTest, WaitlockGetsTheLockOnceTheHolderLetsGo) {
   EXPECT_EQ(holder->Wait(), 0);
 }
 
+// A holder that lets go within milliseconds costs milliseconds, not
+// waitlock's second.
+TEST_F(LockTest, PollingWaitlockGetsABrieflyHeldLockAtOnce) {
+  auto holder = zt::HoldLock(path_, 0, 1, 50);
+  ASSERT_NE(holder, nullptr);
+  auto t0 = Clock::now();
+  EXPECT_EQ(waitlock_polling(a_.get(), 0, 1), 0);
+  EXPECT_LT(SecondsSince(t0), 0.9);
+  EXPECT_EQ(lock(b_.get(), 0, 1), -1);  // now ours
+  EXPECT_EQ(holder->Wait(), 0);
+}
+
 }  // namespace

@@ -46,6 +46,7 @@ TEST_P(ReadOnlyBase, GatewayListsAndReadsButStoresNothing) {
   EXPECT_EQ(r.out.substr(r.out.size() - active.size()), active) << r.out;
   EXPECT_NE(r.out.find("\r\n2\t"), std::string::npos) << r.out;  // the second overview line
   EXPECT_NE(r.out.find("text two\r\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.err, "zandrel: POST " + spec + ": not writable: permission denied\r\n");
   EXPECT_EQ(zt::Snapshot(dir_.path()), before);
 }
 

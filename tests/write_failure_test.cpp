@@ -46,13 +46,15 @@ class WriteFailure : public ::testing::TestWithParam<BaseKind> {
 
   HAREA Open() { return MsgOpenArea(base_.c_str(), AOPEN_CREATE_IF_MISSING, GetParam().type); }
 
-  // "stored", or "error N" with msgapierr N, for a post under the limit.
+  // "stored", or "error N: reason" with msgapierr N, for a post under the
+  // limit.
   std::string PostUnder(std::uint64_t limit, const std::string& text) {
     return zt::RunWithFileSizeLimit(limit, [&](std::string& out) {
              HAREA ha = Open();
              if (!ha) return out = "open failed", 1;
-             out = zt::PostMsg(ha, text, kCtrl) == 0 ? "stored"
-                                                      : "error " + std::to_string(msgapierr);
+             out = zt::PostMsg(ha, text, kCtrl) == 0
+                       ? "stored"
+                       : "error " + std::to_string(msgapierr) + ": " + MsgErrorText();
              ha->api->CloseArea(ha);
              return 0;
            }).out;
@@ -95,7 +97,9 @@ TEST_P(WriteFailure, PostCutShortFailsAndDamagesNothing) {
         want.push_back(text);
       } else {
         ++failed;
-        EXPECT_TRUE(result == "error 2" || result == "error 4") << result;
+        EXPECT_TRUE(result == "error 2: write failed: file too large" ||
+                    result == "error 4: write failed: file too large")
+            << result;
       }
       ASSERT_EQ(zt::Damage(GetParam(), base_), std::vector<std::string>{});
       ASSERT_EQ(Texts(), want);

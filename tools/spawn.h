@@ -9,8 +9,10 @@
 #include <unistd.h>
 
 // The child's pid, with `to_child` its standard input and `from_child` its
-// standard output; -1 when the pipes or the fork fail.
-inline pid_t SpawnOnPipes(const char* bin, int* to_child, int* from_child) {
+// standard output; -1 when the pipes or the fork fail. Its standard error,
+// where it tells why commands failed, goes to `err_to` when that is a
+// descriptor, else where ours goes.
+inline pid_t SpawnOnPipes(const char* bin, int* to_child, int* from_child, int err_to = -1) {
   int in[2], out[2];
   if (::pipe2(in, O_CLOEXEC) != 0) return -1;
   if (::pipe2(out, O_CLOEXEC) != 0) {
@@ -22,6 +24,7 @@ inline pid_t SpawnOnPipes(const char* bin, int* to_child, int* from_child) {
   if (pid == 0) {
     ::dup2(in[0], 0);
     ::dup2(out[1], 1);
+    if (err_to >= 0) ::dup2(err_to, 2);
     ::execl(bin, bin, static_cast<char*>(nullptr));
     ::_exit(127);
   }
@@ -30,6 +33,14 @@ inline pid_t SpawnOnPipes(const char* bin, int* to_child, int* from_child) {
   *to_child = in[1];
   *from_child = out[0];
   return pid;
+}
+
+// /dev/null for writing, for children whose diagnostics are not wanted
+// (the soak run's readers race its deleters and fail by design); -1 when it
+// cannot be opened.
+inline int DevNull() {
+  static const int fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  return fd;
 }
 
 #endif

@@ -17,9 +17,10 @@
 void host_startup();
 
 // True when the host's C runtime turns every LF written to standard output
-// into CR LF itself (its text mode), so the stream layer must not add the CR
-// again. Standard input is always read untranslated: the stream layer pairs
-// CR LF itself, so that every other byte reaches the commands unchanged.
-bool host_stdout_adds_cr();
+// and standard error into CR LF itself (its text mode), so the stream layer
+// must not add the CR again. Standard input is always read untranslated:
+// the stream layer pairs CR LF itself, so that every other byte reaches the
+// commands unchanged.
+bool host_output_adds_cr();
 
 #endif

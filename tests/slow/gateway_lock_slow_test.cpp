@@ -1,6 +1,6 @@
 // Through the gateway: a POST into an area whose lock another program keeps
-// past the ten-second wait stores nothing and changes no byte; once the
-// lock is released, posting goes on.
+// past the ten-second wait stores nothing, changes no byte and says so on
+// standard error; once the lock is released, posting goes on.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -41,6 +41,8 @@ TEST_P(GatewayLockSlow, PostUnderAnotherProgramsLockStoresNothing) {
   EXPECT_EQ(z.ReadReply(60000), "");
   EXPECT_EQ(z.ReadReply(60000), "g 2 1 y\r\n");
   EXPECT_EQ(z.Finish(), 0);
+  // Only the post that stored nothing says why.
+  EXPECT_EQ(z.Errors(), "zandrel: POST " + spec + ": locked by another program for 10 s\r\n");
   EXPECT_EQ(zt::Damage(GetParam(), base), std::vector<std::string>{});
 }
 

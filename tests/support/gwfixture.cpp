@@ -50,7 +50,10 @@ dword StoreMessage(const std::string& path, word type, const XMSG& hdr, const st
   openApi();
   HAREA ha = MsgOpenArea(path.c_str(), AOPEN_CREATE_IF_MISSING, type);
   EXPECT_NE(ha, nullptr) << path << " error " << msgapierr;
-  if (!ha) return 0;
+  return ha ? StoreMessage(ha, hdr, ctrl, text) : 0;
+}
+
+dword StoreMessage(HAREA ha, const XMSG& hdr, const std::string& ctrl, const std::string& text) {
   HMSG m = ha->api->OpenMsg(ha, MO_CREATE, 0);
   EXPECT_NE(m, nullptr) << "error " << msgapierr;
   dword num = 0;

@@ -22,6 +22,8 @@ XMSG MakeHeader(const std::string& from, const std::string& to, const std::strin
 // number, 0 when anything fails (the test has then failed too).
 dword StoreMessage(const std::string& path, word type, const XMSG& hdr, const std::string& ctrl,
                    const std::string& text);
+// The same into an area already open, which it closes.
+dword StoreMessage(HAREA ha, const XMSG& hdr, const std::string& ctrl, const std::string& text);
 
 // What the front end receives for text the gateway wrote: every LF as CR LF.
 std::string Crlf(const std::string& s);

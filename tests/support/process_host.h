@@ -18,6 +18,8 @@ bool WriteInput(Zandrel::Process& p, const std::string& bytes, std::string* drai
 long ReadOutput(Zandrel::Process& p, char* buf, std::size_t n, int timeout_ms);
 // Ends the child's standard input.
 void CloseInput(Zandrel::Process& p);
+// Everything the child wrote to its standard error so far.
+std::string ReadErrors(Zandrel::Process& p);
 // The child's exit status once it ended within `timeout_ms`; -1 when it did
 // not end normally or not in time.
 int WaitExit(Zandrel::Process& p, int timeout_ms);

@@ -155,11 +155,14 @@ int Zandrel::Finish(std::string* rest, int timeout_ms) {
   return WaitExit(*proc_, 10000);  // up to 10 s for the child to end
 }
 
+std::string Zandrel::Errors() const { return ReadErrors(*proc_); }
+
 RunResult RunZandrel(const std::string& input, int timeout_ms, const std::string& bin) {
   Zandrel z(bin);
   z.Send(input);
   RunResult r;
   r.status = z.Finish(&r.out, timeout_ms);
+  r.err = z.Errors();
   return r;
 }
 

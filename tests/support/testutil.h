@@ -7,6 +7,7 @@
 #include <ctime>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zt {
@@ -47,6 +48,7 @@ enum class Facility {
   kFileSizeLimit,   // a per-process limit on file sizes, as on a full disk
   kOtherUsers,      // a child process that runs as an unprivileged user
   kFileModes,       // Unix file modes and the umask
+  kPosixShell,      // /bin/sh for command lines with redirections
   kFileMappings,    // msglib maps files instead of reading them
   kExactCaseNames,  // directory listings match names with their case
 };
@@ -55,6 +57,9 @@ const char* Lacks(Facility f);
 // Where the host has them (the test has checked Lacks first).
 bool MakeFifo(const std::string& path);
 bool MakeSymlink(const std::string& target, const std::string& link);
+// Runs a shell command line; its standard output and exit status (-1 when
+// it did not end normally).
+std::pair<std::string, int> Shell(const std::string& command);
 // Sets the TZ variable (null: removes it) and lets the C library read it.
 void SetTimeZone(const char* tz);
 // The calendar time of a broken-down UTC time.
@@ -87,6 +92,8 @@ class Zandrel {
   // Closes the child's standard input and collects the rest of its output
   // and its exit status (-1 when it did not end normally).
   int Finish(std::string* rest = nullptr, int timeout_ms = 20000);
+  // Everything the child wrote to its standard error so far.
+  std::string Errors() const;
 
   struct Process;  // the host's child process and pipes
 
@@ -101,6 +108,7 @@ class Zandrel {
 struct RunResult {
   std::string out;  // every byte the gateway wrote
   int status = -1;  // exit status, -1 when killed or hung
+  std::string err;  // what it wrote to standard error
 };
 
 // Runs the gateway once on `input` (written in full, then end of input).

@@ -1,7 +1,8 @@
 // What the Windows half of the platform layer does its own way: directory
 // search without regard to case, directories named with a trailing
-// separator, locks that the holder may take again, and byte-range locks
-// that make other programs' reads fail until they are waited out.
+// separator, output in the runtime's text mode, locks that the holder may
+// take again, and byte-range locks that make other programs' reads fail
+// until they are waited out.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -14,6 +15,7 @@
 #include "ffind.h"
 #include "fileio.h"
 #include "gwfixture.h"
+#include "host_process.h"
 #include "locking.h"
 #include "testutil.h"
 #include "winlock.h"
@@ -83,6 +85,25 @@ TEST(HostFiles, DirectoriesNamedWithATrailingSeparatorExist) {
       "STAT " + spec + " g\r\n");
   EXPECT_EQ(r.out, "g 2 1 y\r\n");
   EXPECT_TRUE(zt::Exists(dir + "\\2.msg"));
+}
+
+// The options print through the runtime's text mode, as replies do.
+TEST(HostStreams, OptionsPrintLinesEndingInCrLf) {
+  for (const char* option : {"--version", "--help"}) {
+    SCOPED_TRACE(option);
+    zt::HostProcess p;
+    ASSERT_TRUE(p.Start(ZANDREL_BIN, {option}));
+    std::string out;
+    char buf[4096];
+    for (long n; (n = p.Read(buf, sizeof buf, 20000)) > 0;) out.append(buf, std::size_t(n));
+    EXPECT_EQ(p.Wait(20000), 0);
+    if (option[2] == 'v') {
+      EXPECT_EQ(out, "zandrel 1.2\r\n");
+    } else {
+      EXPECT_EQ(out.rfind("Usage: zandrel", 0), 0u) << out;
+      EXPECT_EQ(out.find('\n'), out.find("\r\n") + 1);
+    }
+  }
 }
 
 TEST(HostLocks, TheHolderMayTakeItsRangeAgain) {

@@ -19,4 +19,4 @@ void host_startup() {
 }
 
 // Descriptors have no modes here: the stream layer translates both ways.
-bool host_stdout_adds_cr() { return false; }
+bool host_output_adds_cr() { return false; }

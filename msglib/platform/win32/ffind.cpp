@@ -2,6 +2,7 @@
 
 #include "winapi.h"
 
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -98,13 +99,29 @@ FFIND* open_search(const char* filespec, word attribute) {
     priv->pattern = cut == std::string::npos ? spec : spec.substr(cut + 1);
     priv->wanted = byte(attribute & 0xFF);
     priv->h = FindFirstFileA(filespec, &priv->data);
-    if (priv->h == INVALID_HANDLE_VALUE) return nullptr;
+    if (priv->h == INVALID_HANDLE_VALUE) {
+      // Nothing that matches is an empty search; anything else is why the
+      // directory cannot be searched.
+      switch (GetLastError()) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_NO_MORE_FILES: errno = 0; break;
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_NAME: errno = ENOENT; break;
+        case ERROR_ACCESS_DENIED: errno = EACCES; break;
+        case ERROR_DIRECTORY: errno = ENOTDIR; break;
+        default: errno = EIO; break;
+      }
+      return nullptr;
+    }
     ff->priv = priv.get();
-    if (!settle(ff.get(), false)) return nullptr;
+    if (!settle(ff.get(), false)) {
+      errno = 0;
+      return nullptr;
+    }
     priv.release();  // the record owns it until FFindClose
     return ff.release();
   } catch (const std::bad_alloc&) {
-    // Indistinguishable from an empty directory, and callers treat it so.
+    errno = ENOMEM;
     return nullptr;
   }
 }

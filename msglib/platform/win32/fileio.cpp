@@ -10,6 +10,7 @@
 #include <new>
 #include <direct.h>
 
+#include "msgerr.h"
 #include "winlock.h"
 
 namespace {
@@ -128,9 +129,15 @@ std::int64_t write_upto(int fd, const void* buf, std::size_t n) {
   std::size_t put = 0;
   while (put < n) {
     DWORD chunk = DWORD(std::min(n - put, MAX_CHUNK)), w = 0;
-    if (!winlock::retry([&] { return WriteFile(h, p + put, chunk, &w, nullptr) != 0; }))
+    if (!winlock::retry([&] { return WriteFile(h, p + put, chunk, &w, nullptr) != 0; })) {
+      fail_errno();
+      note_write_failure(errno);
       return put ? std::int64_t(put) : -1;
-    if (w == 0) break;
+    }
+    if (w == 0) {
+      note_write_failure(0);
+      break;
+    }
     put += w;
   }
   return std::int64_t(put);
@@ -158,6 +165,10 @@ int truncate_file(int fd, std::int64_t length) {
   const std::int64_t was = position(h);
   if (was < 0 || !set_position(h, length)) return -1;
   const bool ok = winlock::retry([&] { return SetEndOfFile(h) != 0; });
+  if (!ok) {
+    fail_errno();
+    note_write_failure(errno);
+  }
   set_position(h, was);
   return ok ? 0 : -1;
 }

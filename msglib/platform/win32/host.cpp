@@ -16,6 +16,7 @@ void host_startup() {
   // the stream layer; output keeps the runtime's text mode.
   _setmode(_fileno(stdin), _O_BINARY);
   _setmode(_fileno(stdout), _O_TEXT);
+  _setmode(_fileno(stderr), _O_TEXT);
 }
 
-bool host_stdout_adds_cr() { return true; }
+bool host_output_adds_cr() { return true; }

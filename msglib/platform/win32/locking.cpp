@@ -100,6 +100,18 @@ int waitlock(int fd, dword offset, dword length) {
   }
 }
 
+int waitlock_polling(int fd, dword offset, dword length) {
+  HANDLE h = lockable(fd);
+  if (h == INVALID_HANDLE_VALUE) return -1;
+  if (length == 0) return 0;
+  for (int attempt = 0; attempt < winlock::QUICK_POLLS; ++attempt) {
+    if (try_lock(fd, h, offset, length)) return 0;
+    if (GetLastError() != ERROR_LOCK_VIOLATION) return -1;
+    std::this_thread::sleep_for(winlock::QUICK_PAUSE);
+  }
+  return waitlock(fd, offset, length);
+}
+
 int unlock(int fd, dword offset, dword length) {
   HANDLE h = lockable(fd);
   if (h == INVALID_HANDLE_VALUE) return -1;

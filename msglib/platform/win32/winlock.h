@@ -6,9 +6,9 @@
 // lock byte 0 of the JAM header file and of the Squish data file, right
 // where the header info and the base header are read, so a reader meets
 // such a refusal whenever it opens an area while a tosser is writing. The
-// file wrapper waits the refusal out like a lock (retry): short polls while
-// a writer finishes (writers hold the lock for milliseconds), then
-// waitlock's ten attempts a second apart.
+// file wrapper waits the refusal out as a writer waits for the lock (retry,
+// and waitlock_polling): short polls while a writer finishes (writers hold
+// the lock for milliseconds), then waitlock's ten attempts a second apart.
 //
 // A range locked twice through one handle is refused the second time here,
 // where elsewhere the holder simply keeps it. The ranges each descriptor
@@ -28,7 +28,7 @@ namespace winlock {
 
 constexpr int WAIT_ATTEMPTS = 10;  // waitlock's attempts, one second apart
 constexpr auto WAIT_PAUSE = std::chrono::seconds(1);
-constexpr int QUICK_POLLS = 100;  // before those, two milliseconds apart
+constexpr int QUICK_POLLS = 200;  // before those, two milliseconds apart
 constexpr auto QUICK_PAUSE = std::chrono::milliseconds(2);
 
 // Calls `attempt` until it succeeds or fails for a reason other than a lock

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 
 namespace zt {
@@ -90,12 +91,20 @@ RunResult RunZandrelUnprivileged(const std::string& input) {
   std::filesystem::permissions(bin, std::filesystem::perms::others_exec |
                                         std::filesystem::perms::group_exec,
                                std::filesystem::perm_options::add);
+  // Both streams come back in one: the length of the output, a colon, the
+  // output, then the errors.
   ChildResult c = RunUnprivileged([&](std::string& out) {
     RunResult r = RunZandrel(input, 20000, bin);
-    out = r.out;
+    out = std::to_string(r.out.size()) + ":" + r.out + r.err;
     return r.status < 0 ? 255 : r.status;
   });
-  return RunResult{c.out, c.status == 255 ? -1 : c.status};
+  RunResult r{{}, c.status == 255 ? -1 : c.status, {}};
+  const std::size_t colon = c.out.find(':');
+  if (colon == std::string::npos) return r;
+  const std::size_t len = std::stoul(c.out.substr(0, colon));
+  r.out = c.out.substr(colon + 1, len);
+  r.err = c.out.substr(std::min(c.out.size(), colon + 1 + len));
+  return r;
 }
 
 ChildResult RunWithFileSizeLimit(std::uint64_t bytes, const ChildFn& fn) {

@@ -1,6 +1,7 @@
 // The gateway as a child on pipes: fork and exec, poll for the replies.
 #include <poll.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,10 +20,12 @@ namespace zt {
 struct Zandrel::Process {
   pid_t pid = -1;
   int in = -1, out = -1;
+  int err = -1;  // a memory file that takes the child's standard error
 
   ~Process() {
     if (in >= 0) ::close(in);
     if (out >= 0) ::close(out);
+    if (err >= 0) ::close(err);
     if (pid > 0) {
       ::kill(pid, SIGKILL);
       ::waitpid(pid, nullptr, 0);
@@ -31,7 +34,8 @@ struct Zandrel::Process {
 };
 
 Zandrel::Zandrel(const std::string& bin) : proc_(std::make_unique<Process>()) {
-  proc_->pid = SpawnOnPipes(bin.c_str(), &proc_->in, &proc_->out);
+  proc_->err = ::memfd_create("zandrel-stderr", MFD_CLOEXEC);
+  proc_->pid = SpawnOnPipes(bin.c_str(), &proc_->in, &proc_->out, proc_->err);
   if (proc_->pid < 0) throw std::runtime_error("cannot start the gateway");
   ::signal(SIGPIPE, SIG_IGN);
 }
@@ -73,6 +77,14 @@ long ReadOutput(Zandrel::Process& p, char* buf, std::size_t n, int timeout_ms) {
   if (::poll(&fd, 1, timeout_ms) <= 0) return 0;
   ssize_t r = ::read(p.out, buf, n);
   return r > 0 ? long(r) : 0;
+}
+
+std::string ReadErrors(Zandrel::Process& p) {
+  std::string all;
+  char buf[4096];
+  for (ssize_t n; p.err >= 0 && (n = ::pread(p.err, buf, sizeof buf, off_t(all.size()))) > 0;)
+    all.append(buf, std::size_t(n));
+  return all;
 }
 
 void CloseInput(Zandrel::Process& p) {

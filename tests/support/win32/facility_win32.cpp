@@ -11,6 +11,8 @@ const char* Lacks(Facility f) {
       return "this host has no FIFOs, and its symbolic links need privileges";
     case Facility::kFileSizeLimit:
       return "this host has no per-process file size limit to stand in for a full disk";
+    case Facility::kPosixShell:
+      return "this host has no POSIX shell; the options have a test of the host's own";
     case Facility::kFileModes:
       return "this host has no Unix file modes or umask";
     case Facility::kOtherUsers:
@@ -25,6 +27,8 @@ const char* Lacks(Facility f) {
 
 bool MakeFifo(const std::string&) { return false; }
 bool MakeSymlink(const std::string&, const std::string&) { return false; }
+std::pair<std::string, int> Shell(const std::string&) { return {"", -1}; }
+
 void SetTimeZone(const char* tz) {
   _putenv_s("TZ", tz ? tz : "");  // an empty value removes it
   _tzset();

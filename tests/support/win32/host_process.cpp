@@ -32,7 +32,8 @@ std::mutex creation_mu;
 
 }  // namespace
 
-bool HostProcess::Start(const std::string& exe, const std::vector<std::string>& args) {
+bool HostProcess::Start(const std::string& exe, const std::vector<std::string>& args,
+                        bool errors) {
   std::string path = exe;
   for (char& c : path)
     if (c == '/') c = '\\';
@@ -41,45 +42,53 @@ bool HostProcess::Start(const std::string& exe, const std::vector<std::string>& 
 
   std::lock_guard<std::mutex> g(creation_mu);
   SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-  HANDLE child_in = INVALID_HANDLE_VALUE, child_out = INVALID_HANDLE_VALUE, err = nullptr;
-  if (!CreatePipe(&child_in, &in_, &sa, 1 << 16)) return false;
-  if (!CreatePipe(&out_, &child_out, &sa, 1 << 16)) {
-    CloseHandle(child_in);
+  HANDLE child_in = INVALID_HANDLE_VALUE, child_out = INVALID_HANDLE_VALUE,
+         child_err = INVALID_HANDLE_VALUE;
+  auto close_child_ends = [&] {
+    for (HANDLE h : {child_in, child_out, child_err})
+      if (h != INVALID_HANDLE_VALUE && h != nullptr) CloseHandle(h);
+  };
+  // Our ends are not inherited; the child's are, while it is created.
+  auto make_pipe = [&](HANDLE* read, HANDLE* write, HANDLE* ours) {
+    if (!CreatePipe(read, write, &sa, 1 << 16)) return false;
+    SetHandleInformation(*ours, HANDLE_FLAG_INHERIT, 0);
+    return true;
+  };
+  if (!make_pipe(&child_in, &in_, &in_) || !make_pipe(&out_, &child_out, &out_) ||
+      (errors ? !make_pipe(&err_, &child_err, &err_)
+              : !DuplicateHandle(GetCurrentProcess(), GetStdHandle(STD_ERROR_HANDLE),
+                                 GetCurrentProcess(), &child_err, 0, TRUE, DUPLICATE_SAME_ACCESS))) {
+    close_child_ends();
     return false;
   }
-  SetHandleInformation(in_, HANDLE_FLAG_INHERIT, 0);
-  SetHandleInformation(out_, HANDLE_FLAG_INHERIT, 0);
-  DuplicateHandle(GetCurrentProcess(), GetStdHandle(STD_ERROR_HANDLE), GetCurrentProcess(), &err,
-                  0, TRUE, DUPLICATE_SAME_ACCESS);
   STARTUPINFOA si{};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESTDHANDLES;
   si.hStdInput = child_in;
   si.hStdOutput = child_out;
-  si.hStdError = err;
+  si.hStdError = child_err;
   PROCESS_INFORMATION pi{};
   const bool ok = CreateProcessA(path.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
                                  nullptr, &si, &pi) != 0;
-  CloseHandle(child_in);
-  CloseHandle(child_out);
-  if (err) CloseHandle(err);
+  close_child_ends();
   if (!ok) return false;
   CloseHandle(pi.hThread);
   process_ = pi.hProcess;
-  reader_ = std::thread([this] { Collect(); });
+  reader_ = std::thread([this] { Collect(out_, &got_, &ended_); });
+  if (errors) err_reader_ = std::thread([this] { Collect(err_, &errors_, &errors_ended_); });
   return true;
 }
 
-void HostProcess::Collect() {
+void HostProcess::Collect(HANDLE from, std::string* to, bool* ended) {
   char buf[65536];
   DWORD r = 0;
-  while (ReadFile(out_, buf, sizeof buf, &r, nullptr) && r > 0) {
+  while (ReadFile(from, buf, sizeof buf, &r, nullptr) && r > 0) {
     std::lock_guard<std::mutex> g(mu_);
-    got_.append(buf, r);
+    to->append(buf, r);
     cv_.notify_all();
   }
   std::lock_guard<std::mutex> g(mu_);
-  ended_ = true;
+  *ended = true;
   cv_.notify_all();
 }
 
@@ -87,8 +96,18 @@ HostProcess::~HostProcess() {
   Kill();
   CloseInput();
   if (reader_.joinable()) reader_.join();
-  if (out_ != INVALID_HANDLE_VALUE) CloseHandle(out_);
+  if (err_reader_.joinable()) err_reader_.join();
+  for (HANDLE h : {out_, err_})
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
   if (process_) CloseHandle(process_);
+}
+
+std::string HostProcess::Errors() {
+  std::unique_lock<std::mutex> g(mu_);
+  // Once the program has ended, what it wrote last may still be on its way.
+  if (process_ && WaitForSingleObject(process_, 0) == WAIT_OBJECT_0)
+    cv_.wait_for(g, std::chrono::seconds(5), [&] { return errors_ended_; });
+  return errors_;
 }
 
 bool HostProcess::Write(const char* p, std::size_t n) {

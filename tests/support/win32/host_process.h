@@ -23,8 +23,8 @@ class HostProcess {
   HostProcess& operator=(const HostProcess&) = delete;
 
   // Starts `exe` with `args`; false when it cannot be started. Its standard
-  // error is ours.
-  bool Start(const std::string& exe, const std::vector<std::string>& args);
+  // error is collected when `errors` is set, else it is ours.
+  bool Start(const std::string& exe, const std::vector<std::string>& args, bool errors = false);
   // Writes all of `n` bytes to its standard input; false when it stopped
   // reading. Its output is collected meanwhile, so neither side blocks.
   bool Write(const char* p, std::size_t n);
@@ -36,14 +36,21 @@ class HostProcess {
   // end in time or ended by an exception.
   int Wait(int timeout_ms);
   void Kill();
+  // What it wrote to its standard error so far, when that is collected.
+  std::string Errors();
 
  private:
-  void Collect();  // the reader thread
+  // Reads `from` until its end into `to` (guarded by mu_); `ended` tells
+  // when. One thread for each of its output streams.
+  void Collect(HANDLE from, std::string* to, bool* ended);
 
   HANDLE process_ = nullptr;
   HANDLE in_ = INVALID_HANDLE_VALUE;   // its standard input, our end
   HANDLE out_ = INVALID_HANDLE_VALUE;  // its standard output, our end
-  std::thread reader_;
+  HANDLE err_ = INVALID_HANDLE_VALUE;  // its standard error, our end
+  std::thread reader_, err_reader_;
+  std::string errors_;
+  bool errors_ended_ = false;
   std::mutex mu_;
   std::condition_variable cv_;
   std::string got_;  // output not yet handed out

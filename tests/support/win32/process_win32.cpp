@@ -16,7 +16,7 @@ struct Zandrel::Process {
 };
 
 Zandrel::Zandrel(const std::string& bin) : proc_(std::make_unique<Process>()) {
-  if (!proc_->p.Start(bin, {})) throw std::runtime_error("cannot start the gateway");
+  if (!proc_->p.Start(bin, {}, true)) throw std::runtime_error("cannot start the gateway");
 }
 
 Zandrel::~Zandrel() = default;
@@ -33,6 +33,8 @@ long ReadOutput(Zandrel::Process& p, char* buf, std::size_t n, int timeout_ms) {
 }
 
 void CloseInput(Zandrel::Process& p) { p.p.CloseInput(); }
+
+std::string ReadErrors(Zandrel::Process& p) { return p.p.Errors(); }
 
 int WaitExit(Zandrel::Process& p, int timeout_ms) { return p.p.Wait(timeout_ms); }
 

@@ -1,0 +1,179 @@
+// One client connection: reads commands, answers them, and keeps the
+// selected group and current article. Every read and write of a message
+// goes through the connection's own back-end child.
+//
+// The command handlers are split by job: session.cpp has the connection and
+// the dispatch, articles.cpp group selection and article retrieval,
+// overview.cpp OVER, HDR and the overview fetch that feeds the index,
+// listing.cpp the LIST family and the other informational commands,
+// posting.cpp POST.
+#ifndef NNTPD_SESSION_H
+#define NNTPD_SESSION_H
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <asio/awaitable.hpp>
+#include <asio/ip/tcp.hpp>
+#include <asio/steady_timer.hpp>
+
+#include "backend.h"
+#include "command.h"
+#include "msgid_index.h"
+#include "overview_cache.h"
+#include "reply.h"
+#include "shared.h"
+#include "text/article.h"
+#include "text/post.h"
+
+namespace nntpd {
+
+class Session {
+ public:
+  Session(asio::ip::tcp::socket socket, Shared& shared);
+  ~Session();
+
+  // Serves the connection to its end; the coroutine owns the session.
+  static asio::awaitable<void> serve(std::shared_ptr<Session> session) {
+    co_await session->run();
+  }
+
+  using Args = std::vector<std::string_view>;
+
+ private:
+  asio::awaitable<void> run();
+
+  enum class Read { Line, TooLong, Closed };
+  using Handler = asio::awaitable<void> (Session::*)(const Args&);
+  struct Command;
+  static const Command COMMANDS[];
+
+  // -- the connection (session.cpp)
+  asio::awaitable<Read> readLine(std::string& line, std::size_t max);
+  asio::awaitable<void> send(Reply& reply);
+  asio::awaitable<void> send(std::string_view statusLine);
+  asio::awaitable<void> dispatch(std::string_view line);
+  void watchIdle();
+  void logError(std::string_view what);
+
+  asio::awaitable<void> cmdQuit(const Args&);
+  asio::awaitable<void> cmdIhave(const Args&);
+  asio::awaitable<void> cmdMode(const Args&);
+  asio::awaitable<void> cmdCapabilities(const Args&);
+
+  // -- groups and articles (articles.cpp)
+  asio::awaitable<void> cmdGroup(const Args&);
+  asio::awaitable<void> cmdListgroup(const Args&);
+  asio::awaitable<void> cmdArticle(const Args&);
+  asio::awaitable<void> cmdHead(const Args&);
+  asio::awaitable<void> cmdBody(const Args&);
+  asio::awaitable<void> cmdStat(const Args&);
+  asio::awaitable<void> cmdNext(const Args&);
+  asio::awaitable<void> cmdLast(const Args&);
+
+  enum class Part { Article, Head, Body, Stat };
+  asio::awaitable<void> retrieve(const Args& args, Part part);
+  asio::awaitable<void> step(int direction);
+  // Selects a group whose high number is `high` for GROUP and LISTGROUP:
+  // the reply's "211" line.
+  std::string select(std::size_t area, std::int64_t high);
+
+  // The high number of each area (0 for an area not created yet).
+  asio::awaitable<std::vector<std::int64_t>> highs(const std::vector<std::size_t>& areas);
+  asio::awaitable<std::int64_t> high(std::size_t area);
+  asio::awaitable<std::optional<Article>> fetchArticle(std::size_t area, std::int64_t number);
+  asio::awaitable<std::optional<OverLine>> fetchOverview(std::size_t area, std::int64_t number);
+
+  // A message found by its Message-ID, with what was fetched to prove it.
+  struct Found {
+    MsgIdIndex::Place place;
+    std::optional<Article> article;
+    std::optional<OverLine> overview;
+  };
+  asio::awaitable<std::optional<Found>> lookup(std::string_view messageId, bool wholeArticle);
+  asio::awaitable<void> syncAll();
+  asio::awaitable<void> syncArea(std::size_t area, std::int64_t high);
+
+  // -- overviews (overview.cpp)
+  asio::awaitable<void> cmdOver(const Args&);
+  asio::awaitable<void> cmdHdr(const Args&);
+  asio::awaitable<void> cmdXhdr(const Args&);
+  asio::awaitable<void> headers(const Args& args, const char* okCode);
+  // The overview of `area` from `first` towards `last`, as much as one
+  // back-end command holds; `next` is where the following chunk starts.
+  asio::awaitable<std::vector<OverLine>> overviewChunk(std::size_t area, std::int64_t first,
+                                                       std::int64_t last, std::int64_t& next);
+  // The overview of `area` over [first, last], a chunk at a time and in
+  // order: `sink` gets each chunk (empty where no message exists) and
+  // returns false to stop. Fetched in a pipeline with the back end.
+  using ChunkSink = std::function<asio::awaitable<bool>(std::vector<OverLine>&)>;
+  asio::awaitable<void> overviews(std::size_t area, std::int64_t first, std::int64_t last,
+                                  const ChunkSink& sink);
+  // The numbers of the chunk starting at `first`, and its reply converted
+  // (which teaches the index what it did not know).
+  std::vector<std::int64_t> chunkNumbers(std::size_t area, std::int64_t first,
+                                         std::int64_t last) const;
+  std::vector<OverLine> convertChunk(std::size_t area, std::int64_t first, std::int64_t last,
+                                     std::string_view reply);
+  // The message-id form: `status` and the line `each` adds for the
+  // article, or 430.
+  asio::awaitable<void> sendById(std::string_view id, bool wholeArticle,
+                                 const std::string& status,
+                                 const std::function<void(const Found&, Reply&)>& each);
+  // Sends `status` and the lines `lines` adds for the messages of the
+  // selected group in `range`, a chunk at a time; 423 when there is none
+  // (420 when the range is the `current` article).
+  asio::awaitable<void> sendRange(
+      Range range, bool current, const std::string& status,
+      const std::function<asio::awaitable<void>(const std::vector<OverLine>&, Reply&)>& lines);
+  // The range a command names for the selected group, with 412/420/501/423
+  // already in `error` when there is none.
+  asio::awaitable<std::optional<Range>> rangeOf(const Args& args, std::size_t at, Reply& error);
+
+  // -- lists and information (listing.cpp)
+  asio::awaitable<void> cmdList(const Args&);
+  asio::awaitable<void> cmdNewgroups(const Args&);
+  asio::awaitable<void> cmdNewnews(const Args&);
+  asio::awaitable<void> cmdDate(const Args&);
+  asio::awaitable<void> cmdHelp(const Args&);
+  asio::awaitable<void> listActive(const Args&);
+  asio::awaitable<void> listNewsgroups(const Args&);
+
+  // -- posting (posting.cpp)
+  asio::awaitable<void> cmdPost(const Args&);
+  asio::awaitable<bool> readArticle(std::string& article, bool& tooLarge);
+  // Posts into `area` and finds the message among the new ones: its number,
+  // or nothing when it is not there.
+  asio::awaitable<std::optional<std::int64_t>> store(std::size_t area, const Posting& posting,
+                                                     const std::string& origin,
+                                                     const std::string& dest);
+
+  Shared& shared_;
+  const Config& config_;
+  asio::ip::tcp::socket socket_;
+  asio::steady_timer deadline_;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  Backend backend_;
+  std::string peer_;
+  std::string in_;  // bytes read from the client past the last line
+  bool quit_ = false;
+  bool idle_ = false;
+  bool waiting_ = false;  // for the client: a read or a write is under way
+  std::chrono::steady_clock::time_point waitingSince_;
+
+  std::optional<std::size_t> group_;  // index into config_.areas
+  std::int64_t current_ = 0;          // 0: no current article
+
+  // For the connection's log line.
+  std::size_t commands_ = 0, articles_ = 0, posts_ = 0;
+};
+
+}  // namespace nntpd
+
+#endif
