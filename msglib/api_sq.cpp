@@ -3,11 +3,9 @@
 #include "api_sq.h"
 
 #include <cctype>
-#include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "apiutil.h"
 #include "fexist.h"
@@ -279,7 +277,7 @@ int _SquishLock(SquishAreaData& d, bool wait) {
       bool got = false;
       for (int i = 0; i < 200 && !got; ++i) {
         got = lock(fd, 0, 1) == 0;
-        if (!got) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        if (!got) pause_ms(2);
       }
       if (!got && waitlock(fd, 0, 1) != 0) return 0;
     }
