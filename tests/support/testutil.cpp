@@ -20,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include "fileio.h"
 #include "spawn.h"
 
 namespace fs = std::filesystem;
@@ -119,7 +120,7 @@ Zandrel::~Zandrel() {
   if (err_ >= 0) ::close(err_);
   if (pid_ > 0) {
     ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
+    retry_eintr([&] { return ::waitpid(pid_, nullptr, 0); });
   }
 }
 
@@ -128,7 +129,7 @@ void Zandrel::Send(const std::string& bytes) {
   while (done < bytes.size()) {
     // Keep draining the child's output so that neither side blocks.
     pollfd p[2] = {{in_, POLLOUT, 0}, {out_, POLLIN, 0}};
-    if (::poll(p, 2, 20000) <= 0) {
+    if (retry_eintr([&] { return ::poll(p, 2, 20000); }) <= 0) {
       ADD_FAILURE() << "gateway stopped reading its input";
       return;
     }
@@ -150,9 +151,9 @@ void Zandrel::Send(const std::string& bytes) {
 
 bool Zandrel::ReadSome(int timeout_ms) {
   pollfd p{out_, POLLIN, 0};
-  if (::poll(&p, 1, timeout_ms) <= 0) return false;
+  if (retry_eintr([&] { return ::poll(&p, 1, timeout_ms); }) <= 0) return false;
   char buf[65536];
-  ssize_t r = ::read(out_, buf, sizeof buf);
+  ssize_t r = retry_eintr([&] { return ::read(out_, buf, sizeof buf); });
   if (r <= 0) return false;
   pending_.append(buf, std::size_t(r));
   return true;
@@ -193,18 +194,12 @@ int Zandrel::Finish(std::string* rest, int timeout_ms) {
   for (;;) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                     deadline - std::chrono::steady_clock::now()).count();
-    if (left <= 0) break;
-    pollfd p{out_, POLLIN, 0};
-    if (::poll(&p, 1, int(left)) <= 0) break;
-    char buf[65536];
-    ssize_t r = ::read(out_, buf, sizeof buf);
-    if (r <= 0) break;
-    pending_.append(buf, std::size_t(r));
+    if (left <= 0 || !ReadSome(int(left))) break;
   }
   if (rest) *rest = std::exchange(pending_, {});
   int status = 0;
   for (int i = 0; i < 200; ++i) {  // up to 10 s for the child to end
-    pid_t r = ::waitpid(pid_, &status, WNOHANG);
+    pid_t r = retry_eintr([&] { return ::waitpid(pid_, &status, WNOHANG); });
     if (r == pid_) {
       pid_ = -1;
       return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
