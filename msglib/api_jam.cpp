@@ -223,18 +223,18 @@ sword JamCloseArea(HAREA ha) {
   if (InvalidMh(ha)) return -1;
   JamBase* b = jam_base(ha);
   if (b->open_msgs) return fail(APIERR_MSGS_OPEN);
-  // The header info is stored on every close, under the lock. A new
-  // high-water mark must reach the disk: the close waits for the lock, and
-  // when it cannot be had, or the write fails, the area still closes but the
-  // caller learns that the mark was not stored. Otherwise there is nothing
-  // of ours to store but the close itself (ModCounter, a recount of
-  // ActiveMsgs): that is done when the lock is free at once, and skipped
-  // while another program holds it, so a reader never waits on a tosser's
-  // lock. A read-only area stores nothing.
+  // The header info is stored on every close, under the lock. After a
+  // change (a message stored or deleted, a new high-water mark) the close
+  // waits for the lock, and when it cannot be had, or the write fails, the
+  // area still closes but the caller learns that it was not stored. After
+  // reading only, there is nothing of ours to store but the close itself
+  // (ModCounter, a recount of ActiveMsgs): that is done when the lock is
+  // free at once and skipped while another program holds it, so a reader
+  // never waits on a tosser's lock. A read-only area stores nothing.
   sword rc = 0;
   bool took = false;
   if (!b->read_only) {
-    took = !ha->locked && Jam_Lock(ha, b->hwm_set ? 1 : 0);
+    took = !ha->locked && Jam_Lock(ha, b->changed ? 1 : 0);
     if (ha->locked || took) {
       // Other processes change the header info too: merge rather than write
       // back a copy that may be stale.
@@ -247,7 +247,7 @@ sword JamCloseArea(HAREA ha) {
       h.HighWater = ha->high_water;
       h.ModCounter++;
       if (Jam_WriteHdrInfo(b, h) != 0) rc = fail(APIERR_FILE_IO);
-    } else if (b->hwm_set) {
+    } else if (b->changed) {
       rc = fail(APIERR_FILE_IO);
     }
   }

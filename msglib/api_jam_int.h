@@ -31,9 +31,10 @@ struct JamBase {
   // it touches a file, and the close stores nothing.
   bool read_only = false;
   int write_refused = 0;  // why, as errno told when writing was refused
-  // SetHighWater changed the mark: the close must store it. Everything else
-  // a handle changes (messages, deletions) stores the header info itself.
-  bool hwm_set = false;
+  // This handle changed the base (a message stored or deleted, a new
+  // high-water mark): its close must store the header info, waiting for the
+  // lock. A close after reading only does so when the lock is free at once.
+  bool changed = false;
   _apifuncs funcs{};  // this area's own copy of jm_funcs
   // File sizes as last seen; offsets read from disk are checked against them
   // (and against fresh sizes before they are refused).

@@ -104,7 +104,7 @@ sword JamSetHighWater(HAREA ha, dword hwm) {
   // The mark could never reach the disk.
   if (jam_base(ha)->read_only) return fail_read_only(jam_base(ha)->write_refused);
   ha->high_water = hwm;
-  jam_base(ha)->hwm_set = true;
+  jam_base(ha)->changed = true;
   return 0;
 }
 

@@ -281,6 +281,7 @@ sword Jam_FinishStore(JamBase* b, const JamHdrInfo& disk) {
   h.ActiveMsgs = b->num_active();
   if (Jam_WriteHdrInfo(b, h) != 0) return fail(APIERR_FILE_IO);
   Jam_TableCommit(b, h.ModCounter);
+  b->changed = true;
   return 0;
 }
 

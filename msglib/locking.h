@@ -26,6 +26,10 @@ int waitlock_polling(int fd, dword offset, dword length);
 // 0 once the unlock request was made; -1 only when the position cannot be read.
 int unlock(int fd, dword offset, dword length);
 
+// Sleeps `ms` milliseconds in full: a signal that arrives meanwhile does not
+// cut the pause short. For the pauses between lock attempts.
+void pause_ms(unsigned ms);
+
 // For tests only: the pause between waitlock's attempts, in milliseconds
 // (1000 unless set), so that a test can wait out a holder quickly. The
 // product never calls it.

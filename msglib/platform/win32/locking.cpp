@@ -2,10 +2,8 @@
 
 #include <io.h>
 
-#include <chrono>
 #include <map>
 #include <mutex>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -51,7 +49,7 @@ void forget(int fd) {
 
 namespace {
 
-std::chrono::milliseconds waitlock_pause = winlock::WAIT_PAUSE;
+unsigned waitlock_pause_ms = 1000;
 
 // LockFile works on absolute offsets and never moves the position, but a
 // descriptor whose position cannot be read (a pipe, a closed descriptor)
@@ -96,7 +94,7 @@ int waitlock(int fd, dword offset, dword length) {
   for (int attempt = 1;; ++attempt) {
     if (try_lock(fd, h, offset, length)) return 0;
     if (GetLastError() != ERROR_LOCK_VIOLATION || attempt == winlock::WAIT_ATTEMPTS) return -1;
-    std::this_thread::sleep_for(waitlock_pause);
+    pause_ms(waitlock_pause_ms);
   }
 }
 
@@ -107,7 +105,7 @@ int waitlock_polling(int fd, dword offset, dword length) {
   for (int attempt = 0; attempt < winlock::QUICK_POLLS; ++attempt) {
     if (try_lock(fd, h, offset, length)) return 0;
     if (GetLastError() != ERROR_LOCK_VIOLATION) return -1;
-    std::this_thread::sleep_for(winlock::QUICK_PAUSE);
+    pause_ms(winlock::QUICK_PAUSE_MS);
   }
   return waitlock(fd, offset, length);
 }
@@ -122,4 +120,7 @@ int unlock(int fd, dword offset, dword length) {
   return 0;
 }
 
-void set_waitlock_pause_ms(unsigned ms) { waitlock_pause = std::chrono::milliseconds(ms); }
+// No signal cuts a sleep short here.
+void pause_ms(unsigned ms) { Sleep(ms); }
+
+void set_waitlock_pause_ms(unsigned ms) { waitlock_pause_ms = ms; }

@@ -19,17 +19,14 @@
 
 #include "winapi.h"
 
-#include <chrono>
-#include <thread>
-
 #include "typedefs.h"
 
 namespace winlock {
 
 constexpr int WAIT_ATTEMPTS = 10;  // waitlock's attempts, one second apart
-constexpr auto WAIT_PAUSE = std::chrono::seconds(1);
+constexpr unsigned WAIT_PAUSE_MS = 1000;
 constexpr int QUICK_POLLS = 200;  // before those, two milliseconds apart
-constexpr auto QUICK_PAUSE = std::chrono::milliseconds(2);
+constexpr unsigned QUICK_PAUSE_MS = 2;
 
 // Calls `attempt` until it succeeds or fails for a reason other than a lock
 // held elsewhere, and at most the policy's number of times. `attempt`
@@ -41,10 +38,7 @@ bool retry(Attempt&& attempt) {
     if (attempt()) return true;
     const DWORD err = GetLastError();
     if (err != ERROR_LOCK_VIOLATION || n == QUICK_POLLS + WAIT_ATTEMPTS - 1) return false;
-    if (n < QUICK_POLLS)
-      std::this_thread::sleep_for(QUICK_PAUSE);
-    else
-      std::this_thread::sleep_for(WAIT_PAUSE);
+    Sleep(n < QUICK_POLLS ? QUICK_PAUSE_MS : WAIT_PAUSE_MS);
     SetLastError(err);
   }
 }

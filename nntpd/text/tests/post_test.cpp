@@ -202,7 +202,7 @@ TEST(PostRoundTrip, StoredAndReadBack) {
   ASSERT_TRUE(a);
   EXPECT_EQ(a->body, first.body + "--- zandrel-nntpd\n * Origin: Станция примера (2:5020/52.1)\n");
   EXPECT_EQ(decodeHeaderText(*a->field("Subject")), "Ёжик в тумане");
-  EXPECT_EQ(decodeHeaderText(*a->field("From")), "Вася Пупкин <\".\"@p1.f52.n5020.z2.fidonet.org>");
+  EXPECT_EQ(decodeHeaderText(*a->field("From")), "Вася Пупкин <Vasia.Pupkin@p1.f52.n5020.z2.fidonet.org>");
   EXPECT_EQ(a->field("X-Comment-To"), "All");
 
   ParsedPost second = Parse("From: Petya <p@x.org>\nNewsgroups: fido.test\nSubject: Re: x\n"

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "child_host.h"
+#include "fileio.h"
 
 namespace zt {
 
@@ -56,7 +57,7 @@ void ChildSignalReady() {
 
 void ChildAwaitRelease() {
   char c;
-  while (release_fd >= 0 && ::read(release_fd, &c, 1) > 0) {
+  while (release_fd >= 0 && retry_eintr([&] { return ::read(release_fd, &c, 1); }) > 0) {
   }
 }
 
@@ -102,7 +103,8 @@ bool Child::Ready(int timeout_ms) {
   if (impl_->ready < 0) return false;
   pollfd p{impl_->ready, POLLIN, 0};
   char c = 'n';
-  return ::poll(&p, 1, timeout_ms) == 1 && ::read(impl_->ready, &c, 1) == 1 && c == 'y';
+  return retry_eintr([&] { return ::poll(&p, 1, timeout_ms); }) == 1 &&
+         retry_eintr([&] { return ::read(impl_->ready, &c, 1); }) == 1 && c == 'y';
 }
 
 void Child::Release() { CloseParentEnd(impl_->release); }
@@ -112,7 +114,7 @@ int Child::Wait(int timeout_ms) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   for (;;) {
     int st = 0;
-    if (::waitpid(impl_->pid, &st, WNOHANG) == impl_->pid) {
+    if (retry_eintr([&] { return ::waitpid(impl_->pid, &st, WNOHANG); }) == impl_->pid) {
       impl_->ended = true;
       impl_->status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
       return impl_->status;
@@ -125,7 +127,7 @@ int Child::Wait(int timeout_ms) {
 void Child::Kill() {
   if (impl_->ended || impl_->pid <= 0) return;
   ::kill(impl_->pid, SIGKILL);
-  ::waitpid(impl_->pid, nullptr, 0);
+  retry_eintr([&] { return ::waitpid(impl_->pid, nullptr, 0); });
   impl_->ended = true;
 }
 

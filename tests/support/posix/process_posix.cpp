@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "fileio.h"
 #include "process_host.h"
 #include "spawn.h"
 
@@ -28,7 +29,7 @@ struct Zandrel::Process {
     if (err >= 0) ::close(err);
     if (pid > 0) {
       ::kill(pid, SIGKILL);
-      ::waitpid(pid, nullptr, 0);
+      retry_eintr([&] { return ::waitpid(pid, nullptr, 0); });
     }
   }
 };
@@ -47,7 +48,7 @@ bool WriteInput(Zandrel::Process& p, const std::string& bytes, std::string* drai
   while (done < bytes.size()) {
     // Keep draining the child's output so that neither side blocks.
     pollfd fds[2] = {{p.in, POLLOUT, 0}, {p.out, POLLIN, 0}};
-    if (::poll(fds, 2, 20000) <= 0) {
+    if (retry_eintr([&] { return ::poll(fds, 2, 20000); }) <= 0) {
       ADD_FAILURE() << "gateway stopped reading its input";
       return false;
     }
@@ -74,8 +75,8 @@ bool WriteInput(Zandrel::Process& p, const std::string& bytes, std::string* drai
 
 long ReadOutput(Zandrel::Process& p, char* buf, std::size_t n, int timeout_ms) {
   pollfd fd{p.out, POLLIN, 0};
-  if (::poll(&fd, 1, timeout_ms) <= 0) return 0;
-  ssize_t r = ::read(p.out, buf, n);
+  if (retry_eintr([&] { return ::poll(&fd, 1, timeout_ms); }) <= 0) return 0;
+  ssize_t r = retry_eintr([&] { return ::read(p.out, buf, n); });
   return r > 0 ? long(r) : 0;
 }
 
@@ -96,7 +97,7 @@ int WaitExit(Zandrel::Process& p, int timeout_ms) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   for (;;) {
     int status = 0;
-    if (::waitpid(p.pid, &status, WNOHANG) == p.pid) {
+    if (retry_eintr([&] { return ::waitpid(p.pid, &status, WNOHANG); }) == p.pid) {
       p.pid = -1;
       return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
