@@ -2,8 +2,7 @@
 #ifndef ZANDREL_HOSTDEFS_H
 #define ZANDREL_HOSTDEFS_H
 
-// The design came from a host whose paths use a backslash; here every path
-// separator is '/'.
+// Paths are built with '/', the one separator this host knows.
 constexpr char PATH_DELIM = '/';
 
 // File names are matched with their case: 12.MSG is not 12.msg.

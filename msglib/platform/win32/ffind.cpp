@@ -1,12 +1,12 @@
 #include "ffind.h"
 
-#include "winapi.h"
-
 #include <cerrno>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <string>
+
+#include "winapi.h"
 
 namespace {
 

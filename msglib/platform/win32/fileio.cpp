@@ -1,17 +1,17 @@
 #include "fileio.h"
 
+#include <direct.h>
 #include <fcntl.h>
 #include <io.h>
-#include "winapi.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <new>
-#include <direct.h>
 
 #include "msgerr.h"
+#include "winapi.h"
 #include "winlock.h"
 
 namespace {

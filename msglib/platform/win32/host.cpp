@@ -2,9 +2,10 @@
 
 #include <fcntl.h>
 #include <io.h>
-#include "winapi.h"
 
 #include <cstdio>
+
+#include "winapi.h"
 
 void host_startup() {
   // A back end has no one to answer a dialog box: a spec that names a
