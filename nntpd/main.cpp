@@ -147,10 +147,12 @@ int main(int argc, char** argv) {
   }
   nntpd::setUpChildSignals();
   try {
-    asio::io_context io(1);
+    // The connections die with the io_context, and they use the process's
+    // state until then: it is made first and goes last.
     asio::thread_pool hashers(1);
     nntpd::Process process(log, hashers.get_executor());
     process.current = std::make_shared<nntpd::Shared>(config, process);
+    asio::io_context io(1);
     nntpd::Server server(io, process);
     server.listen();
     for (const auto& ep : server.endpoints())
@@ -173,7 +175,11 @@ int main(int argc, char** argv) {
     hangup.async_wait(reload);
     server.start();
     io.run();
+    // A password still being checked hands its result to the stopped
+    // io_context, which drops it with the connections.
+    hashers.stop();
     hashers.join();
+    process.current.reset();
   } catch (const std::exception& e) {
     log.line(std::string("fatal: ") + e.what());
     return 1;
