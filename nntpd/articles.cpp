@@ -120,14 +120,22 @@ std::string Session::select(std::size_t area, std::int64_t h) {
   return "211 " + num(count) + " " + num(low) + " " + num(h) + " " + config_->areas[area].group;
 }
 
-awaitable<void> Session::cmdGroup(const Args& args) {
+awaitable<std::optional<std::size_t>> Session::selectable(std::string_view group) {
   std::string error;
-  const auto area = readableGroup(args[0], error);
-  if (!area) {
+  const auto area = readableGroup(group, error);
+  if (area) {
+    note("group", config_->areas[*area].group);
+  } else {
+    // A group that is there but not for this client is worth a line.
+    if (config_->find(group)) note("refused", "group " + std::string(group) + ": " + error);
     co_await send(error);
-    co_return;
   }
-  note("group", config_->areas[*area].group);
+  co_return area;
+}
+
+awaitable<void> Session::cmdGroup(const Args& args) {
+  const auto area = co_await selectable(args[0]);
+  if (!area) co_return;
   const std::int64_t h = co_await high(*area);
   co_await send(select(*area, h));
 }
@@ -152,14 +160,9 @@ awaitable<std::vector<std::int64_t>> Session::visibleNumbers(std::size_t area, s
 awaitable<void> Session::cmdListgroup(const Args& args) {
   std::size_t area;
   if (!args.empty()) {
-    std::string error;
-    const auto a = readableGroup(args[0], error);
-    if (!a) {
-      co_await send(error);
-      co_return;
-    }
+    const auto a = co_await selectable(args[0]);
+    if (!a) co_return;
     area = *a;
-    note("group", config_->areas[area].group);
   } else if (group_) {
     area = *group_;
   } else {

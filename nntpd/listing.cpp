@@ -14,6 +14,7 @@ namespace {
 
 constexpr const char* HELP_TEXT[] = {
     "ARTICLE [number|<message-id>]",
+    "AUTHINFO USER name | AUTHINFO PASS password",
     "BODY [number|<message-id>]",
     "CAPABILITIES",
     "DATE",
@@ -32,6 +33,7 @@ constexpr const char* HELP_TEXT[] = {
     "OVER [range|<message-id>]",
     "POST",
     "QUIT",
+    "STARTTLS",
     "STAT [number|<message-id>]",
     "XHDR header [range|<message-id>]",
     "XOVER [range]",

@@ -120,6 +120,9 @@ class Session {
   // Selects a group whose high number is `high` for GROUP and LISTGROUP:
   // the reply's "211" line.
   std::string select(std::size_t area, std::int64_t high);
+  // The area of a group GROUP or LISTGROUP names, or nothing when the
+  // refusal has been sent.
+  asio::awaitable<std::optional<std::size_t>> selectable(std::string_view group);
   // The numbers in [first, last] of `area` the client may see.
   asio::awaitable<std::vector<std::int64_t>> visibleNumbers(std::size_t area, std::int64_t first,
                                                              std::int64_t last);
