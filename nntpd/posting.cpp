@@ -248,7 +248,11 @@ awaitable<void> Session::cmdPost(const Args&) {
   if (!post.references.empty()) {
     const std::string& parent = post.references.back();
     params.reply = ftnMsgid(parent).value_or("");
-    if (auto found = co_await lookup(parent, false)) {
+    // The article replied to is looked for in the areas posted to first:
+    // two areas may hold different messages with one MSGID.
+    std::vector<bool> postedTo(config_->areas.size());
+    for (std::size_t a : areas) postedTo[a] = true;
+    if (auto found = co_await lookup(parent, false, &postedTo)) {
       const std::string_view from = found->overview->field(OverLine::FROM);
       params.to = mailboxName(from);
       replyAddress = ftnAddressOf(from);
