@@ -285,7 +285,10 @@ class Access(unittest.TestCase):
 class Identity(unittest.TestCase):
     def test_nobody_posts_under_a_users_name(self):
         with plain() as s:
-            for frm in ("Ivan Petrov <ivan@example.org>", "=?utf-8?b?0JjQktCQ0J0g0J/QtdGC0YDQvtCy?= <x@y>"):
+            for frm in ("Ivan Petrov <ivan@example.org>",
+                        "=?utf-8?b?0JjQktCQ0J0g0J/QtdGC0YDQvtCy?= <x@y>",
+                        # padded past the 35 characters a stored name keeps
+                        '"Ivan Petrov' + " " * 30 + 'x" <x@y>'):
                 with self.subTest(frm=frm):
                     with self.assertRaises(nntplib.NNTPTemporaryError) as e:
                         s.post(posted("fido.open", "Faked", "Not Ivan.\n", frm=frm))
