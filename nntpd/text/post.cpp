@@ -351,6 +351,7 @@ ParsedPost parse(std::string_view article, const PostLimits& limits) {
     // Some readers put a whole mailbox there.
     const Mailbox m = parseMailbox(*to);
     p.commentTo = cleanLine(m.name.empty() ? decodeHeaderText(*to) : m.name);
+    if (!m.name.empty()) p.commentToAddress = cleanLine(m.address);
   }
   if (const std::string* refs = findField(top.fields, "references"))
     p.references = parseReferences(*refs);
@@ -376,6 +377,10 @@ std::string fieldText(std::string_view utf8, std::size_t max) {
 }  // namespace
 
 std::string mailboxName(std::string_view from) { return nameOf(parseMailbox(from)); }
+
+std::string storedName(std::string_view utf8) {
+  return toUtf8(fieldText(utf8, MAX_NAME), Charset::Cp1251);
+}
 
 ParseResult parsePost(std::string_view article, const PostLimits& limits) noexcept {
   try {

@@ -31,6 +31,7 @@ struct ParsedPost {
   std::string authorAddress;              // "user@example.org"
   std::string subject;                    // UTF-8, unfolded
   std::optional<std::string> commentTo;   // X-Comment-To, UTF-8
+  std::string commentToAddress;           // X-Comment-To "Name <address>": the address
   std::vector<std::string> references;    // Message-IDs with their brackets, oldest first
   std::string body;                       // UTF-8, LF line ends, the last line ended too
 };
@@ -51,6 +52,11 @@ ParseResult parsePost(std::string_view article, const PostLimits& limits = {}) n
 // or not) in UTF-8; the address's local part when it names nobody. For the
 // addressee of a reply: the author of the article replied to.
 std::string mailboxName(std::string_view from);
+
+// A name as the posting stores it (at most 35 characters of code page 1251,
+// control characters as spaces, blanks at the ends dropped), back in UTF-8:
+// what other programs will show as the sender.
+std::string storedName(std::string_view utf8);
 
 // What the server adds to a parsed article to store it.
 struct PostingParams {
