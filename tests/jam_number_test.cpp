@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "api_jam_int.h"
+#include "jam_int.h"
 #include "jam_check.h"
 #include "jamtest.h"
 #include "locking.h"

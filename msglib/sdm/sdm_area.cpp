@@ -8,7 +8,7 @@
 #include <cstring>
 #include <memory>
 
-#include "api_sdm_int.h"
+#include "sdm_int.h"
 #include "apiutil.h"
 #include "compiler.h"
 #include "dates.h"

@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "api_jam_int.h"
+#include "jam_int.h"
 #include "apiutil.h"
 #include "ctrlinfo.h"
 

@@ -5,7 +5,7 @@
 // when an earlier message is killed; a unique identifier is the index record
 // number plus BaseMsgNum and never changes, because killing a message only
 // overwrites its index record with 0xFFFFFFFF in both fields.
-#include "api_jam_int.h"
+#include "jam_int.h"
 #include "apiutil.h"
 
 namespace {

@@ -2,8 +2,8 @@
 // API). The area handle's apidata is a JamBase and every message handle is a
 // JamMsgState; each is an ordinary C++ object, so deleting it releases its
 // descriptors and buffers on every path.
-#ifndef ZANDREL_API_JAM_INT_H
-#define ZANDREL_API_JAM_INT_H
+#ifndef ZANDREL_JAM_INT_H
+#define ZANDREL_JAM_INT_H
 
 #include <cstdint>
 #include <memory>

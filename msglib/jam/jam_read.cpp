@@ -5,7 +5,7 @@
 #include <cstring>
 #include <memory>
 
-#include "api_jam_int.h"
+#include "jam_int.h"
 #include "apiutil.h"
 #include "ctrlinfo.h"
 #include "dates.h"

@@ -14,7 +14,7 @@
 #include <memory>
 #include <optional>
 
-#include "api_sdm_int.h"
+#include "sdm_int.h"
 #include "apiutil.h"
 #include "ctrlinfo.h"
 #include "dates.h"

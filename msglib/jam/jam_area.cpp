@@ -7,7 +7,7 @@
 #include <cstring>
 #include <memory>
 
-#include "api_jam_int.h"
+#include "jam_int.h"
 #include "apiutil.h"
 #include "fexist.h"
 #include "locking.h"

@@ -12,8 +12,8 @@
 // program took meanwhile makes us try the next one), a message rewritten
 // under a given number with a move that replaces. Nobody sees a half-written
 // message, and we never write into a file that another program published.
-#ifndef ZANDREL_API_SDM_INT_H
-#define ZANDREL_API_SDM_INT_H
+#ifndef ZANDREL_SDM_INT_H
+#define ZANDREL_SDM_INT_H
 
 #include <bitset>
 #include <functional>
