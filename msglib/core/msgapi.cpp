@@ -1,8 +1,6 @@
 #include "msgapi.h"
 
-#include "api_jam.h"
-#include "api_sdm.h"
-#include "api_sq.h"
+#include "formats.h"
 #include "msgerr.h"
 
 word msgapierr = APIERR_OK;
@@ -21,16 +19,12 @@ sword MsgCloseApi(void) { return 0; }
 
 HAREA MsgOpenArea(const char* name, word mode, word type) {
   begin_operation();
-  if (type & AT_SQUISH) return SquishOpenArea(name, mode, type);
-  if (type & AT_JAM) return JamOpenArea(name, mode, type);
-  return SdmOpenArea(name, mode, type);
+  return MsgFormatOf(type).open(name, mode, type);
 }
 
 sword MsgValidate(word type, const char* name) {
   begin_operation();
-  if (type & AT_SQUISH) return sword(SquishValidate(name));
-  if (type & AT_JAM) return sword(JamValidate(name));
-  return sword(SdmValidate(name));
+  return MsgFormatOf(type).validate(name);
 }
 
 // Every operation checks its handle first; there it starts without notes.
