@@ -1,4 +1,10 @@
-// Small helpers shared by the format modules (internal; not part of the API).
+// What every format module shares (internal; not part of the API): the
+// shape of its objects behind the handles, and how an operation reports a
+// failure.
+//
+// Internal functions say "did it work" with bool; the operations of the
+// table and the functions the API names keep its results (0 or -1, null,
+// READ_FAILED) and set msgapierr where they fail.
 #ifndef ZANDREL_APIUTIL_H
 #define ZANDREL_APIUTIL_H
 
@@ -6,6 +12,28 @@
 
 #include "msgapi.h"
 #include "msgerr.h"
+
+// The result of ReadMsg, GetTextLen, GetCtrlLen, UidToMsgn and the other
+// dword operations when they fail: (dword)-1.
+constexpr dword READ_FAILED = 0xFFFFFFFFu;
+
+// sz_xmsg of a format whose messages have no header record of their own
+// shape (JAM, *.MSG): the size the API's XMSG is given.
+constexpr word API_XMSG_SIZE = 248;
+
+// Every format keeps an open area in one object of its own, which holds the
+// handle callers see as its member `ha` (with `apidata` pointing back at the
+// object) and everything else the area owns: deleting the object releases
+// it all. A message handle is the format's message object, derived from
+// MSGH. These are the one way from a handle to its object.
+template <class Area>
+inline Area& area_object(HAREA ha) {
+  return *static_cast<Area*>(ha->apidata);
+}
+template <class Msg>
+inline Msg& msg_object(HMSG mh) {
+  return *static_cast<Msg*>(mh);
+}
 
 // Report a failure where it happens: sets msgapierr and the reason
 // MsgErrorText gives (the one noted below, else the code's meaning), and
@@ -33,10 +61,10 @@ inline T fail_null(word code) {
   return nullptr;
 }
 
-// The same for operations that return a dword ((dword)-1 on failure).
+// The same for operations that return a dword (READ_FAILED).
 inline dword fail_dword(word code) {
   report_failure(code);
-  return 0xFFFFFFFFu;
+  return READ_FAILED;
 }
 
 // No exception crosses the table of operations: an operation body that

@@ -7,10 +7,8 @@
 #include <cstring>
 #include <memory>
 
+#include "arealock.h"
 #include "jam_int.h"
-#include "apiutil.h"
-#include "fexist.h"
-#include "locking.h"
 
 namespace {
 
@@ -169,9 +167,9 @@ bool Jam_OpenFile(JamBase* b, word* mode) {
   if (*mode != AOPEN_CREATE && file_length(b->jhr.get()) > 0)
     return open_parts(b, Part::kExisting, &refused) || open_read_only(b, refused);
 
-  if (mi.haveshare && waitlock_polling(b->jhr.get(), 0, 1) != 0) {
+  AreaLock lock(b->jhr.get(), LockWait::kWait);
+  if (!lock.ok()) {
     close_all(b);
-    note_reason(MSGERR_LOCKED " for 10 s");
     return false;
   }
   const bool fresh = *mode == AOPEN_CREATE || file_length(b->jhr.get()) == 0;
@@ -185,7 +183,7 @@ bool Jam_OpenFile(JamBase* b, word* mode) {
     ok = ok && seek_file(b->jhr.get(), 0, SEEK_FROM_START) == 0 &&
          write_hdrinfo(b->jhr.get(), b->hinfo);
   }
-  if (mi.haveshare) unlock(b->jhr.get(), 0, 1);
+  lock.release();
   if (!ok) close_all(b);
   return ok;
 }
@@ -221,7 +219,7 @@ int read_disk_hdrinfo(JamBase* b, JamHdrInfo* out) {
 
 sword JamCloseArea(HAREA ha) {
   if (InvalidMh(ha)) return -1;
-  JamBase* b = jam_base(ha);
+  JamBase* b = &jam_area(ha);
   if (b->open_msgs) return fail(APIERR_MSGS_OPEN);
   // The header info is stored on every close, under the lock. After a
   // change (a message stored or deleted, a new high-water mark) the close
@@ -232,10 +230,10 @@ sword JamCloseArea(HAREA ha) {
   // free at once and skipped while another program holds it, so a reader
   // never waits on a tosser's lock. A read-only area stores nothing.
   sword rc = 0;
-  bool took = false;
+  AreaLock lock;
   if (!b->read_only) {
-    took = !ha->locked && Jam_Lock(ha, b->changed ? 1 : 0);
-    if (ha->locked || took) {
+    lock = AreaLock(b->jhr.get(), b->changed ? LockWait::kWait : LockWait::kNoWait, ha->locked);
+    if (lock.ok()) {
       // Other processes change the header info too: merge rather than write
       // back a copy that may be stale.
       JamHdrInfo h;
@@ -251,12 +249,10 @@ sword JamCloseArea(HAREA ha) {
       rc = fail(APIERR_FILE_IO);
     }
   }
-  if (took) Jam_Unlock(ha);
+  lock.release();
   if (ha->locked) JamUnlock(ha);
-  delete b;  // closes the descriptors, dropping any lock they hold
   ha->id = 0;
-  ha->apidata = nullptr;
-  delete ha;
+  delete b;  // the handle with it; closing the descriptors drops any lock they hold
   return rc;
 }
 
@@ -264,25 +260,24 @@ sword JamCloseArea(HAREA ha) {
 
 HAREA JamOpenArea(const char* name, word mode, word type) {
   return guard_alloc<HAREA>(nullptr, [&]() -> HAREA {
-    auto ha = std::make_unique<_msgapi>();
-    ha->id = AREA_HANDLE_ID;
-    ha->isecho = (type & AT_LOCAL) ? 3 : (type & AT_ECHO) ? 1 : 0;
     auto b = std::make_unique<JamBase>();
-    ha->len = word(sizeof(_msgapi));
-    ha->high_water = 0xFFFFFFFFu;
+    MSGA& ha = b->ha;
+    ha.id = AREA_HANDLE_ID;
+    ha.isecho = (type & AT_LOCAL) ? 3 : (type & AT_ECHO) ? 1 : 0;
+    ha.len = word(sizeof(MSGA));
     if (!Jam_OpenBase(b.get(), &mode, name)) return fail_null<HAREA>(APIERR_FILE_IO);
     b->sync_mod = b->hinfo.ModCounter;  // read before the table is built
     b->synced = Jam_ActiveMsgs(b.get()) != 0;
-    ha->high_water = b->hinfo.HighWater;
-    ha->high_msg = Jam_HighMsg(b.get());
-    ha->num_msg = b->num_active();
-    ha->type = AT_JAM;
-    ha->sz_xmsg = 248;
+    ha.high_water = b->hinfo.HighWater;
+    ha.high_msg = Jam_HighMsg(b.get());
+    ha.num_msg = b->num_active();
+    ha.type = AT_JAM;
+    ha.sz_xmsg = JAM_SZ_XMSG;
     b->funcs = jm_funcs;
-    ha->api = &b->funcs;
-    ha->apidata = b.release();
+    ha.api = &b->funcs;
+    ha.apidata = b.get();
     msgapierr = APIERR_OK;
-    return ha.release();
+    return &b.release()->ha;
   });
 }
 
@@ -303,19 +298,13 @@ sword JamDeleteBase(const char* name) {
 }
 
 // ---------------------------------------------------------------------------
-// Locking: one byte at offset 0 of ".jhr"
+// Locking: the area lock, one byte at offset 0 of ".jhr"
 
 int Jam_Lock(HAREA ha, int wait) {
-  if (!mi.haveshare) return 1;
-  const int fd = jam_base(ha)->jhr.get();
-  if (wait ? waitlock_polling(fd, 0, 1) == 0 : lock(fd, 0, 1) != -1) return 1;
-  note_reason(wait ? MSGERR_LOCKED " for 10 s" : MSGERR_LOCKED);
-  return 0;
+  return TakeAreaLock(jam_area(ha).jhr.get(), wait ? LockWait::kWait : LockWait::kNoWait) ? 1 : 0;
 }
 
-void Jam_Unlock(HAREA ha) {
-  if (mi.haveshare) unlock(jam_base(ha)->jhr.get(), 0, 1);
-}
+void Jam_Unlock(HAREA ha) { ReleaseAreaLock(jam_area(ha).jhr.get()); }
 
 sword JamLock(HAREA ha) {
   if (InvalidMh(ha)) return -1;

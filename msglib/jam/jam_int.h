@@ -1,7 +1,19 @@
-// Internals of the JAM format, shared by its source files (not part of the
-// API). The area handle's apidata is a JamBase and every message handle is a
-// JamMsgState; each is an ordinary C++ object, so deleting it releases its
-// descriptors and buffers on every path.
+// The JAM format: a base is "<base>.jhr" (header info and message headers),
+// ".jdt" (texts), ".jdx" (index) and ".jlr" (last-read records). Lives here:
+// jam_area (open, close, validate, the area lock, the active-message table),
+// jam_read (opening and reading messages), jam_write (writing), jam_num
+// (numbering, deletion and the high-water mark) and structrw_jam (the records
+// on disk); api_jam.h is what callers reach directly. This header is the
+// internals they share, not part of the message API.
+//
+// May use: the API core (msgapi.h, apiutil.h, arealock.h, FidoNet text) and
+// the platform layer (platform.h); no other format.
+//
+// One JamBase object is the whole of an open area: it holds the handle
+// callers see, the area's copy of the operations table, the four
+// descriptors and the table; every message handle is a JamMsgState. Each is
+// an ordinary C++ object, so deleting it releases its descriptors and
+// buffers on every path.
 #ifndef ZANDREL_JAM_INT_H
 #define ZANDREL_JAM_INT_H
 
@@ -11,10 +23,12 @@
 #include <vector>
 
 #include "api_jam.h"
-#include "fileio.h"
+#include "apiutil.h"
+#include "platform.h"
 #include "structrw_jam.h"
 
 struct JamBase {
+  MSGA ha{};
   std::string name;  // base path; the files are name + suffix
   UniqueFd jhr, jdt, jdx, jlr;
   JamHdrInfo hinfo{};  // the header info as last read or written
@@ -75,11 +89,20 @@ struct JamMsgState : _msgh {
   word mode = 0;
 };
 
-inline JamBase* jam_base(HAREA ha) { return static_cast<JamBase*>(ha->apidata); }
-inline JamMsgState* jam_msg(HMSG mh) { return static_cast<JamMsgState*>(mh); }
+inline JamBase& jam_area(HAREA ha) { return area_object<JamBase>(ha); }
+inline JamMsgState& jam_msg(HMSG mh) { return msg_object<JamMsgState>(mh); }
 
-// Area level (api_jam.cpp).
-int Jam_Lock(HAREA ha, int wait);  // 1 when locked (or locking is off)
+// The size of the API's message header, reported in sz_xmsg: JAM has no
+// header record of that shape.
+constexpr word JAM_SZ_XMSG = API_XMSG_SIZE;
+
+// Area level (jam_area.cpp).
+// The area lock on byte 0 of ".jhr" (arealock.h), as a bare take and
+// release that leave the handle's `locked` alone: 1 when held (or locking
+// is off). Not to be confused with JamLock and JamUnlock, the Lock and
+// Unlock operations of the table, which a caller holds across a batch and
+// which set `locked`. A change inside the library holds an AreaLock instead.
+int Jam_Lock(HAREA ha, int wait);
 void Jam_Unlock(HAREA ha);
 sword JamLock(HAREA ha);
 sword JamUnlock(HAREA ha);
@@ -115,7 +138,7 @@ void Jam_TableCommit(JamBase* b, dword new_mod);
 bool Jam_HeaderFits(JamBase* b, std::uint64_t ofs, std::uint64_t extra);
 bool Jam_TextFits(JamBase* b, std::uint64_t ofs, std::uint64_t len);
 
-// Messages (api_jam_read.cpp).
+// Messages (jam_read.cpp).
 HMSG JamOpenMsg(HAREA ha, word mode, dword msgn);
 sword JamCloseMsg(HMSG mh);
 dword JamReadMsg(HMSG mh, XMSG* msg, dword ofs, dword bytes, byte* text, dword cbytes,
@@ -128,7 +151,7 @@ void DecodeSubf(JamMsgState* m);
 const JamSubfield* Jam_GetSubField(const JamMsgState* m, std::size_t* pos, word id);
 void parseAddr(NETADDR* out, const std::string& text);
 
-// Writing (api_jam_write.cpp).
+// Writing (jam_write.cpp).
 sword JamWriteMsg(HMSG mh, word append, const XMSG* msg, const byte* text, dword textlen,
                   dword totlen, dword clen, const byte* ctxt);
 void ConvertXmsgToJamHdr(const JamMsgState* m, const XMSG* msg, JamHdr* hdr, JamChain* chain);
@@ -146,7 +169,7 @@ bool Jam_MarkDeleted(JamBase* b, dword pos, JamHdr old);
 // count from the table; then the table takes note. 0 or -1 (msgapierr 2).
 sword Jam_FinishStore(JamBase* b, const JamHdrInfo& disk);
 
-// Numbers (api_jam_num.cpp).
+// Numbers (jam_num.cpp).
 sword JamKillMsg(HAREA ha, dword msgn);
 sword JamSetCurPos(HMSG mh, dword pos);
 dword JamGetCurPos(HMSG mh);

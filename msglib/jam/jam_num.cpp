@@ -5,8 +5,9 @@
 // when an earlier message is killed; a unique identifier is the index record
 // number plus BaseMsgNum and never changes, because killing a message only
 // overwrites its index record with 0xFFFFFFFF in both fields.
-#include "jam_int.h"
 #include "apiutil.h"
+#include "arealock.h"
+#include "jam_int.h"
 
 namespace {
 
@@ -29,10 +30,10 @@ bool Jam_PosHdrMsg(JamBase* b, dword idx_pos, JamIdx* idx, JamHdr* hdr) {
 
 sword JamKillMsg(HAREA ha, dword msgn) {
   if (InvalidMh(ha)) return -1;
-  // The lock below is the caller's lock slot, which a caller holding it
-  // would lose at the end.
+  // The kill takes and releases the area lock itself; under the caller's
+  // Lock that release would end the caller's lock, so it refuses.
   if (ha->locked) return -1;
-  JamBase* b = jam_base(ha);
+  JamBase* b = &jam_area(ha);
   if (b->read_only) return fail_read_only(b->write_refused);
   if (msgn == 0 || msgn > ha->num_msg || msgn > b->scan.table.size())
     return fail(APIERR_NOT_FOUND);
@@ -40,8 +41,10 @@ sword JamKillMsg(HAREA ha, dword msgn) {
   JamIdx idx;
   JamHdr hdr;
   if (!Jam_PosHdrMsg(b, idx_pos, &idx, &hdr)) return fail(APIERR_FILE_IO);
-  // Another program holds the lock: nothing is written.
-  if (JamLock(ha) != 0) return fail(APIERR_FILE_IO);
+  // Another program holds the lock: nothing is written, and the kill does
+  // not wait.
+  AreaLock lock(b->jhr.get(), LockWait::kNoWait);
+  if (!lock.ok()) return fail(APIERR_FILE_IO);
 
   sword rc = guard_alloc<sword>(-1, [&]() -> sword {
     // Look again under the lock: another process may have killed or
@@ -61,21 +64,20 @@ sword JamKillMsg(HAREA ha, dword msgn) {
     return Jam_FinishStore(b, disk);
   });
   ha->num_msg = b->num_active();
-  JamUnlock(ha);
   return rc;
 }
 
 UMSGID JamMsgnToUid(HAREA ha, dword msgn) {
-  if (InvalidMh(ha)) return 0xFFFFFFFFu;
+  if (InvalidMh(ha)) return READ_FAILED;
   msgapierr = APIERR_OK;
-  const JamBase* b = jam_base(ha);
-  if (msgn > ha->num_msg || msgn > b->scan.table.size()) return 0xFFFFFFFFu;
+  const JamBase* b = &jam_area(ha);
+  if (msgn > ha->num_msg || msgn > b->scan.table.size()) return READ_FAILED;
   if (msgn == 0) return 0;
   return b->scan.table[msgn - 1].idx_pos / IDX_SIZE + b->hinfo.BaseMsgNum;
 }
 
 dword JamUidToMsgn(HAREA ha, UMSGID uid, word type) {
-  if (InvalidMh(ha)) return 0xFFFFFFFFu;
+  if (InvalidMh(ha)) return READ_FAILED;
   if (uid == 0) return 0;
   // Identifiers rise strictly with message numbers.
   dword lo = 1, hi = ha->num_msg;
@@ -94,7 +96,7 @@ dword JamUidToMsgn(HAREA ha, UMSGID uid, word type) {
 }
 
 dword JamGetHighWater(HAREA ha) {
-  if (InvalidMh(ha)) return 0xFFFFFFFFu;
+  if (InvalidMh(ha)) return READ_FAILED;
   return ha->high_water;
 }
 
@@ -102,9 +104,9 @@ sword JamSetHighWater(HAREA ha, dword hwm) {
   if (InvalidMh(ha)) return -1;
   if (hwm > ha->high_msg) return -1;
   // The mark could never reach the disk.
-  if (jam_base(ha)->read_only) return fail_read_only(jam_base(ha)->write_refused);
+  if (jam_area(ha).read_only) return fail_read_only(jam_area(ha).write_refused);
   ha->high_water = hwm;
-  jam_base(ha)->changed = true;
+  jam_area(ha).changed = true;
   return 0;
 }
 
@@ -115,6 +117,6 @@ sword JamSetCurPos(HMSG mh, dword pos) {
 }
 
 dword JamGetCurPos(HMSG mh) {
-  if (InvalidMsgh(mh)) return 0xFFFFFFFFu;
+  if (InvalidMsgh(mh)) return READ_FAILED;
   return mh->cur_pos;
 }

@@ -5,10 +5,10 @@
 #include <cstring>
 #include <memory>
 
-#include "jam_int.h"
 #include "apiutil.h"
 #include "ctrlinfo.h"
 #include "dates.h"
+#include "jam_int.h"
 #include "structrw.h"
 
 namespace {
@@ -82,7 +82,7 @@ const JamSubfield* first_subf(const JamMsgState* m, word id) {
 
 // Null, with the reason noted, when the message cannot be opened.
 std::unique_ptr<JamMsgState> Jam_OpenMsg(HAREA ha, word mode, dword msgn) {
-  JamBase* b = jam_base(ha);
+  JamBase* b = &jam_area(ha);
   auto failed = [&msgn](const char* what) {
     note_message(msgn, what);
     return nullptr;
@@ -186,14 +186,14 @@ HMSG JamOpenMsg(HAREA ha, word mode, dword msgn) {
   }
   m->mode = mode;
   m->id = MSG_HANDLE_ID;
-  jam_base(ha)->open_msgs++;
+  jam_area(ha).open_msgs++;
   return m.release();
 }
 
 sword JamCloseMsg(HMSG mh) {
   if (InvalidMsgh(mh)) return -1;
-  JamMsgState* m = jam_msg(mh);
-  jam_base(m->sq)->open_msgs--;
+  JamMsgState* m = &jam_msg(mh);
+  jam_area(m->sq).open_msgs--;
   m->id = 0;
   delete m;
   return 0;
@@ -270,13 +270,13 @@ void parseAddr(NETADDR* out, const std::string& text) {
 
 dword JamReadMsg(HMSG mh, XMSG* msg, dword ofs, dword bytes, byte* text, dword cbytes,
                  byte* ctxt) {
-  if (InvalidMsgh(mh)) return 0xFFFFFFFFu;
-  JamMsgState* m = jam_msg(mh);
-  JamBase* b = jam_base(m->sq);
+  if (InvalidMsgh(mh)) return READ_FAILED;
+  JamMsgState* m = &jam_msg(mh);
+  JamBase* b = &jam_area(m->sq);
   if (m->hdr.Attribute & JAM_DELETED) {
     note_message(m->msgnum, "deleted");
     report_failure_keeping_code();
-    return 0xFFFFFFFFu;
+    return READ_FAILED;
   }
 
   if (msg) {
@@ -344,8 +344,8 @@ dword JamReadMsg(HMSG mh, XMSG* msg, dword ofs, dword bytes, byte* text, dword c
 }
 
 dword JamGetTextLen(HMSG mh) {
-  const JamMsgState* m = jam_msg(mh);
+  const JamMsgState* m = &jam_msg(mh);
   return m->hdr.TxtLen + dword(m->trailer.size());
 }
 
-dword JamGetCtrlLen(HMSG mh) { return dword(jam_msg(mh)->ctrl.size()); }
+dword JamGetCtrlLen(HMSG mh) { return dword(jam_msg(mh).ctrl.size()); }

@@ -12,9 +12,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "jam_int.h"
 #include "apiutil.h"
+#include "arealock.h"
 #include "ctrlinfo.h"
+#include "jam_int.h"
 
 namespace {
 
@@ -196,7 +197,7 @@ constexpr KludgeKind kludge_kinds[] = {
 sword Jam_Write(JamMsgState* m, const XMSG* msg, const byte* text, dword textlen, dword totlen,
                 dword clen, const byte* ctxt) {
   HAREA ha = m->sq;
-  JamBase* b = jam_base(ha);
+  JamBase* b = &jam_area(ha);
   const bool rewrite = m->mode != MO_CREATE;
   if (!ctxt) clen = 0;
   if (!clen) ctxt = nullptr;
@@ -226,8 +227,8 @@ sword Jam_Write(JamMsgState* m, const XMSG* msg, const byte* text, dword textlen
 
   // Never written without the lock: that would race the process that holds
   // it (index records written over each other, wrong counts).
-  const bool took = !ha->locked && Jam_Lock(ha, 1);
-  if (!ha->locked && !took) return fail(APIERR_FILE_IO);
+  AreaLock lock(b->jhr.get(), LockWait::kWait, ha->locked);
+  if (!lock.ok()) return fail(APIERR_FILE_IO);
   if (ctxt) ConvertCtrlToSubf(&s.hdr, &s.chain, clen, ctxt);
   std::string body;
   if (text) {
@@ -253,7 +254,7 @@ sword Jam_Write(JamMsgState* m, const XMSG* msg, const byte* text, dword textlen
       }
     }
   }
-  if (took) Jam_Unlock(ha);
+  lock.release();
   ha->num_msg = b->num_active();
   ha->high_msg = dword(length_of(b->jdx) / IDX_SIZE);
   return rc;
@@ -396,8 +397,8 @@ sword JamWriteMsg(HMSG mh, word append, const XMSG* msg, const byte* text, dword
   assert(append == 0);
   (void)append;
   if (InvalidMsgh(mh)) return -1;
-  JamMsgState* m = jam_msg(mh);
+  JamMsgState* m = &jam_msg(mh);
   if (m->mode != MO_CREATE && m->mode != MO_WRITE && m->mode != MO_READWRITE) return -1;
-  if (jam_base(m->sq)->read_only) return fail_read_only(jam_base(m->sq)->write_refused);
+  if (jam_area(m->sq).read_only) return fail_read_only(jam_area(m->sq).write_refused);
   return guard_alloc<sword>(-1, [&] { return Jam_Write(m, msg, text, textlen, totlen, clen, ctxt); });
 }

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "dates.h"
-#include "fileio.h"
+#include "platform.h"
 #include "structrw.h"
 
 dword chain_size(const JamChain& chain) {

@@ -8,13 +8,11 @@
 #include <cstring>
 #include <memory>
 
-#include "sdm_int.h"
 #include "apiutil.h"
+#include "arealock.h"
 #include "compiler.h"
 #include "dates.h"
-#include "fexist.h"
-#include "ffind.h"
-#include "locking.h"
+#include "sdm_int.h"
 #include "trail.h"
 
 namespace {
@@ -37,9 +35,6 @@ constexpr _apifuncs sdm_funcs = {
     SdmGetTextLen,    // 15
     SdmGetCtrlLen,    // 16
 };
-
-// Size that this format reports in the handle's sz_xmsg.
-constexpr word SDM_SZ_XMSG = 248;
 
 constexpr char sd_msg[] = "%s%u.msg";
 
@@ -106,7 +101,7 @@ std::vector<sdword>::iterator Find(SdmArea* a, dword n) {
 // Writes message 1 with the current mark; false, with msgapierr set, when
 // it could not be stored. The old message 1 then stays as it was.
 bool WriteHighWaterMsg(SdmArea* a) {
-  HMSG msg = SdmOpenMsg(a, MO_CREATE, 1);
+  HMSG msg = SdmOpenMsg(&a->ha, MO_CREATE, 1);
   if (!msg) return false;
   XMSG x;
   Init_Xmsg(&x);
@@ -117,7 +112,7 @@ bool WriteHighWaterMsg(SdmArea* a) {
   x.date_arrived = x.date_written;
   sc_time(&x.date_written, reinterpret_cast<char*>(x.__ftsc_date));
   x.orig.zone = x.dest.zone = mi.def_zone;
-  x.replyto = a->high_water;
+  x.replyto = a->ha.high_water;
   x.attr = HWM_ATTR;
   sword r = SdmWriteMsg(msg, 0, &x, reinterpret_cast<const byte*>(msgbody), sizeof msgbody,
                         sizeof msgbody, 0, nullptr);
@@ -149,14 +144,14 @@ bool SdmArea::HasHeader(dword n) {
 void SdmArea::Drop(dword n) {
   auto it = Find(this, n);
   if (it != numbers.end()) numbers.erase(it);
-  num_msg = dword(numbers.size());
+  ha.num_msg = dword(numbers.size());
 }
 
 HAREA SdmOpenArea(const char* name, word mode, word type) {
   return guard_alloc<HAREA>(nullptr, [&]() -> HAREA {
     auto a = std::make_unique<SdmArea>();
-    a->id = AREA_HANDLE_ID;
-    a->isecho = (type & AT_ECHO) ? 1 : 0;
+    a->ha.id = AREA_HANDLE_ID;
+    a->ha.isecho = (type & AT_ECHO) ? 1 : 0;
 
     std::string dir(name);
     dir.append(2, '\0');  // room for the delimiter and its terminator
@@ -164,8 +159,8 @@ HAREA SdmOpenArea(const char* name, word mode, word type) {
     dir.resize(std::strlen(dir.c_str()));
     a->dir = std::move(dir);
 
-    a->len = sizeof(_msgapi);
-    a->high_water = SDM_UNSET;
+    a->ha.len = sizeof(MSGA);
+    a->ha.high_water = SDM_UNSET;
 
     // Another process creating the same area at this moment wins the
     // mkdir; its directory serves us just as well.
@@ -188,11 +183,11 @@ HAREA SdmOpenArea(const char* name, word mode, word type) {
     if (!_SdmRescanArea(a.get())) return nullptr;
 
     a->funcs = sdm_funcs;
-    a->api = &a->funcs;
-    a->apidata = a.get();
-    a->sz_xmsg = SDM_SZ_XMSG;
+    a->ha.api = &a->funcs;
+    a->ha.apidata = a.get();
+    a->ha.sz_xmsg = API_XMSG_SIZE;
     msgapierr = APIERR_OK;
-    return a.release();
+    return &a.release()->ha;
   });
 }
 
@@ -263,7 +258,7 @@ bool ListDirectory(SdmArea* a) {
 
 int _SdmRescanArea(SdmArea* a) {
   return guard_alloc(0, [&] {
-    a->num_msg = 0;
+    a->ha.num_msg = 0;
     // A directory we may not list is no empty area.
     if (!ListDirectory(a)) {
       const int why = errno;
@@ -274,9 +269,9 @@ int _SdmRescanArea(SdmArea* a) {
     // The highest number is what STAT reports: it must be a real message.
     while (!a->numbers.empty() && !a->HasHeader(dword(a->numbers.back())))
       a->numbers.pop_back();
-    if (!a->numbers.empty() && dword(a->numbers.back()) > a->high_msg)
-      a->high_msg = dword(a->numbers.back());
-    a->num_msg = dword(a->numbers.size());
+    if (!a->numbers.empty() && dword(a->numbers.back()) > a->ha.high_msg)
+      a->ha.high_msg = dword(a->numbers.back());
+    a->ha.num_msg = dword(a->numbers.size());
     return 1;
   });
 }
@@ -287,10 +282,10 @@ int _SdmRescanArea(SdmArea* a) {
 // the handle is gone either way, as a stream is after a failed fclose.
 sword SdmCloseArea(HAREA mh) {
   if (InvalidMh(mh)) return -1;
-  SdmArea* a = Area(mh);
+  SdmArea* a = &sdm_area(mh);
   bool mark_lost = a->mark_changed && !WriteHighWaterMsg(a);
   if (a->open_count) return fail(APIERR_MSGS_OPEN, "messages still open");
-  a->id = 0;
+  a->ha.id = 0;
   delete a;
   if (mark_lost) return fail(APIERR_FILE_IO);
   msgapierr = APIERR_OK;
@@ -303,7 +298,7 @@ sword SdmLock(HAREA mh) {
     msgapierr = APIERR_OK;
     return 0;
   }
-  SdmArea* a = Area(mh);
+  SdmArea* a = &sdm_area(mh);
   return guard_alloc<sword>(-1, [&]() -> sword {
     // Fails at once when another holder has it, as the other formats' Lock.
     UniqueFd fd;
@@ -311,24 +306,24 @@ sword SdmLock(HAREA mh) {
       note_errno(sd_lock, errno);
       return fail(APIERR_FILE_IO);
     }
-    if (lock(fd.get(), 0, 1) != 0) return fail(APIERR_FILE_IO, MSGERR_LOCKED);
+    if (!TakeAreaLock(fd.get(), LockWait::kNoWait)) return fail(APIERR_FILE_IO);
     // Messages that earlier holders stored while this handle was open follow
     // the highest number one after another (a few may be gone again); the
     // table takes them in, so the locked area shows everything stored before
     // the lock was had.
-    dword n = std::max(a->high_msg + 1, a->isecho ? 2u : 1u);  // 1: the high-water mark
+    dword n = std::max(a->ha.high_msg + 1, a->ha.isecho ? 2u : 1u);  // 1: the high-water mark
     for (dword missing = 0; n <= 0xFFFF && missing < SDM_LOCK_PROBE; ++n) {
       if (fsize(a->MsgPath(n).c_str()) < sdword(OMSG_SIZE)) {
         ++missing;
         continue;
       }
       a->numbers.push_back(sdword(n));
-      a->high_msg = n;
+      a->ha.high_msg = n;
       missing = 0;
     }
-    a->num_msg = dword(a->numbers.size());
+    a->ha.num_msg = dword(a->numbers.size());
     a->lock_file = std::move(fd);
-    a->locked = 1;
+    a->ha.locked = 1;
     msgapierr = APIERR_OK;
     return 0;
   });
@@ -336,21 +331,21 @@ sword SdmLock(HAREA mh) {
 
 sword SdmUnlock(HAREA mh) {
   if (InvalidMh(mh)) return -1;
-  Area(mh)->lock_file.reset();  // closing drops the lock
+  sdm_area(mh).lock_file.reset();  // closing drops the lock
   mh->locked = 0;
   msgapierr = APIERR_OK;
   return 0;
 }
 
 UMSGID SdmMsgnToUid(HAREA mh, dword msgnum) {
-  if (InvalidMh(mh)) return 0xFFFFFFFFu;
+  if (InvalidMh(mh)) return READ_FAILED;
   msgapierr = APIERR_OK;
   return msgnum;
 }
 
 dword SdmUidToMsgn(HAREA mh, UMSGID umsgid, word type) {
-  if (InvalidMh(mh)) return 0xFFFFFFFFu;
-  SdmArea* a = Area(mh);
+  if (InvalidMh(mh)) return READ_FAILED;
+  SdmArea* a = &sdm_area(mh);
   const auto& t = a->numbers;
   sdword u = sdword(umsgid & 0xFFFF);
   return guard_alloc<dword>(0, [&]() -> dword {
@@ -376,12 +371,12 @@ dword SdmUidToMsgn(HAREA mh, UMSGID umsgid, word type) {
 }
 
 dword SdmGetHighWater(HAREA mh) {
-  if (InvalidMh(mh)) return 0xFFFFFFFFu;
+  if (InvalidMh(mh)) return READ_FAILED;
   if (mh->high_water != SDM_UNSET) return mh->high_water;
   HMSG msg = SdmOpenMsg(mh, MO_READ, 1);
   if (!msg) return 0;
   XMSG x;
-  if (SdmReadMsg(msg, &x, 0, 0, nullptr, 0, nullptr) != 0xFFFFFFFFu &&
+  if (SdmReadMsg(msg, &x, 0, 0, nullptr, 0, nullptr) != READ_FAILED &&
       std::memcmp(x.from, hwm_from, sizeof hwm_from) == 0)
     mh->high_water = x.replyto;
   else
@@ -392,7 +387,7 @@ dword SdmGetHighWater(HAREA mh) {
 
 sword SdmSetHighWater(HAREA mh, dword hwm) {
   if (InvalidMh(mh)) return -1;
-  if (hwm != mh->high_water) Area(mh)->mark_changed = true;
+  if (hwm != mh->high_water) sdm_area(mh).mark_changed = true;
   mh->high_water = hwm;
   msgapierr = APIERR_OK;
   return 0;
@@ -400,7 +395,7 @@ sword SdmSetHighWater(HAREA mh, dword hwm) {
 
 sword SdmKillMsg(HAREA mh, dword msgnum) {
   if (InvalidMh(mh)) return -1;
-  SdmArea* a = Area(mh);
+  SdmArea* a = &sdm_area(mh);
   auto it = Find(a, msgnum);
   if (it == a->numbers.end()) return fail(APIERR_NOT_FOUND);
   std::string path;
@@ -418,13 +413,13 @@ sword SdmKillMsg(HAREA mh, dword msgnum) {
   // Table and directory stay in step: an undeletable file keeps its entry.
   if (remove_file(path.c_str()) != 0) return fail(APIERR_NOT_FOUND);
   a->numbers.erase(it);
-  a->num_msg = dword(a->numbers.size());
+  a->ha.num_msg = dword(a->numbers.size());
   a->other_names.erase(word(msgnum));
-  if (msgnum == a->high_msg)
-    a->high_msg = a->numbers.empty() ? 0 : dword(a->numbers.back());
+  if (msgnum == a->ha.high_msg)
+    a->ha.high_msg = a->numbers.empty() ? 0 : dword(a->numbers.back());
 
   dword hwm = SdmGetHighWater(mh);
-  if (hwm != 0xFFFFFFFFu && hwm != 0 && hwm >= msgnum)
+  if (hwm != READ_FAILED && hwm != 0 && hwm >= msgnum)
     SdmSetHighWater(mh, msgnum - 1);
   msgapierr = APIERR_OK;
   return 0;

@@ -1,4 +1,12 @@
-// Internals of the *.MSG format, shared by its area and message modules.
+// The *.MSG format. Lives here: sdm_area (open, close, validate, the scan
+// of the directory, the area lock), sdm_read (opening and reading
+// messages), sdm_write (writing and publishing), sdm_num (numbering,
+// deletion and the high-water mark) and structrw_sdm (the header record on
+// disk); api_sdm.h is what callers reach directly. This header is the
+// internals they share, not part of the message API.
+//
+// May use: the API core (msgapi.h, apiutil.h, arealock.h, FidoNet text) and
+// the platform layer (platform.h); no other format.
 //
 // An area is a directory; message n is the file "<dir>n.msg" with a 190-byte
 // header and the text behind it. The set of messages is whatever the
@@ -21,12 +29,13 @@
 #include <string>
 #include <vector>
 
-#include "fileio.h"
+#include "apiutil.h"
 #include "msgapi.h"
+#include "platform.h"
 #include "structrw_sdm.h"
 
-// The area handle the caller sees is the base of this object; `apidata`
-// points back at it, and deleting it releases everything the area owns.
+// One SdmArea object is the whole of an open area: it holds the handle
+// callers see, and deleting it releases everything the area owns.
 //
 // A file shorter than a header is no message. Asking every file for its size
 // would cost a status query per entry, several times the listing itself on
@@ -34,8 +43,9 @@
 // unchecked; an entry's size is looked at when the entry is first used:
 // for high_msg, an open, a relative move, UidToMsgn or a kill. An entry that
 // turns out too short leaves the table then. Until that, num_msg counts it.
-struct SdmArea : _msgapi {
-  _apifuncs funcs;              // this area's copy of sdm_funcs
+struct SdmArea {
+  MSGA ha{};
+  _apifuncs funcs{};            // this area's copy of sdm_funcs
   std::string dir;              // the directory path, ending in '/'
   std::vector<sdword> numbers;  // messages present, ascending (16-bit values)
   std::bitset<0x10000> unchecked;  // numbers whose file size is not yet known
@@ -99,8 +109,8 @@ struct SdmMsg : _msgh {
   std::int64_t ReadAt(void* buf, std::size_t n, std::int64_t offset);
 };
 
-inline SdmArea* Area(HAREA ha) { return static_cast<SdmArea*>(ha); }
-inline SdmMsg* Msg(HMSG mh) { return static_cast<SdmMsg*>(mh); }
+inline SdmArea& sdm_area(HAREA ha) { return area_object<SdmArea>(ha); }
+inline SdmMsg& sdm_msg(HMSG mh) { return msg_object<SdmMsg>(mh); }
 
 // Rebuilds the number table from the directory: 1, or 0 with msgapierr 3
 // (no memory) or 2 (the directory cannot be listed).

@@ -14,11 +14,10 @@
 #include <memory>
 #include <optional>
 
-#include "sdm_int.h"
 #include "apiutil.h"
 #include "ctrlinfo.h"
 #include "dates.h"
-#include "fexist.h"
+#include "sdm_int.h"
 
 namespace {
 
@@ -71,8 +70,8 @@ void ForceNul(byte (&field)[N]) {
 
 // The number that a new message takes next.
 dword NextNumber(const SdmArea* a) {
-  dword n = a->high_msg + 1;
-  return a->isecho && n == 1 ? 2 : n;  // message 1 holds the high-water mark
+  dword n = a->ha.high_msg + 1;
+  return a->ha.isecho && n == 1 ? 2 : n;  // message 1 holds the high-water mark
 }
 
 // Removes the temporary files that the listing found and that are older
@@ -107,10 +106,10 @@ bool CreateTemp(const SdmArea* a, SdmMsg* m) {
 
 // Counts a new message that has just appeared under number `n`.
 void AddNew(SdmArea* a, dword n) {
-  a->high_msg = n;
-  a->cur_msg = n;
+  a->ha.high_msg = n;
+  a->ha.cur_msg = n;
   a->numbers.push_back(sdword(n));  // above every entry: high_msg bounds the table
-  a->num_msg = dword(a->numbers.size());
+  a->ha.num_msg = dword(a->numbers.size());
   a->unchecked.reset(n);
   a->other_names.erase(word(n));
 }
@@ -121,7 +120,7 @@ void AddNew(SdmArea* a, dword n) {
 // gateway) makes us rescan and move on; its file is never touched.
 // 0, or -1 with msgapierr set.
 sword Publish(SdmMsg* m) {
-  SdmArea* a = Area(m->sq);
+  SdmArea* a = &sdm_area(m->sq);
   if (m->publish_as != 0) {
     if (move_replace(m->temp.c_str(), a->MsgPath(m->publish_as).c_str()) != 0) {
       note_errno(nullptr, errno);
@@ -143,10 +142,10 @@ sword Publish(SdmMsg* m) {
       note_errno(nullptr, errno);
       return fail(APIERR_FILE_IO);
     }
-    if (!a->locked && !_SdmRescanArea(a)) return -1;
+    if (!a->ha.locked && !_SdmRescanArea(a)) return -1;
     // A file still being written is too short for the scan to count; step
     // past it all the same.
-    a->high_msg = std::max(a->high_msg, n);
+    a->ha.high_msg = std::max(a->ha.high_msg, n);
   }
   return fail(APIERR_FILE_IO, "other programs kept taking every free message number");
 }
@@ -163,10 +162,10 @@ void TakeSnapshot(SdmMsg* m) {
 // relative move finds no message or a number to read is not in the table.
 std::optional<dword> Resolve(SdmArea* a, word mode, dword msgnum) {
   const auto& t = a->numbers;
-  sdword cur = sdword(std::min<dword>(a->cur_msg, 0x7FFFFFFF));
+  sdword cur = sdword(std::min<dword>(a->ha.cur_msg, 0x7FFFFFFF));
   switch (msgnum) {
     case MSGN_CURRENT:
-      return a->cur_msg;
+      return a->ha.cur_msg;
     case MSGN_PREVIOUS:
     case MSGN_NEXT:
       for (;;) {  // each round either moves or drops an entry
@@ -175,7 +174,7 @@ std::optional<dword> Resolve(SdmArea* a, word mode, dword msgnum) {
                        : std::upper_bound(t.begin(), t.end(), cur);
         if (back ? it == t.begin() : it == t.end()) break;
         dword n = dword(back ? *(it - 1) : *it);
-        if (a->HasHeader(n)) return a->cur_msg = n;
+        if (a->HasHeader(n)) return a->ha.cur_msg = n;
         a->Drop(n);
       }
       break;
@@ -235,15 +234,15 @@ HMSG OpenMsg(SdmArea* a, word mode, dword msgnum) {
   }
   // A new message gets its number when it is written: the one it is shown
   // here unless another program takes that first.
-  a->cur_msg = fresh ? NextNumber(a) : n;
+  a->ha.cur_msg = fresh ? NextNumber(a) : n;
   if (creating && !fresh) {
     auto& t = a->numbers;
     a->unchecked.reset(n);
     auto it = std::lower_bound(t.begin(), t.end(), sdword(n));
     if (it == t.end() || *it != sdword(n)) t.insert(it, sdword(n));
-    a->num_msg = dword(t.size());
+    a->ha.num_msg = dword(t.size());
   }
-  m->sq = a;
+  m->sq = &a->ha;
   m->id = MSG_HANDLE_ID;
   ++a->open_count;
   msgapierr = APIERR_OK;
@@ -254,13 +253,13 @@ HMSG OpenMsg(SdmArea* a, word mode, dword msgnum) {
 
 HMSG SdmOpenMsg(HAREA mh, word mode, dword msgnum) {
   if (InvalidMh(mh)) return nullptr;
-  return guard_alloc<HMSG>(nullptr, [&] { return OpenMsg(Area(mh), mode, msgnum); });
+  return guard_alloc<HMSG>(nullptr, [&] { return OpenMsg(&sdm_area(mh), mode, msgnum); });
 }
 
 sword SdmCloseMsg(HMSG msgh) {
   if (InvalidMsgh(msgh)) return -1;
-  SdmMsg* m = Msg(msgh);
-  --Area(m->sq)->open_count;
+  SdmMsg* m = &sdm_msg(msgh);
+  --sdm_area(m->sq).open_count;
   m->id = 0;
   delete m;
   msgapierr = APIERR_OK;
@@ -269,9 +268,9 @@ sword SdmCloseMsg(HMSG msgh) {
 
 dword SdmReadMsg(HMSG msgh, XMSG* msg, dword ofs, dword bytes, byte* text,
                  dword cbytes, byte* ctxt) {
-  if (InvalidMsgh(msgh)) return 0xFFFFFFFFu;
-  return guard_alloc<dword>(0xFFFFFFFFu, [&]() -> dword {
-    SdmMsg* m = Msg(msgh);
+  if (InvalidMsgh(msgh)) return READ_FAILED;
+  return guard_alloc<dword>(READ_FAILED, [&]() -> dword {
+    SdmMsg* m = &sdm_msg(msgh);
     bool want_text = bytes != 0 && text != nullptr;
     bool want_ctrl = cbytes != 0 && ctxt != nullptr;
     // Every buffer given is one byte longer than asked for: it ends in a NUL
@@ -395,7 +394,7 @@ sword SdmWriteMsg(HMSG msgh, word append, const XMSG* msg, const byte* text,
                   dword textlen, dword, dword clen, const byte* ctxt) {
   if (InvalidMsgh(msgh)) return -1;
   return guard_alloc<sword>(-1, [&]() -> sword {
-    SdmMsg* m = Msg(msgh);
+    SdmMsg* m = &sdm_msg(msgh);
     if (m->lost) return fail(APIERR_FILE_IO, "an earlier write of this message failed");
     sword r = WriteParts(m, append, msg, text, textlen, clen, ctxt);
     if (r == 0 && !m->temp.empty()) r = Publish(m);
@@ -447,17 +446,17 @@ sword SdmSetCurPos(HMSG msgh, dword pos) {
 }
 
 dword SdmGetCurPos(HMSG msgh) {
-  if (InvalidMsgh(msgh)) return 0xFFFFFFFFu;
+  if (InvalidMsgh(msgh)) return READ_FAILED;
   msgapierr = APIERR_OK;
   return msgh->cur_pos;
 }
 
 sword _Grab_Clen(HMSG msgh) {
-  return SdmReadMsg(msgh, nullptr, 0, 0, nullptr, 0, nullptr) == 0xFFFFFFFFu ? -1 : 0;
+  return SdmReadMsg(msgh, nullptr, 0, 0, nullptr, 0, nullptr) == READ_FAILED ? -1 : 0;
 }
 
 dword SdmGetTextLen(HMSG msgh) {
-  SdmMsg* m = Msg(msgh);
+  SdmMsg* m = &sdm_msg(msgh);
   if (m->text_bytes == SDM_UNSET)
     m->text_bytes = TextBytes(m->has_snap && m->snap_whole ? std::int64_t(m->snap.size())
                                                            : file_length(m->file.get()));
@@ -467,7 +466,7 @@ dword SdmGetTextLen(HMSG msgh) {
 }
 
 dword SdmGetCtrlLen(HMSG msgh) {
-  SdmMsg* m = Msg(msgh);
+  SdmMsg* m = &sdm_msg(msgh);
   if (m->ctrl_bytes == SDM_UNSET && _Grab_Clen(msgh) != 0) return 0;
   return m->ctrl_bytes == SDM_UNSET ? 0 : m->ctrl_bytes;
 }

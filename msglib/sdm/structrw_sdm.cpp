@@ -2,7 +2,7 @@
 
 #include <cassert>
 
-#include "fileio.h"
+#include "platform.h"
 #include "structrw.h"
 
 void encode_omsg(const OMSG& in, uint8_t (&buf)[OMSG_SIZE]) {

@@ -1,5 +1,5 @@
 // Squish areas: open, create, validate, close, the base header merge and the
-// record lock.
+// area lock.
 #include "api_sq.h"
 
 #include <cctype>
@@ -8,9 +8,6 @@
 #include <memory>
 #include <string>
 
-#include "apiutil.h"
-#include "fexist.h"
-#include "locking.h"
 #include "sq_int.h"
 
 namespace {
@@ -85,8 +82,9 @@ bool file_failed(const char* path, int err) {
 // in plain words ("no such file or directory"), the index file's with its
 // name in front.
 bool _OpenSquish(SquishAreaData& d, word& mode, SQBASE& base) {
-  const std::string sqd = file_name(d.base_name, ".sqd");
-  const std::string sqi = file_name(d.base_name, ".sqi");
+  const char* name = reinterpret_cast<const char*>(d.base.base_name);
+  const std::string sqd = file_name(name, ".sqd");
+  const std::string sqi = file_name(name, ".sqi");
   msgapierr = APIERR_NOT_FOUND;  // what every early return below means
   bool sqd_ro = false, sqi_ro = false;
   if (!open_existing(d.sfd, sqd.c_str(), sqd_ro, &d.write_refused)) {
@@ -128,7 +126,7 @@ bool _OpenSquish(SquishAreaData& d, word& mode, SQBASE& base) {
   if (fresh) {
     mode = AOPEN_CREATE;
     base = new_base();
-    std::memcpy(base.base_name, d.base_name, sizeof base.base_name);
+    std::memcpy(base.base_name, d.base.base_name, sizeof base.base_name);
     ok = truncate_file(d.sfd.get(), 0) == 0 && truncate_file(d.ifd.get(), 0) == 0 &&
          write_sqbase(d.sfd.get(), &base);
     if (!ok) msgapierr = APIERR_FILE_IO;
@@ -151,41 +149,23 @@ void SqbaseToSq(SquishAreaData& d, const SQBASE& b) {
   d.ha.num_msg = b.num_msg;
   d.ha.high_msg = b.high_msg;
   d.ha.high_water = b.high_water;
-  d.skip_msgs = b.skip_msgs;
-  d.next_uid = b.next_uid;
-  std::memcpy(d.base_name, b.base_name, sizeof d.base_name);
-  d.base_name[sizeof d.base_name - 1] = '\0';
-  d.first_frame = b.first_frame;
-  d.last_frame = b.last_frame;
-  d.free_first = b.free_first;
-  d.free_last = b.free_last;
-  d.end_of_file = b.end_of_file;
-  d.max_msgs = b.max_msgs;
-  d.retention = b.retention;
-  d.frame_hdr_size = b.frame_hdr_size;
-  d.base_size = b.base_size;
+  d.base = b;
+  d.base.num_msg = d.base.high_msg = d.base.high_water = 0;  // kept in the handle
+  d.base.base_name[sizeof d.base.base_name - 1] = '\0';
   // A limit that exempts all but one message would delete the newest one on
   // every write: take it as no limit.
-  if (d.max_msgs && d.skip_msgs >= d.max_msgs - 1) d.max_msgs = d.skip_msgs = 0;
+  if (d.base.max_msgs && d.base.skip_msgs >= d.base.max_msgs - 1)
+    d.base.max_msgs = d.base.skip_msgs = 0;
 }
 
 void SqToSqbase(const SquishAreaData& d, SQBASE* b) {
-  *b = SQBASE{};
+  *b = d.base;
   b->num_msg = d.ha.num_msg;
   b->high_msg = d.ha.high_msg;
   b->high_water = d.ha.high_water;
-  b->skip_msgs = d.skip_msgs;
-  b->next_uid = d.next_uid;
-  std::memcpy(b->base_name, d.base_name, sizeof b->base_name);
-  b->first_frame = d.first_frame;
-  b->last_frame = d.last_frame;
-  b->free_first = d.free_first;
-  b->free_last = d.free_last;
-  b->end_of_file = d.end_of_file;
-  b->max_msgs = d.max_msgs;
-  b->retention = d.retention;
-  b->frame_hdr_size = d.frame_hdr_size;
-  b->base_size = d.base_size;
+  // The reserved fields are written as zeros, whatever the file held.
+  b->reserved1 = 0;
+  std::memset(b->reserved2, 0, sizeof b->reserved2);
 }
 
 int _SquishWriteSq(SquishAreaData& d) {
@@ -278,37 +258,35 @@ int _SquishReloadSq(SquishAreaData& d) {
 }
 
 int _SquishLock(SquishAreaData& d, bool wait) {
-  if (mi.haveshare) {
-    int fd = d.sfd.get();
-    if (!wait) {
-      if (lock(fd, 0, 1) != 0) {
-        note_reason(MSGERR_LOCKED);
-        return 0;
-      }
-    } else if (waitlock_polling(fd, 0, 1) != 0) {
-      note_reason(MSGERR_LOCKED " for 10 s");
-      return 0;
-    }
-  }
+  if (!TakeAreaLock(d.sfd.get(), wait ? LockWait::kWait : LockWait::kNoWait)) return 0;
   d.rec_locked = true;
   return 1;
 }
 
 void _SquishUnlock(SquishAreaData& d) {
-  if (mi.haveshare && d.rec_locked) unlock(d.sfd.get(), 0, 1);
+  if (d.rec_locked) ReleaseAreaLock(d.sfd.get());
   d.rec_locked = false;
 }
 
-SqWriteLock::SqWriteLock(SquishAreaData& d) : d_(d) {
-  if (d.rec_locked) {
-    ok_ = true;
-  } else {
-    ok_ = taken_ = _SquishLock(d, true) != 0;
-  }
+SqWriteLock::SqWriteLock(SquishAreaData& d)
+    : d_(d), lock_(d.sfd.get(), LockWait::kWait, d.rec_locked) {
+  if (lock_.taken()) d.rec_locked = true;
 }
 
 SqWriteLock::~SqWriteLock() {
-  if (taken_) _SquishUnlock(d_);
+  if (!lock_.taken()) return;
+  lock_.release();
+  d_.rec_locked = false;
+}
+
+SqChange::SqChange(SquishAreaData& d, bool refresh) : d_(d), lock_(d) {
+  ok_ = lock_.ok() && !(refresh && lock_.fresh() && _SquishUpdateSq(d, false) != 0);
+}
+
+bool SqChange::commit() { return _SquishUpdateSq(d_, false) == 0; }
+
+void SqChange::rollback() {
+  if (!d_.ha.locked) _SquishReloadSq(d_);
 }
 
 HAREA SquishOpenArea(const char* name, word mode, word type) {
@@ -323,7 +301,7 @@ HAREA SquishOpenArea(const char* name, word mode, word type) {
     d->ha.len = sizeof(MSGA);
     d->ha.isecho = (type & AT_ECHO) ? 1 : 0;
     d->ha.apidata = d.get();
-    std::memcpy(d->base_name, name, std::strlen(name));
+    std::memcpy(d->base.base_name, name, std::strlen(name));
     SQBASE b;
     if (!_OpenSquish(*d, mode, b)) return fail_null<HAREA>(msgapierr);
     d->saved_base = b;
@@ -352,7 +330,7 @@ sword SquishValidate(const char* name) {
 
 sword SquishCloseArea(HAREA ha) {
   if (InvalidMh(ha)) return -1;
-  SquishAreaData& d = Sqd(ha);
+  SquishAreaData& d = sq_area(ha);
   int r = ha->locked ? SquishUnlock(ha) : 0;
   // Our header changes go out now. When they cannot (the lock is held
   // elsewhere, a read-only area, a failed write), the area still closes,
@@ -367,7 +345,7 @@ sword SquishCloseArea(HAREA ha) {
 sword SquishLock(HAREA ha) {
   if (InvalidMh(ha)) return -1;
   if (ha->locked) return 0;
-  SquishAreaData& d = Sqd(ha);
+  SquishAreaData& d = sq_area(ha);
   if (!_SquishLock(d, false)) {
     report_failure_keeping_code();
     return -1;
@@ -388,7 +366,7 @@ sword SquishLock(HAREA ha) {
 
 sword SquishUnlock(HAREA ha) {
   if (InvalidMh(ha) || !ha->locked) return -1;
-  SquishAreaData& d = Sqd(ha);
+  SquishAreaData& d = sq_area(ha);
   ha->locked = 0;
   int r = d.have_idx ? _SquishWriteIndex(d) : 0;
   // The header goes out while we still hold the lock: a later, unlocked
@@ -399,8 +377,9 @@ sword SquishUnlock(HAREA ha) {
 }
 
 void SquishSetMaxMsg(HAREA ha, dword max_msgs, dword skip_msgs, dword retention) {
-  SquishAreaData& d = Sqd(ha);
-  if (max_msgs != 0xFFFFFFFFu) d.max_msgs = max_msgs;
-  if (skip_msgs != 0xFFFFFFFFu) d.skip_msgs = skip_msgs;
-  if (retention != 0xFFFFFFFFu) d.retention = word(retention);
+  constexpr dword KEEP = 0xFFFFFFFFu;  // leaves the value as it is
+  SquishAreaData& d = sq_area(ha);
+  if (max_msgs != KEEP) d.base.max_msgs = max_msgs;
+  if (skip_msgs != KEEP) d.base.skip_msgs = skip_msgs;
+  if (retention != KEEP) d.base.retention = word(retention);
 }

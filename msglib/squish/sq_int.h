@@ -1,5 +1,13 @@
-// Internals of the Squish format, shared by its source files (api_sq,
-// sq_index, sq_read, sq_write, sq_kill). Not part of the message API.
+// The Squish format: a base is "<base>.sqd" (base header and message frames)
+// and "<base>.sqi" (index). Lives here: sq_area (open, close, validate, the
+// base header merge and the record lock), sq_read (frames and reading),
+// sq_write (writing and frame allocation), sq_num (the index, numbering,
+// deletion and the high-water mark) and structrw_sq (the records on disk);
+// api_sq.h is what callers reach directly. This header is the internals
+// they share, not part of the message API.
+//
+// May use: the API core (msgapi.h, apiutil.h, arealock.h, FidoNet text) and
+// the platform layer (platform.h); no other format.
 //
 // One SquishAreaData object is the whole of an open area: it holds the
 // handle callers see, the area's copy of the operations table, both
@@ -19,8 +27,10 @@
 #include <vector>
 
 #include "api_sq.h"
-#include "fileio.h"
+#include "apiutil.h"
+#include "arealock.h"
 #include "msgapi.h"
+#include "platform.h"
 #include "structrw_sq.h"
 
 struct SquishAreaData {
@@ -28,17 +38,10 @@ struct SquishAreaData {
   _apifuncs funcs{};
   UniqueFd sfd;  // "<base>.sqd"
   UniqueFd ifd;  // "<base>.sqi"
-  char base_name[SQ_BASE_NAME_SIZE]{};
-
-  // The base header, less num_msg, high_msg and high_water (kept in `ha`).
-  dword first_frame = 0, last_frame = 0;
-  dword free_first = 0, free_last = 0;
-  dword end_of_file = 0;
-  dword next_uid = 1;
-  dword max_msgs = 0, skip_msgs = 0;
-  word retention = 0;
-  word frame_hdr_size = 0;
-  word base_size = 0;
+  // The base header as memory has it. Its num_msg, high_msg and high_water
+  // are not kept here but in `ha`, where callers read them (SqToSqbase puts
+  // them back); base_name always ends in a NUL.
+  SQBASE base{};
   // The header exactly as we last read it from, or wrote it to, the file:
   // the baseline against which the merge finds our own changes.
   SQBASE saved_base{};
@@ -100,13 +103,13 @@ struct SquishMsgHandle : MSGH {
   dword head_gen = 0;
 };
 
-inline SquishAreaData& Sqd(HAREA ha) { return *static_cast<SquishAreaData*>(ha->apidata); }
-inline SquishMsgHandle& Sqm(HMSG msgh) { return *static_cast<SquishMsgHandle*>(msgh); }
+inline SquishAreaData& sq_area(HAREA ha) { return area_object<SquishAreaData>(ha); }
+inline SquishMsgHandle& sq_msg(HMSG msgh) { return msg_object<SquishMsgHandle>(msgh); }
 
 // A header with the frame id and everything else zero.
 SQHDR Init_Hdr();
 
-// --- base header and record lock (api_sq.cpp)
+// --- base header and record lock (sq_area.cpp)
 void SqbaseToSq(SquishAreaData& d, const SQBASE& b);
 void SqToSqbase(const SquishAreaData& d, SQBASE* b);
 int _SquishWriteSq(SquishAreaData& d);
@@ -119,29 +122,60 @@ int _SquishUpdateSq(SquishAreaData& d, bool force);
 // ours it does not hold: after a change failed part-way, memory must not
 // describe writes that never happened, or a later merge would store them.
 int _SquishReloadSq(SquishAreaData& d);
-// 1 once the record lock is held, 0 when it cannot be had.
+// The area lock on byte 0 of the data file: 1 once held, 0 when it cannot be
+// had (the reason noted).
 int _SquishLock(SquishAreaData& d, bool wait);
 void _SquishUnlock(SquishAreaData& d);
 
-// Holds the record lock for one change unless the area already holds it.
+// The area lock for one step of a change, waiting for it unless the area
+// already holds it (the caller's Lock, or the change this step is part of).
 class SqWriteLock {
  public:
   explicit SqWriteLock(SquishAreaData& d);
   ~SqWriteLock();
   SqWriteLock(const SqWriteLock&) = delete;
   SqWriteLock& operator=(const SqWriteLock&) = delete;
-  bool ok() const { return ok_; }
+  bool ok() const { return lock_.ok(); }
   // True when this object took the lock, so the header was not refreshed
   // under it yet.
-  bool fresh() const { return taken_; }
+  bool fresh() const { return lock_.taken(); }
 
  private:
   SquishAreaData& d_;
-  bool ok_ = false;
-  bool taken_ = false;
+  AreaLock lock_;
 };
 
-// --- index (sq_index.cpp)
+// One change to the base: a message written or deleted. It holds the area
+// lock for its length; with `refresh`, a change that took the lock takes in
+// the header on disk first, so that it decides nothing from a stale one
+// (a change inside a locked area, or inside another change, finds the header
+// fresh already). The header is stored once, by commit; a change that failed
+// part-way calls rollback instead.
+class SqChange {
+ public:
+  SqChange(SquishAreaData& d, bool refresh);
+  SqChange(const SqChange&) = delete;
+  SqChange& operator=(const SqChange&) = delete;
+  // The lock is held; without it the change must not write anything.
+  bool locked() const { return lock_.ok(); }
+  // The lock is held and the header refreshed as asked; false with the
+  // reason noted.
+  bool ok() const { return ok_; }
+  // Stores the header the change left in memory (in a locked area, at
+  // Unlock); false when that fails.
+  bool commit();
+  // Memory goes back to the header on disk, as a writer killed at this
+  // point would leave it, unless the area is locked: a locked area's memory
+  // holds only changes that succeeded, and its header is stored at Unlock.
+  void rollback();
+
+ private:
+  SquishAreaData& d_;
+  SqWriteLock lock_;
+  bool ok_;
+};
+
+// --- index, numbering and deletion (sq_num.cpp)
 int _SquishReadIndex(SquishAreaData& d);
 int _SquishWriteIndex(SquishAreaData& d);
 void _SquishDropIndex(SquishAreaData& d);

@@ -50,7 +50,7 @@ dword head_size(dword frame, dword next_frame) {
 // unknown. A hint only: a wrong one costs a second read or a longer one.
 dword next_frame_hint(SquishAreaData& d, dword number) {
   if (number == 0 || number > d.ha.num_msg) return 0;
-  if (number == d.ha.num_msg) return d.end_of_file;
+  if (number == d.ha.num_msg) return d.base.end_of_file;
   if (dword f = _SquishPeekIdxFrame(d, number)) return f;
   KeepError keep;  // a hint that cannot be had is no error
   SQIDX rec;
@@ -82,7 +82,7 @@ int read_message_head(SquishAreaData& d, dword frame, dword want, dword msgnum,
   };
   if (got < SQHDR_SIZE) return damaged("frame lies past the end of the data file");
   decode_sqhdr(buf.get(), &h);
-  std::uint64_t end = std::uint64_t(frame) + d.frame_hdr_size + h.frame_size;
+  std::uint64_t end = std::uint64_t(frame) + d.base.frame_hdr_size + h.frame_size;
   if (h.id != SQHDRID || h.msg_size < XMSG_SIZE || h.msg_size - XMSG_SIZE < h.ctrl_size ||
       h.msg_size > h.frame_size)
     return damaged("damaged frame header");
@@ -108,7 +108,7 @@ std::unique_ptr<SquishMsgHandle> _SquishOpenMsgRead(SquishAreaData& d, dword msg
     note_message(msgnum, nullptr);
     return fail_null<std::unique_ptr<SquishMsgHandle>>(APIERR_NOT_FOUND);
   };
-  if (msgnum == MSGN_CURRENT && (f0 == 0 || f0 == d.end_of_file)) return not_found();
+  if (msgnum == MSGN_CURRENT && (f0 == 0 || f0 == d.base.end_of_file)) return not_found();
 
   auto m = std::make_unique<SquishMsgHandle>();
   Move kind;
@@ -207,7 +207,7 @@ void _SquishPositionBeforeFirst(SquishAreaData& d) {
   d.ha.cur_msg = 0;
   d.cur_frame = 0;
   d.cur_prev = 0;
-  d.cur_next = d.first_frame;
+  d.cur_next = d.base.first_frame;
 }
 
 int _SquishGotoMsg(SquishAreaData& d, dword msgnum, dword* frame_out, SQIDX* rec_out,
@@ -231,7 +231,7 @@ int _SquishGotoMsg(SquishAreaData& d, dword msgnum, dword* frame_out, SQIDX* rec
 HMSG SquishOpenMsg(HAREA ha, word mode, dword msgnum) {
   if (InvalidMh(ha)) return nullptr;
   return guard_alloc<HMSG>(nullptr, [&]() -> HMSG {
-    SquishAreaData& d = Sqd(ha);
+    SquishAreaData& d = sq_area(ha);
     std::unique_ptr<SquishMsgHandle> m;
     if (mode == MO_CREATE) {
       // 0 asks for a new message, 1..num_msg for rewriting one; the relative
@@ -264,8 +264,8 @@ sword SquishCloseMsg(HMSG msgh) {
   if (InvalidMsgh(msgh)) return -1;
   // Nothing is written here: a frame reaches its full length at its first
   // write, under the record lock.
-  SquishMsgHandle& m = Sqm(msgh);
-  --Sqd(msgh->sq).open_msgs;
+  SquishMsgHandle& m = sq_msg(msgh);
+  --sq_area(msgh->sq).open_msgs;
   m.id = 0;
   delete &m;
   return 0;
@@ -273,13 +273,13 @@ sword SquishCloseMsg(HMSG msgh) {
 
 dword SquishReadMsg(HMSG msgh, XMSG* msg, dword ofs, dword bytes, byte* text, dword cbytes,
                     byte* ctxt) {
-  if (InvalidMsgh(msgh)) return 0xFFFFFFFFu;
-  SquishMsgHandle& m = Sqm(msgh);
-  SquishAreaData& d = Sqd(msgh->sq);
+  if (InvalidMsgh(msgh)) return READ_FAILED;
+  SquishMsgHandle& m = sq_msg(msgh);
+  SquishAreaData& d = sq_area(msgh->sq);
   // A handle opened for creation has no frame of its own to read from.
   if (m.mode == MO_CREATE) return fail_dword(APIERR_NOT_FOUND);
   // Positions inside the frame.
-  const std::uint64_t xmsg_pos = d.frame_hdr_size;
+  const std::uint64_t xmsg_pos = d.base.frame_hdr_size;
   const std::uint64_t ctrl_pos = xmsg_pos + XMSG_SIZE;
 
   auto damaged = [&m](const char* what) {
@@ -324,9 +324,9 @@ sword SquishSetCurPos(HMSG msgh, dword pos) {
 }
 
 dword SquishGetCurPos(HMSG msgh) {
-  if (InvalidMsgh(msgh)) return 0xFFFFFFFFu;
+  if (InvalidMsgh(msgh)) return READ_FAILED;
   return msgh->cur_pos;
 }
 
-dword SquishGetTextLen(HMSG msgh) { return Sqm(msgh).text_length; }
-dword SquishGetCtrlLen(HMSG msgh) { return Sqm(msgh).ctrl_length; }
+dword SquishGetTextLen(HMSG msgh) { return sq_msg(msgh).text_length; }
+dword SquishGetCtrlLen(HMSG msgh) { return sq_msg(msgh).ctrl_length; }

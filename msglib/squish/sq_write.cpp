@@ -41,12 +41,12 @@ dword confirmed_free_tail(SquishAreaData& d) {
   auto is_free = [&](dword f) {
     return f >= SQBASE_SIZE && len > 0 && _SquishReadHeader(d, f, &h) == 0 &&
            h.frame_type == FRAME_FREE &&
-           std::uint64_t(f) + d.frame_hdr_size + h.frame_size <= std::uint64_t(len);
+           std::uint64_t(f) + d.base.frame_hdr_size + h.frame_size <= std::uint64_t(len);
   };
-  if (is_free(d.free_last) && h.next_frame == 0) return d.free_last;
+  if (is_free(d.base.free_last) && h.next_frame == 0) return d.base.free_last;
   dword tail = 0;
   std::uint64_t steps = len > 0 ? std::uint64_t(len) / SQHDR_SIZE + 1 : 0;
-  for (dword f = d.free_first; f != 0 && steps-- > 0 && is_free(f); f = h.next_frame) tail = f;
+  for (dword f = d.base.free_first; f != 0 && steps-- > 0 && is_free(f); f = h.next_frame) tail = f;
   return tail;
 }
 
@@ -54,17 +54,17 @@ dword confirmed_free_tail(SquishAreaData& d) {
 
 int Add_To_Free_Chain(SquishAreaData& d, dword frame, SQHDR hdr) {
   hdr.next_frame = 0;
-  if (d.free_first != 0 && d.free_last != 0) {
-    d.free_last = confirmed_free_tail(d);
-    if (d.free_last == 0) d.free_first = 0;
+  if (d.base.free_first != 0 && d.base.free_last != 0) {
+    d.base.free_last = confirmed_free_tail(d);
+    if (d.base.free_last == 0) d.base.free_first = 0;
   }
-  if (d.free_first == 0 || d.free_last == 0) {
-    d.free_first = d.free_last = frame;
+  if (d.base.free_first == 0 || d.base.free_last == 0) {
+    d.base.free_first = d.base.free_last = frame;
     hdr.prev_frame = 0;
   } else {
-    hdr.prev_frame = d.free_last;
-    if (_SquishUpdateHeaderNext(d, d.free_last, frame) != 0) return -1;
-    d.free_last = frame;
+    hdr.prev_frame = d.base.free_last;
+    if (_SquishUpdateHeaderNext(d, d.base.free_last, frame) != 0) return -1;
+    d.base.free_last = frame;
   }
   hdr.frame_type = FRAME_FREE;  // frame_size stays: the frame keeps its space
   if (_SquishWriteHeader(d, frame, &hdr) != 0) return -1;
@@ -98,7 +98,7 @@ struct Choice {
 // file does not have.
 bool read_free_header(SquishAreaData& d, dword frame, std::int64_t file_len, SQHDR* hdr) {
   if (frame < SQBASE_SIZE || _SquishReadHeader(d, frame, hdr) != 0) return false;
-  std::uint64_t end = std::uint64_t(frame) + d.frame_hdr_size + hdr->frame_size;
+  std::uint64_t end = std::uint64_t(frame) + d.base.frame_hdr_size + hdr->frame_size;
   return hdr->frame_type == FRAME_FREE && end <= std::uint64_t(file_len);
 }
 
@@ -111,8 +111,8 @@ int apply_limit(SquishAreaData& d) {
     if (_SquishReadIndex(d) != 0) return -1;
     loaded = true;
   }
-  while (ha->num_msg + 1 > d.max_msgs) {
-    if (SquishKillMsg(ha, d.skip_msgs + 1) != 0) {
+  while (ha->num_msg + 1 > d.base.max_msgs) {
+    if (SquishKillMsg(ha, d.base.skip_msgs + 1) != 0) {
       if (loaded) _SquishWriteIndex(d);
       return -1;
     }
@@ -120,14 +120,12 @@ int apply_limit(SquishAreaData& d) {
   return loaded ? _SquishWriteIndex(d) : 0;
 }
 
+// Frames allocated by other processes since we last looked are seen: the
+// change this is part of refreshed the header when it took the lock (a
+// locked area, when it was locked).
 int _SquishFindFree(SquishAreaData& d, Choice* c, dword need, const SquishMsgHandle& m) {
-  HAREA ha = &d.ha;
-  // Frames allocated by other processes since we last looked must be seen.
-  // A locked area was refreshed when it was locked.
-  if (!ha->locked && _SquishUpdateSq(d, false) != 0) return fail(APIERR_FILE_IO);
-
-  dword f = d.free_first;
-  if (d.max_msgs && m.msgnum == 0 && apply_limit(d) != 0) return -1;
+  dword f = d.base.free_first;
+  if (d.base.max_msgs && m.msgnum == 0 && apply_limit(d) != 0) return -1;
 
   std::int64_t file_len = file_length(d.sfd.get());
   if (file_len < 0) return fail(APIERR_FILE_IO);
@@ -163,19 +161,19 @@ int _SquishFindFree(SquishAreaData& d, Choice* c, dword need, const SquishMsgHan
     // merged while the frame is still too small.
     dword merged = 0;
     while (a.frame_size < need && a.next_frame != 0 && step() &&
-           a.next_frame == std::uint64_t(f) + d.frame_hdr_size + a.frame_size) {
+           a.next_frame == std::uint64_t(f) + d.base.frame_hdr_size + a.frame_size) {
       SQHDR n;
       if (!read_free_header(d, a.next_frame, file_len, &n)) {
         msgapierr = APIERR_FILE_IO;
         break;
       }
       merged = a.next_frame;
-      a.frame_size += d.frame_hdr_size + n.frame_size;  // fits: both lie inside the file
+      a.frame_size += d.base.frame_hdr_size + n.frame_size;  // fits: both lie inside the file
       a.next_frame = n.next_frame;
     }
     if (a.frame_size >= need) {
       choose(f, a);
-      c->takes_tail = merged != 0 && merged == d.free_last;
+      c->takes_tail = merged != 0 && merged == d.base.free_last;
       return 0;
     }
     pred = merged != 0 ? merged : f;
@@ -186,11 +184,11 @@ int _SquishFindFree(SquishAreaData& d, Choice* c, dword need, const SquishMsgHan
   // header itself, or past the end of the file (frames are written before
   // the header that counts them), is damaged: append after what the file
   // holds instead, rather than over the base header or after a hole.
-  if (d.end_of_file < SQBASE_SIZE || d.end_of_file > file_len) {
+  if (d.base.end_of_file < SQBASE_SIZE || d.base.end_of_file > file_len) {
     if (file_len > 0xFFFFFFFF) return fail(APIERR_FILE_IO);  // frame offsets are 32 bits
-    d.end_of_file = dword(std::max<std::int64_t>(file_len, SQBASE_SIZE));
+    d.base.end_of_file = dword(std::max<std::int64_t>(file_len, SQBASE_SIZE));
   }
-  c->frame = d.end_of_file;
+  c->frame = d.base.end_of_file;
   c->old = SQHDR{};
   c->at_end = true;
   return 0;
@@ -207,8 +205,8 @@ int unlink_free(SquishAreaData& d, const Choice& c) {
   if (_SquishUpdateHeaderNext(d, c.pred, c.next) != 0 ||
       _SquishUpdateHeaderPrev(d, c.next, c.pred) != 0)
     return -1;
-  if (c.pred == 0) d.free_first = c.next;
-  if (c.frame == d.free_last || c.takes_tail || c.next == 0) d.free_last = c.pred;
+  if (c.pred == 0) d.base.free_first = c.next;
+  if (c.frame == d.base.free_last || c.takes_tail || c.next == 0) d.base.free_last = c.pred;
   return _SquishUpdateSq(d, false) == 0 ? 0 : fail(APIERR_FILE_IO);
 }
 
@@ -257,7 +255,7 @@ int write_contents(SquishAreaData& d, SquishMsgHandle& m, const XMSG* header, bo
                    const byte* ctext, dword clen, const byte* text, dword textlen) {
   const int fd = d.sfd.get();
   _SquishNoteWrite(d);
-  std::int64_t pos = std::int64_t(m.frame_offset) + d.frame_hdr_size;
+  std::int64_t pos = std::int64_t(m.frame_offset) + d.base.frame_hdr_size;
   if (header) {
     XMSG x = stored_header(*header);
     if (seek_file(fd, pos, SEEK_FROM_START) != pos || !write_xmsg(fd, &x)) return fail(APIERR_FILE_IO);
@@ -297,7 +295,7 @@ int write_first(SquishAreaData& d, SquishMsgHandle& m, const XMSG& header, const
   // could not be stored would be left in the chain uncounted.
   if ((m.msgnum == 0 || m.msgnum > ha->num_msg) && !_SquishIndexReaches(d, ha->num_msg))
     return fail(APIERR_FILE_IO, SQ_INDEX_SHORT);
-  if (c.at_end && std::uint64_t(c.frame) + d.frame_hdr_size + need > 0xFFFFFFFFu)
+  if (c.at_end && std::uint64_t(c.frame) + d.base.frame_hdr_size + need > 0xFFFFFFFFu)
     return fail(APIERR_FILE_IO);  // frame offsets are 32 bits
   if (m.msgnum == 0 || m.msgnum > ha->num_msg) m.msgnum = ha->num_msg + 1;
 
@@ -312,7 +310,7 @@ int write_first(SquishAreaData& d, SquishMsgHandle& m, const XMSG& header, const
   if (unlink_free(d, c) != 0) return -1;
 
   SQHDR nh = Init_Hdr();
-  nh.prev_frame = replacing ? old.prev_frame : d.last_frame;
+  nh.prev_frame = replacing ? old.prev_frame : d.base.last_frame;
   nh.next_frame = replacing ? old.next_frame : 0;
   nh.frame_size = c.at_end ? need : c.old.frame_size;
   nh.msg_size = need;
@@ -321,7 +319,7 @@ int write_first(SquishAreaData& d, SquishMsgHandle& m, const XMSG& header, const
   if (_SquishWriteHeader(d, c.frame, &nh) != 0) return -1;
   // A new message is linked in once its header is on disk; readers go by
   // the count, which comes last.
-  if (!replacing && _SquishUpdateHeaderNext(d, d.last_frame, c.frame) != 0) return -1;
+  if (!replacing && _SquishUpdateHeaderNext(d, d.base.last_frame, c.frame) != 0) return -1;
   m.frame_offset = c.frame;
   if (write_contents(d, m, &header, true, ctext, clen, text, textlen) != 0) return -1;
 
@@ -334,21 +332,21 @@ int write_first(SquishAreaData& d, SquishMsgHandle& m, const XMSG& header, const
         _SquishUpdateHeaderPrev(d, old.next_frame, c.frame) != 0 ||
         AddIndex(d, rec, m.msgnum - 1) != 0)
       return fail(APIERR_FILE_IO);
-    for (dword* f : {&d.first_frame, &d.last_frame, &d.cur_frame, &d.cur_next, &d.cur_prev})
+    for (dword* f : {&d.base.first_frame, &d.base.last_frame, &d.cur_frame, &d.cur_next, &d.cur_prev})
       replace_frame(*f, old_frame, c.frame);
     if (Add_To_Free_Chain(d, old_frame, old) != 0) return -1;
   } else {
-    if (AddIndex(d, SQIDX{c.frame, d.next_uid, SquishIndexHash(header)}, ha->num_msg) != 0)
+    if (AddIndex(d, SQIDX{c.frame, d.base.next_uid, SquishIndexHash(header)}, ha->num_msg) != 0)
       return fail(APIERR_FILE_IO);
-    d.last_frame = c.frame;
+    d.base.last_frame = c.frame;
     ++ha->num_msg;
     ++ha->high_msg;
   }
-  ++d.next_uid;  // a replacement keeps its UMSGID; the one drawn stays unused
-  if (c.at_end) d.end_of_file = c.frame + d.frame_hdr_size + need;
-  if (d.first_frame == 0) d.first_frame = c.frame;
+  ++d.base.next_uid;  // a replacement keeps its UMSGID; the one drawn stays unused
+  if (c.at_end) d.base.end_of_file = c.frame + d.base.frame_hdr_size + need;
+  if (d.base.first_frame == 0) d.base.first_frame = c.frame;
   if (d.cur_next == 0) d.cur_next = c.frame;
-  return _SquishUpdateSq(d, false) == 0 ? 0 : fail(APIERR_FILE_IO);
+  return 0;
 }
 
 }  // namespace
@@ -357,8 +355,8 @@ sword SquishWriteMsg(HMSG msgh, word append, const XMSG* header, const byte* tex
                      dword totlen, dword clen, const byte* ctext) {
   if (InvalidMsgh(msgh)) return -1;
   return guard_alloc<sword>(-1, [&]() -> sword {
-    SquishMsgHandle& m = Sqm(msgh);
-    SquishAreaData& d = Sqd(msgh->sq);
+    SquishMsgHandle& m = sq_msg(msgh);
+    SquishAreaData& d = sq_area(msgh->sq);
     if (d.read_only) return fail_read_only(d.write_refused);
     if (!ctext) clen = 0;
     if (!text) textlen = 0;
@@ -380,22 +378,25 @@ sword SquishWriteMsg(HMSG msgh, word append, const XMSG* header, const byte* tex
       if (nul) clen = dword(static_cast<const byte*>(nul) - ctext) + 1;
     }
 
-    // Every write, a continuation too, holds the record lock: writing
-    // without it would race the process that holds it.
-    SqWriteLock guard(d);
-    if (!guard.ok()) return fail(APIERR_FILE_IO);
+    // Every write, a continuation too, holds the area lock: writing without
+    // it would race the process that holds it. A first write places a frame
+    // and so decides from a fresh header, and stores the header once done;
+    // a continuation only adds text to its frame.
+    SqChange change(d, !append);
+    if (!change.locked()) return fail(APIERR_FILE_IO);
     int r;
     if (append) {
       r = write_contents(d, m, header, false, nullptr, 0, text, textlen);
     } else {
-      r = write_first(d, m, *header, text, textlen, totlen, clen, ctext);
+      r = change.ok() ? write_first(d, m, *header, text, textlen, totlen, clen, ctext)
+                      : fail(APIERR_FILE_IO);
+      if (r == 0 && !change.commit()) r = fail(APIERR_FILE_IO);
       if (r != 0) m.frame_offset = 0;  // no continuation into a frame never placed
     }
     // A write that failed part-way leaves on disk what a writer killed at
-    // that point would; memory goes back to the header on disk, so that no
-    // later merge stores what did not happen. A locked area's header is
-    // deferred, and its memory only ever holds writes that succeeded.
-    if (r != 0 && !msgh->sq->locked) _SquishReloadSq(d);
+    // that point would, and memory no more than the disk holds, so that no
+    // later merge stores what did not happen.
+    if (r != 0) change.rollback();
     return sword(r);
   });
 }

@@ -4,7 +4,7 @@
 #include <new>
 #include <vector>
 
-#include "fileio.h"
+#include "platform.h"
 #include "structrw.h"
 
 void decode_xmsg(const uint8_t* buf, XMSG* msg) {
