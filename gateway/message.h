@@ -1,6 +1,7 @@
 // Pieces shared by the commands that read and write messages: handles that
-// close themselves, one message read whole, numbers from command lines, and
-// the date fields of the replies.
+// close themselves, one message read whole, numbers from command lines. The
+// month abbreviations of the replies' dates (monthStr) come from msglib's
+// FidoNet text module.
 #ifndef ZANDREL_MESSAGE_H
 #define ZANDREL_MESSAGE_H
 
@@ -8,20 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "fidotext.h"
 #include "msgapi.h"
 
 // Shown for a message without a subject.
 constexpr const char NONESTR[] = "none";
-
-// Month abbreviations; slot i holds month i + 1.
-constexpr const char* monthStrs[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-
-// The abbreviation of a stored month. A damaged stamp can hold 0 or 13-15;
-// those show as "Jan", like the date strings of msglib.
-inline const char* monthStr(unsigned mo) {
-  return mo >= 1 && mo <= 12 ? monthStrs[mo - 1] : monthStrs[0];
-}
 
 // The blanks a number may be preceded by: space, TAB, LF, VT, FF and CR.
 inline bool isBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }

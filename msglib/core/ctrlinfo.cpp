@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "atoword.h"
-#include "parsenn.h"
+#include "fidotext.h"
 
 namespace {
 
@@ -36,18 +36,6 @@ std::string_view kludge_text(const char* p) {
   return std::string_view(p, std::strcspn(p, "\x01"));
 }
 
-// The kludge of `ctrl` whose text begins with `what`, found at the first
-// occurrence of `what` only; none when that occurrence does not follow an
-// SOH (a keyword inside another kludge's value, or at the very start of a
-// block that does not begin with SOH).
-std::optional<std::string_view> find_kludge(const char* ctrl,
-                                            const char* what) {
-  if (ctrl == nullptr || what == nullptr) return std::nullopt;
-  const char* p = std::strstr(ctrl, what);
-  if (p == nullptr || p == ctrl || p[-1] != SOH) return std::nullopt;
-  return kludge_text(p);
-}
-
 // What follows the keyword and its space ("INTL 2:5020/52 1:2/3" gives
 // "2:5020/52 1:2/3"). A kludge cut short after its keyword has no value.
 std::string_view kludge_value(std::string_view kludge) {
@@ -59,7 +47,7 @@ std::string_view kludge_value(std::string_view kludge) {
 // INTL names the destination and then the origin with their zones. It is
 // trusted only when it agrees with the header on both nets and nodes.
 void apply_intl(const char* ctrl, NETADDR* orig, NETADDR* dest) {
-  auto intl = find_kludge(ctrl, "INTL");
+  auto intl = FindCtrlToken(ctrl, "INTL");
   if (!intl) return;
   std::string value;
   try {
@@ -86,7 +74,7 @@ void apply_intl(const char* ctrl, NETADDR* orig, NETADDR* dest) {
 // FMPT and TOPT carry the point number of the origin and of the destination.
 // A kludge without a number gives point 0.
 void apply_point(const char* ctrl, const char* keyword, word* point) {
-  auto kludge = find_kludge(ctrl, keyword);
+  auto kludge = FindCtrlToken(ctrl, keyword);
   if (!kludge) return;
   // The value lies inside the NUL-terminated block and the number stops at
   // the SOH of the next kludge, so it can be read in place.
@@ -168,12 +156,6 @@ std::string CvtCtrlToKludge(const char* ctrl) {
     p += text.size();
   }
   return lines;
-}
-
-std::optional<std::string> GetCtrlToken(const char* where, const char* what) {
-  auto kludge = find_kludge(where, what);
-  if (!kludge) return std::nullopt;
-  return std::string(*kludge);
 }
 
 word NumKludges(const char* ctrl) {

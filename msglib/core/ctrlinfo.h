@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "fidotext.h"
 #include "msgapi.h"
 
 // Scans the kludge lines at the start of a *.MSG text (SOH lines and "AREA:"
@@ -33,11 +34,6 @@ void ConvertControlInfo(const char* ctrl, NETADDR* orig, NETADDR* dest);
 // The block as the kludge lines that begin a *.MSG text, each ended by CR; an
 // "AREA:" kludge goes out without its SOH. Throws std::bad_alloc.
 std::string CvtCtrlToKludge(const char* ctrl);
-
-// The kludge of `where` that begins with `what`, keyword included, without
-// its SOH; nothing when absent or not right after an SOH. Only the first
-// occurrence of `what` is looked at. Throws std::bad_alloc.
-std::optional<std::string> GetCtrlToken(const char* where, const char* what);
 
 // The number of SOH bytes in the block; 65535 when there are more.
 word NumKludges(const char* ctrl);

@@ -24,6 +24,7 @@
 
 #include "api_jam.h"
 #include "apiutil.h"
+#include "fidotext.h"
 #include "platform.h"
 #include "structrw_jam.h"
 
@@ -149,7 +150,6 @@ void DecodeSubf(JamMsgState* m);
 // The first subfield with `id` at or after *pos (a chain index), leaving
 // *pos after it; null when none.
 const JamSubfield* Jam_GetSubField(const JamMsgState* m, std::size_t* pos, word id);
-void parseAddr(NETADDR* out, const std::string& text);
 
 // Writing (jam_write.cpp).
 sword JamWriteMsg(HMSG mh, word append, const XMSG* msg, const byte* text, dword textlen,

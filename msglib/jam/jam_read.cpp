@@ -7,7 +7,7 @@
 
 #include "apiutil.h"
 #include "ctrlinfo.h"
-#include "dates.h"
+#include "fidotext.h"
 #include "jam_int.h"
 #include "structrw.h"
 
@@ -54,16 +54,6 @@ void split_for_intl(std::string_view text, std::string* addr, std::string* point
     text = text.substr(0, dot);
   }
   addr->assign(text);
-}
-
-// Leading decimal digits; anything else reads as 0.
-word leading_number(std::string_view s) {
-  dword v = 0;
-  for (char c : s) {
-    if (c < '0' || c > '9') break;
-    v = v * 10 + dword(c - '0');
-  }
-  return word(v);
 }
 
 // Copies a name or subject into its fixed field, cut to the field size minus
@@ -245,26 +235,6 @@ void DecodeSubf(JamMsgState* m) {
       case SF_TZUTC: makeKludge(&m->ctrl, "\x01TZUTC: ", data, ""); break;
       default: break;
     }
-  }
-}
-
-void parseAddr(NETADDR* out, const std::string& text) {
-  std::string_view s(text.data(), ::strnlen(text.data(), text.size()));
-  s = s.substr(0, s.find('@'));
-  *out = NETADDR{};
-  if (std::size_t colon = s.find(':'); colon != std::string_view::npos) {
-    out->zone = leading_number(s.substr(0, colon));
-    s = s.substr(colon + 1);
-  }
-  if (std::size_t slash = s.find('/'); slash != std::string_view::npos) {
-    out->net = leading_number(s.substr(0, slash));
-    s = s.substr(slash + 1);
-  }
-  if (std::size_t dot = s.find('.'); dot != std::string_view::npos) {
-    out->node = leading_number(s.substr(0, dot));
-    out->point = leading_number(s.substr(dot + 1));
-  } else {
-    out->node = leading_number(s);
   }
 }
 

@@ -6,7 +6,7 @@
 #include <ctime>
 #include <memory>
 
-#include "dates.h"
+#include "fidotext.h"
 #include "platform.h"
 #include "structrw.h"
 

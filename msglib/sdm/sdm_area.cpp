@@ -11,7 +11,7 @@
 #include "apiutil.h"
 #include "arealock.h"
 #include "compiler.h"
-#include "dates.h"
+#include "fidotext.h"
 #include "sdm_int.h"
 #include "trail.h"
 

@@ -16,7 +16,7 @@
 
 #include "apiutil.h"
 #include "ctrlinfo.h"
-#include "dates.h"
+#include "fidotext.h"
 #include "sdm_int.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "apiutil.h"
-#include "dates.h"
+#include "fidotext.h"
 #include "sq_int.h"
 
 namespace {

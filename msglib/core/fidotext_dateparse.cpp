@@ -1,4 +1,6 @@
-#include "dates.h"
+// The FidoNet date text, and the other shapes of date found in stored
+// messages, read back into stamps.
+#include "fidotext.h"
 
 #include <algorithm>
 #include <climits>

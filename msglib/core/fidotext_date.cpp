@@ -1,4 +1,6 @@
-#include "dates.h"
+// Stamps, broken-down time, the current date, the FidoNet date text and
+// the month tables.
+#include "fidotext.h"
 
 int is_dst = -1;
 
@@ -87,3 +89,23 @@ char* sc_time(const SCOMBO* sc, char* string) {
   // The day is printed as stored, so a zero day prints as 00.
   return Ftsc_Date(string, d.da, d.mo, d.yr + 80u, t.hh, t.mm, t.ss * 2u);
 }
+
+SCOMBO* Get_Dos_Date(SCOMBO* st) {
+  time_t now = time(nullptr);
+  struct tm local {};
+  if (localtime_r(&now, &local) == nullptr) {
+    StandardDate(st);
+    return st;
+  }
+  return TmDate_to_DosDate(&local, st);
+}
+
+const char months[12][10] = {
+    "January", "February", "March",     "April",   "May",      "June",
+    "July",    "August",   "September", "October", "November", "December",
+};
+
+const char months_ab[12][4] = {
+    "Jan", "Feb", "Mar", "Apr", "May", "Jun",
+    "Jul", "Aug", "Sep", "Oct", "Nov", "Dec",
+};
