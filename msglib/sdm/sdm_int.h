@@ -69,10 +69,25 @@ struct SdmArea {
   bool HasHeader(dword n);
   // Takes one entry `n` out of the table.
   void Drop(dword n);
+  // The table's entry for `n`, or numbers.end().
+  std::vector<sdword>::iterator Find(dword n);
 };
 
 // Marks an unmeasured text length and an unextracted control block.
 constexpr dword SDM_UNSET = 0xFFFFFFFFu;
+
+// The highest message number: numbers are 16-bit in the header's links, and
+// a larger one would name a file that a scan files under another number.
+constexpr dword SDM_MAX_MSGN = 0xFFFF;
+
+// Copies a text field up to its NUL or `srclen` bytes into `dst`, cut to
+// leave room for the NUL that always ends it, the rest zero.
+template <std::size_t N>
+void CopyField(byte (&dst)[N], const byte* src, std::size_t srclen) {
+  std::size_t n = strnlen(reinterpret_cast<const char*>(src), std::min(srclen, N - 1));
+  std::memcpy(dst, src, n);
+  std::memset(dst + n, 0, N - n);
+}
 
 // The message handle; the caller's HMSG points at its _msgh base.
 //
@@ -118,6 +133,17 @@ int _SdmRescanArea(SdmArea* area);
 
 // Whether `name` has the shape of our temporary files.
 bool IsSdmTempName(const char* name);
+
+// The number that a new message takes next (sdm_write.cpp).
+dword SdmNextNumber(const SdmArea* a);
+// Sets handle `m` up to create message `n` (0: the next free number) in a
+// temporary file of its own; false, with the failure reported, when the
+// numbers are used up or no temporary file can be made.
+bool SdmStartNew(SdmArea* a, SdmMsg* m, dword n);
+// Writes message 1 with the current high-water mark; false, with msgapierr
+// set, when it could not be stored. The old message 1 then stays as it was
+// (sdm_num.cpp).
+bool SdmWriteHighWater(SdmArea* a);
 
 // The table of operations, slot by slot.
 sword SdmCloseArea(HAREA mh);
