@@ -2,9 +2,13 @@
 // shape of its objects behind the handles, and how an operation reports a
 // failure.
 //
-// Internal functions say "did it work" with bool; the operations of the
-// table and the functions the API names keep its results (0 or -1, null,
-// READ_FAILED) and set msgapierr where they fail.
+// One success convention inside the library. The operations of the table
+// keep the API's results (0 or -1, null, READ_FAILED). An internal step that
+// reports its own failure (sets msgapierr, through fail below) returns sword
+// 0 or -1 as they do, so that an operation passes its result on. A helper
+// that only says whether it worked, and leaves msgapierr to its caller,
+// returns bool. The record readers and writers keep their 1 and 0
+// (structrw_*.h), the platform layer the host's 0 and -1.
 #ifndef ZANDREL_APIUTIL_H
 #define ZANDREL_APIUTIL_H
 

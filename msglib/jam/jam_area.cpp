@@ -137,7 +137,8 @@ bool open_read_only(JamBase* b, int refused) {
 }
 
 // Opens the four files; *mode becomes AOPEN_CREATE when a new base was made.
-// false (msgapierr 5) when the base can be neither opened nor created.
+// False (msgapierr APIERR_NOT_FOUND) when the base can be neither opened nor
+// created.
 //
 // A base is made under the lock on its header file, and the header info is
 // written before the lock goes, so that programs posting into a missing
@@ -212,9 +213,8 @@ bool in_sync(JamBase* b, const JamHdrInfo& disk) {
          file_length(b->jhr.get()) == b->scan.jhr_len;
 }
 
-int read_disk_hdrinfo(JamBase* b, JamHdrInfo* out) {
-  if (seek_file(b->jhr.get(), 0, SEEK_FROM_START) != 0) return -1;
-  return read_hdrinfo(b->jhr.get(), out) ? 0 : -1;
+bool read_disk_hdrinfo(JamBase* b, JamHdrInfo* out) {
+  return seek_file(b->jhr.get(), 0, SEEK_FROM_START) == 0 && read_hdrinfo(b->jhr.get(), out);
 }
 
 sword JamCloseArea(HAREA ha) {
@@ -237,14 +237,14 @@ sword JamCloseArea(HAREA ha) {
       // Other processes change the header info too: merge rather than write
       // back a copy that may be stale.
       JamHdrInfo h;
-      if (read_disk_hdrinfo(b, &h) == 0) {
+      if (read_disk_hdrinfo(b, &h)) {
         if (in_sync(b, h)) h.ActiveMsgs = b->num_active();
       } else {
         h = b->hinfo;
       }
       h.HighWater = ha->high_water;
       h.ModCounter++;
-      if (Jam_WriteHdrInfo(b, h) != 0) rc = fail(APIERR_FILE_IO);
+      if (!Jam_WriteHdrInfo(b, h)) rc = fail(APIERR_FILE_IO);
     } else if (b->changed) {
       rc = fail(APIERR_FILE_IO);
     }
@@ -267,7 +267,7 @@ HAREA JamOpenArea(const char* name, word mode, word type) {
     ha.len = word(sizeof(MSGA));
     if (!Jam_OpenBase(b.get(), &mode, name)) return fail_null<HAREA>(APIERR_FILE_IO);
     b->sync_mod = b->hinfo.ModCounter;  // read before the table is built
-    b->synced = Jam_ActiveMsgs(b.get()) != 0;
+    b->synced = Jam_ActiveMsgs(b.get());
     ha.high_water = b->hinfo.HighWater;
     ha.high_msg = Jam_HighMsg(b.get());
     ha.num_msg = b->num_active();
@@ -300,8 +300,8 @@ sword JamDeleteBase(const char* name) {
 // ---------------------------------------------------------------------------
 // Locking: the area lock, one byte at offset 0 of ".jhr"
 
-int Jam_Lock(HAREA ha, int wait) {
-  return TakeAreaLock(jam_area(ha).jhr.get(), wait ? LockWait::kWait : LockWait::kNoWait) ? 1 : 0;
+bool Jam_Lock(HAREA ha, int wait) {
+  return TakeAreaLock(jam_area(ha).jhr.get(), wait ? LockWait::kWait : LockWait::kNoWait);
 }
 
 void Jam_Unlock(HAREA ha) { ReleaseAreaLock(jam_area(ha).jhr.get()); }
@@ -327,19 +327,18 @@ sword JamUnlock(HAREA ha) {
 // ---------------------------------------------------------------------------
 // Header info and the active-message table
 
-int Jam_WriteHdrInfo(JamBase* b, const JamHdrInfo& h) {
+bool Jam_WriteHdrInfo(JamBase* b, const JamHdrInfo& h) {
   b->drop_ahead();
   b->hinfo = h;
-  if (seek_file(b->jhr.get(), 0, SEEK_FROM_START) != 0) return -1;
-  return write_hdrinfo(b->jhr.get(), h) ? 0 : -1;
+  return seek_file(b->jhr.get(), 0, SEEK_FROM_START) == 0 && write_hdrinfo(b->jhr.get(), h);
 }
 
-int Jam_ActiveMsgs(JamBase* b) {
+bool Jam_ActiveMsgs(JamBase* b) {
   b->drop_ahead();
-  if (!read_allidx(b->jdx.get(), b->jhr.get(), &b->scan)) return 0;
+  if (!read_allidx(b->jdx.get(), b->jhr.get(), &b->scan)) return false;
   b->hinfo.ActiveMsgs = b->num_active();
   b->jhr_size = b->scan.jhr_len;
-  return 1;
+  return true;
 }
 
 bool Jam_ReadIdx(JamBase* b, dword idx_pos, JamIdx* out) {
@@ -391,15 +390,15 @@ std::int64_t Jam_ReadHeaderBytes(JamBase* b, dword msgn, std::uint64_t pos, uint
   return std::int64_t(n);
 }
 
-int Jam_SyncLocked(JamBase* b, JamHdrInfo* disk) {
-  if (read_disk_hdrinfo(b, disk) != 0) return -1;
+bool Jam_SyncLocked(JamBase* b, JamHdrInfo* disk) {
+  if (!read_disk_hdrinfo(b, disk)) return false;
   if (!in_sync(b, *disk)) {
-    b->synced = Jam_ActiveMsgs(b) != 0;
+    b->synced = Jam_ActiveMsgs(b);
     b->sync_mod = disk->ModCounter;
   }
   b->hinfo = *disk;
   b->hinfo.ActiveMsgs = b->num_active();
-  return 0;
+  return true;
 }
 
 namespace {
@@ -438,7 +437,7 @@ void Jam_TableCommit(JamBase* b, dword new_mod) {
   b->jhr_size = b->scan.jhr_len;
   // An index record whose header lay past the end of ".jhr" turns live when
   // the file grows over it; only a fresh scan can say.
-  if (b->scan.unreadable_end <= std::uint64_t(b->scan.jhr_len)) b->synced = Jam_ActiveMsgs(b) != 0;
+  if (b->scan.unreadable_end <= std::uint64_t(b->scan.jhr_len)) b->synced = Jam_ActiveMsgs(b);
 }
 
 bool Jam_HeaderFits(JamBase* b, std::uint64_t ofs, std::uint64_t extra) {

@@ -99,21 +99,21 @@ constexpr word JAM_SZ_XMSG = API_XMSG_SIZE;
 
 // Area level (jam_area.cpp).
 // The area lock on byte 0 of ".jhr" (arealock.h), as a bare take and
-// release that leave the handle's `locked` alone: 1 when held (or locking
-// is off). Not to be confused with JamLock and JamUnlock, the Lock and
+// release that leave the handle's `locked` alone: true when held (or
+// locking is off). Not to be confused with JamLock and JamUnlock, the Lock and
 // Unlock operations of the table, which a caller holds across a batch and
 // which set `locked`. A change inside the library holds an AreaLock instead.
-int Jam_Lock(HAREA ha, int wait);
+bool Jam_Lock(HAREA ha, int wait);
 void Jam_Unlock(HAREA ha);
 sword JamLock(HAREA ha);
 sword JamUnlock(HAREA ha);
-// Rebuilds the active-message table from disk; 0 when the index cannot be
-// read (the table is then left as it was).
-int Jam_ActiveMsgs(JamBase* b);
+// Rebuilds the active-message table from disk; false when the index cannot
+// be read (the table is then left as it was).
+bool Jam_ActiveMsgs(JamBase* b);
 // Under the lock: reads the header info from disk into *disk and rebuilds
-// the table when anybody changed the base since the table was made. -1 when
-// the header info cannot be read.
-int Jam_SyncLocked(JamBase* b, JamHdrInfo* disk);
+// the table when anybody changed the base since the table was made. False
+// when the header info cannot be read.
+bool Jam_SyncLocked(JamBase* b, JamHdrInfo* disk);
 // The index record at `idx_pos`, from the block read ahead when it holds
 // it; false when the record cannot be read whole.
 bool Jam_ReadIdx(JamBase* b, dword idx_pos, JamIdx* out);
@@ -123,8 +123,9 @@ bool Jam_ReadIdx(JamBase* b, dword idx_pos, JamIdx* out);
 // in `buf` (short only where the file ends), or -1.
 std::int64_t Jam_ReadHeaderBytes(JamBase* b, dword msgn, std::uint64_t pos, uint8_t* buf,
                                  std::size_t want);
-// Writes the header info at offset 0 and records it as in memory; 0 or -1.
-int Jam_WriteHdrInfo(JamBase* b, const JamHdrInfo& h);
+// Writes the header info at offset 0 and records it as in memory; false
+// when the write fails.
+bool Jam_WriteHdrInfo(JamBase* b, const JamHdrInfo& h);
 // Table upkeep after this process's own change, under the lock, so that the
 // table equals a fresh rebuild without reading every header again.
 void Jam_TableSet(JamBase* b, dword idx_pos, dword hdr_ofs);
@@ -166,7 +167,8 @@ bool Jam_WriteIdx(JamBase* b, dword idx_pos, const JamIdx& idx);
 // Marks a header deleted where it stands: text length 0 and bit 31.
 bool Jam_MarkDeleted(JamBase* b, dword pos, JamHdr old);
 // Ends a change: header info with the counter one past `disk`'s and the
-// count from the table; then the table takes note. 0 or -1 (msgapierr 2).
+// count from the table; then the table takes note. 0, or -1 with msgapierr
+// APIERR_FILE_IO.
 sword Jam_FinishStore(JamBase* b, const JamHdrInfo& disk);
 
 // Numbers (jam_num.cpp).

@@ -50,7 +50,7 @@ sword JamKillMsg(HAREA ha, dword msgn) {
     // Look again under the lock: another process may have killed or
     // replaced the message meanwhile.
     JamHdrInfo disk;
-    if (Jam_SyncLocked(b, &disk) != 0 || !Jam_PosHdrMsg(b, idx_pos, &idx, &hdr))
+    if (!Jam_SyncLocked(b, &disk) || !Jam_PosHdrMsg(b, idx_pos, &idx, &hdr))
       return fail(APIERR_FILE_IO);
     const dword hdr_ofs = idx.HdrOffset;
     if (!Jam_WriteIdx(b, idx_pos, JamIdx{JAM_NO_OFFSET, JAM_NO_OFFSET}) ||

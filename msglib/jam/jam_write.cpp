@@ -243,7 +243,7 @@ sword Jam_Write(JamMsgState* m, const XMSG* msg, const byte* text, dword textlen
   sword rc = 0;
   if (have_hdr) {
     JamHdrInfo disk;
-    if (Jam_SyncLocked(b, &disk) != 0) {
+    if (!Jam_SyncLocked(b, &disk)) {
       rc = fail(APIERR_FILE_IO);
     } else {
       rc = rewrite ? store_rewrite(s, disk) : m->msgnum == 0 ? store_new(s, disk) : store_replace(s, disk);
@@ -280,7 +280,7 @@ sword Jam_FinishStore(JamBase* b, const JamHdrInfo& disk) {
   JamHdrInfo h = b->hinfo;
   h.ModCounter = disk.ModCounter + 1;
   h.ActiveMsgs = b->num_active();
-  if (Jam_WriteHdrInfo(b, h) != 0) return fail(APIERR_FILE_IO);
+  if (!Jam_WriteHdrInfo(b, h)) return fail(APIERR_FILE_IO);
   Jam_TableCommit(b, h.ModCounter);
   b->changed = true;
   return 0;

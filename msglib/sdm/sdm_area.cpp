@@ -140,7 +140,7 @@ HAREA SdmOpenArea(const char* name, word mode, word type) {
         return fail_null<HAREA>(APIERR_NOT_FOUND);
       }
     }
-    if (!_SdmRescanArea(a.get())) return nullptr;
+    if (_SdmRescanArea(a.get()) != 0) return nullptr;
 
     a->funcs = sdm_funcs;
     a->ha.api = &a->funcs;
@@ -216,15 +216,14 @@ bool ListDirectory(SdmArea* a) {
 
 }  // namespace
 
-int _SdmRescanArea(SdmArea* a) {
-  return guard_alloc(0, [&] {
+sword _SdmRescanArea(SdmArea* a) {
+  return guard_alloc<sword>(-1, [&]() -> sword {
     a->ha.num_msg = 0;
     // A directory we may not list is no empty area.
     if (!ListDirectory(a)) {
       const int why = errno;
       note_errno("cannot list the directory", why);
-      report_failure(why == ENOMEM ? APIERR_NO_MEMORY : APIERR_FILE_IO);
-      return 0;
+      return fail(why == ENOMEM ? APIERR_NO_MEMORY : APIERR_FILE_IO);
     }
     // The highest number is what STAT reports: it must be a real message.
     while (!a->numbers.empty() && !a->HasHeader(dword(a->numbers.back())))
@@ -232,7 +231,7 @@ int _SdmRescanArea(SdmArea* a) {
     if (!a->numbers.empty() && dword(a->numbers.back()) > a->ha.high_msg)
       a->ha.high_msg = dword(a->numbers.back());
     a->ha.num_msg = dword(a->numbers.size());
-    return 1;
+    return 0;
   });
 }
 

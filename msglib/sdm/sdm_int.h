@@ -127,9 +127,9 @@ struct SdmMsg : _msgh {
 inline SdmArea& sdm_area(HAREA ha) { return area_object<SdmArea>(ha); }
 inline SdmMsg& sdm_msg(HMSG mh) { return msg_object<SdmMsg>(mh); }
 
-// Rebuilds the number table from the directory: 1, or 0 with msgapierr 3
-// (no memory) or 2 (the directory cannot be listed).
-int _SdmRescanArea(SdmArea* area);
+// Rebuilds the number table from the directory: 0, or -1 with msgapierr
+// APIERR_NO_MEMORY or APIERR_FILE_IO (the directory cannot be listed).
+sword _SdmRescanArea(SdmArea* area);
 
 // Whether `name` has the shape of our temporary files.
 bool IsSdmTempName(const char* name);

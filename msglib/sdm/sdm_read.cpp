@@ -44,7 +44,7 @@ void TakeSnapshot(SdmMsg* m) {
   m->snap_whole = m->has_snap && m->snap.size() < SDM_SNAP;
 }
 
-// The message number that `msgnum` names; nothing (msgapierr 5) when a
+// The message number that `msgnum` names; nothing (APIERR_NOT_FOUND) when a
 // relative move finds no message or a number to read is not in the table.
 std::optional<dword> Resolve(SdmArea* a, word mode, dword msgnum) {
   const auto& t = a->numbers;

@@ -102,7 +102,7 @@ sword Publish(SdmMsg* m) {
       note_errno(nullptr, errno);
       return fail(APIERR_FILE_IO);
     }
-    if (!a->ha.locked && !_SdmRescanArea(a)) return -1;
+    if (!a->ha.locked && _SdmRescanArea(a) != 0) return -1;
     // A file still being written is too short for the scan to count; step
     // past it all the same.
     a->ha.high_msg = std::max(a->ha.high_msg, n);

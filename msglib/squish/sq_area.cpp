@@ -168,12 +168,12 @@ void SqToSqbase(const SquishAreaData& d, SQBASE* b) {
   std::memset(b->reserved2, 0, sizeof b->reserved2);
 }
 
-int _SquishWriteSq(SquishAreaData& d) {
+bool _SquishWriteSq(SquishAreaData& d) {
   SQBASE b;
   SqToSqbase(d, &b);
-  if (seek_file(d.sfd.get(), 0, SEEK_FROM_START) != 0 || !write_sqbase(d.sfd.get(), &b)) return -1;
+  if (seek_file(d.sfd.get(), 0, SEEK_FROM_START) != 0 || !write_sqbase(d.sfd.get(), &b)) return false;
   d.saved_base = b;
-  return 0;
+  return true;
 }
 
 namespace {
@@ -214,8 +214,8 @@ static_assert(sizeof(SQBASE) == SQBASE_SIZE, "SQBASE has no padding bytes");
 
 }  // namespace
 
-int _SquishUpdateSq(SquishAreaData& d, bool force) {
-  if (d.ha.locked && !force) return 0;
+bool _SquishUpdateSq(SquishAreaData& d, bool force) {
+  if (d.ha.locked && !force) return true;
   SQBASE mine;
   SqToSqbase(d, &mine);
   // Outside a locked change there is nothing to learn that anyone would use,
@@ -223,18 +223,18 @@ int _SquishUpdateSq(SquishAreaData& d, bool force) {
   // the record lock, or a concurrent writer's header could be overwritten by
   // one read before it.
   const bool changed = has_changes(mine, d.saved_base);
-  if (!d.rec_locked && !changed) return 0;
+  if (!d.rec_locked && !changed) return true;
   if (d.read_only && changed) {
     note_not_writable(d.write_refused);
-    return -1;
+    return false;
   }
   SqWriteLock guard(d);
-  if (!guard.ok()) return -1;
+  if (!guard.ok()) return false;
 
   SQBASE disk;
   if (seek_file(d.sfd.get(), 0, SEEK_FROM_START) != 0 || !read_sqbase(d.sfd.get(), &disk)) {
     note_reason("cannot read the base header");
-    return -1;
+    return false;
   }
   SQBASE merged = disk;  // base_size and frame_hdr_size always stay as on disk
   merge_into(merged, mine, d.saved_base);
@@ -244,23 +244,23 @@ int _SquishUpdateSq(SquishAreaData& d, bool force) {
   SqToSqbase(d, &out);
   if (!same_header(out, disk) &&
       (seek_file(d.sfd.get(), 0, SEEK_FROM_START) != 0 || !write_sqbase(d.sfd.get(), &out)))
-    return -1;
+    return false;
   d.saved_base = out;
-  return 0;
+  return true;
 }
 
-int _SquishReloadSq(SquishAreaData& d) {
+bool _SquishReloadSq(SquishAreaData& d) {
   SQBASE disk;
-  if (seek_file(d.sfd.get(), 0, SEEK_FROM_START) != 0 || !read_sqbase(d.sfd.get(), &disk)) return -1;
+  if (seek_file(d.sfd.get(), 0, SEEK_FROM_START) != 0 || !read_sqbase(d.sfd.get(), &disk)) return false;
   SqbaseToSq(d, disk);
   d.saved_base = disk;
-  return 0;
+  return true;
 }
 
-int _SquishLock(SquishAreaData& d, bool wait) {
-  if (!TakeAreaLock(d.sfd.get(), wait ? LockWait::kWait : LockWait::kNoWait)) return 0;
+bool _SquishLock(SquishAreaData& d, bool wait) {
+  if (!TakeAreaLock(d.sfd.get(), wait ? LockWait::kWait : LockWait::kNoWait)) return false;
   d.rec_locked = true;
-  return 1;
+  return true;
 }
 
 void _SquishUnlock(SquishAreaData& d) {
@@ -280,10 +280,10 @@ SqWriteLock::~SqWriteLock() {
 }
 
 SqChange::SqChange(SquishAreaData& d, bool refresh) : d_(d), lock_(d) {
-  ok_ = lock_.ok() && !(refresh && lock_.fresh() && _SquishUpdateSq(d, false) != 0);
+  ok_ = lock_.ok() && !(refresh && lock_.fresh() && !_SquishUpdateSq(d, false));
 }
 
-bool SqChange::commit() { return _SquishUpdateSq(d_, false) == 0; }
+bool SqChange::commit() { return _SquishUpdateSq(d_, false); }
 
 void SqChange::rollback() {
   if (!d_.ha.locked) _SquishReloadSq(d_);
@@ -331,11 +331,11 @@ sword SquishValidate(const char* name) {
 sword SquishCloseArea(HAREA ha) {
   if (InvalidMh(ha)) return -1;
   SquishAreaData& d = sq_area(ha);
-  int r = ha->locked ? SquishUnlock(ha) : 0;
+  sword r = ha->locked ? SquishUnlock(ha) : 0;
   // Our header changes go out now. When they cannot (the lock is held
   // elsewhere, a read-only area, a failed write), the area still closes,
   // but the caller learns that they were not stored.
-  if (_SquishUpdateSq(d, true) != 0) r = -1;
+  if (!_SquishUpdateSq(d, true)) r = -1;
   if (d.open_msgs) return fail(APIERR_MSGS_OPEN, "messages still open");
   ha->id = 0;
   delete &d;
@@ -352,7 +352,7 @@ sword SquishLock(HAREA ha) {
   }
   // Other processes may have written since we last saw the header; a batch
   // of changes built on a stale one would overwrite theirs.
-  if (_SquishUpdateSq(d, false) != 0) {
+  if (!_SquishUpdateSq(d, false)) {
     _SquishUnlock(d);
     return fail(APIERR_FILE_IO);
   }
@@ -368,10 +368,10 @@ sword SquishUnlock(HAREA ha) {
   if (InvalidMh(ha) || !ha->locked) return -1;
   SquishAreaData& d = sq_area(ha);
   ha->locked = 0;
-  int r = d.have_idx ? _SquishWriteIndex(d) : 0;
+  sword r = d.have_idx ? _SquishWriteIndex(d) : 0;
   // The header goes out while we still hold the lock: a later, unlocked
   // write would race with the next writer.
-  if (_SquishUpdateSq(d, false) != 0) r = fail(APIERR_FILE_IO);
+  if (!_SquishUpdateSq(d, false)) r = fail(APIERR_FILE_IO);
   _SquishUnlock(d);
   return sword(r);
 }

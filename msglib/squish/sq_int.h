@@ -112,19 +112,20 @@ SQHDR Init_Hdr();
 // --- base header and record lock (sq_area.cpp)
 void SqbaseToSq(SquishAreaData& d, const SQBASE& b);
 void SqToSqbase(const SquishAreaData& d, SQBASE* b);
-int _SquishWriteSq(SquishAreaData& d);
+// Writes the header from memory as it stands; false when that fails.
+bool _SquishWriteSq(SquishAreaData& d);
 // Merges our changes since saved_base into the header on disk, takes the
-// result into memory and writes it. Deferred (returns 0) while the area is
-// locked, unless forced. 0, or -1 when the header cannot be read, written or
+// result into memory and writes it. Deferred (true at once) while the area
+// is locked, unless forced. False when the header cannot be read, written or
 // locked for the merge (msgapierr untouched).
-int _SquishUpdateSq(SquishAreaData& d, bool force);
+bool _SquishUpdateSq(SquishAreaData& d, bool force);
 // Takes the header on disk into memory as it stands, dropping whatever of
 // ours it does not hold: after a change failed part-way, memory must not
 // describe writes that never happened, or a later merge would store them.
-int _SquishReloadSq(SquishAreaData& d);
-// The area lock on byte 0 of the data file: 1 once held, 0 when it cannot be
-// had (the reason noted).
-int _SquishLock(SquishAreaData& d, bool wait);
+bool _SquishReloadSq(SquishAreaData& d);
+// The area lock on byte 0 of the data file: true once held, false when it
+// cannot be had (the reason noted).
+bool _SquishLock(SquishAreaData& d, bool wait);
 void _SquishUnlock(SquishAreaData& d);
 
 // The area lock for one step of a change, waiting for it unless the area
@@ -176,14 +177,14 @@ class SqChange {
 };
 
 // --- index, numbering and deletion (sq_num.cpp)
-int _SquishReadIndex(SquishAreaData& d);
-int _SquishWriteIndex(SquishAreaData& d);
+sword _SquishReadIndex(SquishAreaData& d);
+sword _SquishWriteIndex(SquishAreaData& d);
 void _SquishDropIndex(SquishAreaData& d);
-int _SquishGetIdxFrame(SquishAreaData& d, dword pos, SQIDX* out);
+sword _SquishGetIdxFrame(SquishAreaData& d, dword pos, SQIDX* out);
 // The frame offset of the record at `pos` when it is already at hand (read
 // ahead or in memory), else 0. Only a hint: nothing relies on it.
 dword _SquishPeekIdxFrame(const SquishAreaData& d, dword pos);
-int AddIndex(SquishAreaData& d, const SQIDX& rec, dword pos);
+sword AddIndex(SquishAreaData& d, const SQIDX& rec, dword pos);
 // Whether a record can be stored at `pos` without leaving a gap before it.
 bool _SquishIndexReaches(SquishAreaData& d, dword pos);
 // The reason given when it cannot.
@@ -194,18 +195,18 @@ dword SquishHashField(const byte* name, std::size_t size);
 dword SquishIndexHash(const XMSG& msg);
 
 // --- frames and reading (sq_read.cpp)
-int _SquishReadHeader(SquishAreaData& d, dword frame, SQHDR* hdr);
-int _SquishWriteHeader(SquishAreaData& d, dword frame, SQHDR* hdr);
+sword _SquishReadHeader(SquishAreaData& d, dword frame, SQHDR* hdr);
+sword _SquishWriteHeader(SquishAreaData& d, dword frame, SQHDR* hdr);
 // Fetches message `msgnum`'s index record and frame header; optionally makes
 // it the current message. 0 or -1.
-int _SquishGotoMsg(SquishAreaData& d, dword msgnum, dword* frame_out, SQIDX* rec_out,
+sword _SquishGotoMsg(SquishAreaData& d, dword msgnum, dword* frame_out, SQIDX* rec_out,
                    SQHDR* hdr_out, bool set_current);
 void _SquishPositionBeforeFirst(SquishAreaData& d);
 
 // --- writing (sq_write.cpp)
-int Add_To_Free_Chain(SquishAreaData& d, dword frame, SQHDR hdr);
-int _SquishUpdateHeaderNext(SquishAreaData& d, dword frame, dword value);
-int _SquishUpdateHeaderPrev(SquishAreaData& d, dword frame, dword value);
+sword Add_To_Free_Chain(SquishAreaData& d, dword frame, SQHDR hdr);
+sword _SquishUpdateHeaderNext(SquishAreaData& d, dword frame, dword value);
+sword _SquishUpdateHeaderPrev(SquishAreaData& d, dword frame, dword value);
 
 // --- the table's operations
 sword SquishCloseArea(HAREA ha);

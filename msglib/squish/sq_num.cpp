@@ -14,7 +14,7 @@ void _SquishDropIndex(SquishAreaData& d) {
   d.idx_count = d.dirty_lo = d.dirty_hi = 0;
 }
 
-int _SquishReadIndex(SquishAreaData& d) {
+sword _SquishReadIndex(SquishAreaData& d) {
   std::int64_t len = file_length(d.ifd.get());
   if (len < 0) return fail(APIERR_FILE_IO);
   // A partial record at the end of the file is ignored.
@@ -36,9 +36,9 @@ int _SquishReadIndex(SquishAreaData& d) {
   return 0;
 }
 
-int _SquishWriteIndex(SquishAreaData& d) {
+sword _SquishWriteIndex(SquishAreaData& d) {
   if (!d.have_idx) return -1;
-  int r = 0;
+  sword r = 0;
   if (d.dirty_lo != d.dirty_hi) {
     _SquishNoteWrite(d);
     // The file is never shortened: records freed by deletions are written
@@ -53,14 +53,14 @@ int _SquishWriteIndex(SquishAreaData& d) {
 
 namespace {
 
-int read_record(SquishAreaData& d, dword pos, SQIDX* out) {
+sword read_record(SquishAreaData& d, dword pos, SQIDX* out) {
   if (seek_file(d.ifd.get(), std::int64_t(pos) * SQIDX_SIZE, SEEK_FROM_START) < 0 ||
       !read_sqidx(d.ifd.get(), out, 1))
     return fail(APIERR_FILE_IO);
   return 0;
 }
 
-int write_record(SquishAreaData& d, dword pos, const SQIDX& rec) {
+sword write_record(SquishAreaData& d, dword pos, const SQIDX& rec) {
   _SquishNoteWrite(d);
   if (seek_file(d.ifd.get(), std::int64_t(pos) * SQIDX_SIZE, SEEK_FROM_START) < 0 ||
       !write_sqidx(d.ifd.get(), &rec, 1))
@@ -94,7 +94,7 @@ bool read_ahead(SquishAreaData& d, dword pos) {
 
 }  // namespace
 
-int _SquishGetIdxFrame(SquishAreaData& d, dword pos, SQIDX* out) {
+sword _SquishGetIdxFrame(SquishAreaData& d, dword pos, SQIDX* out) {
   if (d.have_idx) {
     if (pos >= d.idx_count) return fail(APIERR_NOT_FOUND);
     *out = d.idx[pos];
@@ -116,7 +116,7 @@ bool _SquishIndexReaches(SquishAreaData& d, dword pos) {
   return len >= 0 && std::uint64_t(pos) * SQIDX_SIZE <= std::uint64_t(len);
 }
 
-int AddIndex(SquishAreaData& d, const SQIDX& rec, dword pos) {
+sword AddIndex(SquishAreaData& d, const SQIDX& rec, dword pos) {
   // A header that counts more messages than the index holds is damaged; a
   // record stored at its num_msg would leave a hole of zero records (and
   // a sparse file of any size) in front of it.

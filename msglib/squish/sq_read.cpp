@@ -8,7 +8,7 @@
 #include "ctrlinfo.h"
 #include "sq_int.h"
 
-int _SquishReadHeader(SquishAreaData& d, dword frame, SQHDR* hdr) {
+sword _SquishReadHeader(SquishAreaData& d, dword frame, SQHDR* hdr) {
   if (frame == 0) return 0;
   byte buf[SQHDR_SIZE];
   if (read_at(d.sfd.get(), buf, sizeof buf, frame) != SQHDR_SIZE) return fail(APIERR_FILE_IO);
@@ -19,7 +19,7 @@ int _SquishReadHeader(SquishAreaData& d, dword frame, SQHDR* hdr) {
   return 0;
 }
 
-int _SquishWriteHeader(SquishAreaData& d, dword frame, SQHDR* hdr) {
+sword _SquishWriteHeader(SquishAreaData& d, dword frame, SQHDR* hdr) {
   if (frame == 0) return 0;
   _SquishNoteWrite(d);
   hdr->id = SQHDRID;
@@ -70,7 +70,7 @@ bool file_reaches(SquishAreaData& d, std::uint64_t end) {
 // inside the data file: a damaged frame must fail here, not become a huge
 // text length or a read past the end. `msgnum` names the message in the
 // reason for a failure.
-int read_message_head(SquishAreaData& d, dword frame, dword want, dword msgnum,
+sword read_message_head(SquishAreaData& d, dword frame, dword want, dword msgnum,
                       SquishMsgHandle* m) {
   if (frame == 0) return 0;
   auto buf = std::make_unique<byte[]>(want);
@@ -210,7 +210,7 @@ void _SquishPositionBeforeFirst(SquishAreaData& d) {
   d.cur_next = d.base.first_frame;
 }
 
-int _SquishGotoMsg(SquishAreaData& d, dword msgnum, dword* frame_out, SQIDX* rec_out,
+sword _SquishGotoMsg(SquishAreaData& d, dword msgnum, dword* frame_out, SQIDX* rec_out,
                    SQHDR* hdr_out, bool set_current) {
   SQIDX rec;
   SQHDR hdr;

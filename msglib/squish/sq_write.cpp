@@ -11,7 +11,7 @@
 
 namespace {
 
-int update_link(SquishAreaData& d, dword frame, dword value, dword SQHDR::*link) {
+sword update_link(SquishAreaData& d, dword frame, dword value, dword SQHDR::*link) {
   if (frame == 0) return 0;
   SQHDR h;
   if (_SquishReadHeader(d, frame, &h) != 0) return -1;
@@ -21,11 +21,11 @@ int update_link(SquishAreaData& d, dword frame, dword value, dword SQHDR::*link)
 
 }  // namespace
 
-int _SquishUpdateHeaderNext(SquishAreaData& d, dword frame, dword value) {
+sword _SquishUpdateHeaderNext(SquishAreaData& d, dword frame, dword value) {
   return update_link(d, frame, value, &SQHDR::next_frame);
 }
 
-int _SquishUpdateHeaderPrev(SquishAreaData& d, dword frame, dword value) {
+sword _SquishUpdateHeaderPrev(SquishAreaData& d, dword frame, dword value) {
   return update_link(d, frame, value, &SQHDR::prev_frame);
 }
 
@@ -52,7 +52,7 @@ dword confirmed_free_tail(SquishAreaData& d) {
 
 }  // namespace
 
-int Add_To_Free_Chain(SquishAreaData& d, dword frame, SQHDR hdr) {
+sword Add_To_Free_Chain(SquishAreaData& d, dword frame, SQHDR hdr) {
   hdr.next_frame = 0;
   if (d.base.free_first != 0 && d.base.free_last != 0) {
     d.base.free_last = confirmed_free_tail(d);
@@ -68,7 +68,7 @@ int Add_To_Free_Chain(SquishAreaData& d, dword frame, SQHDR hdr) {
   }
   hdr.frame_type = FRAME_FREE;  // frame_size stays: the frame keeps its space
   if (_SquishWriteHeader(d, frame, &hdr) != 0) return -1;
-  return _SquishUpdateSq(d, false) == 0 ? 0 : fail(APIERR_FILE_IO);
+  return _SquishUpdateSq(d, false) ? 0 : fail(APIERR_FILE_IO);
 }
 
 namespace {
@@ -104,7 +104,7 @@ bool read_free_header(SquishAreaData& d, dword frame, std::int64_t file_len, SQH
 
 // Deletes the oldest messages the limit may remove until one more fits. The
 // run works on the index in memory and writes it back once.
-int apply_limit(SquishAreaData& d) {
+sword apply_limit(SquishAreaData& d) {
   HAREA ha = &d.ha;
   bool loaded = false;
   if (!d.have_idx) {
@@ -123,7 +123,7 @@ int apply_limit(SquishAreaData& d) {
 // Frames allocated by other processes since we last looked are seen: the
 // change this is part of refreshed the header when it took the lock (a
 // locked area, when it was locked).
-int _SquishFindFree(SquishAreaData& d, Choice* c, dword need, const SquishMsgHandle& m) {
+sword _SquishFindFree(SquishAreaData& d, Choice* c, dword need, const SquishMsgHandle& m) {
   dword f = d.base.free_first;
   if (d.base.max_msgs && m.msgnum == 0 && apply_limit(d) != 0) return -1;
 
@@ -200,14 +200,14 @@ int _SquishFindFree(SquishAreaData& d, Choice* c, dword need, const SquishMsgHan
 // frame, not a free chain that starts or ends at a live message frame (which
 // would stop every later writer from reusing free space). A locked area
 // writes its header at unlock anyway.
-int unlink_free(SquishAreaData& d, const Choice& c) {
+sword unlink_free(SquishAreaData& d, const Choice& c) {
   if (c.at_end) return 0;
   if (_SquishUpdateHeaderNext(d, c.pred, c.next) != 0 ||
       _SquishUpdateHeaderPrev(d, c.next, c.pred) != 0)
     return -1;
   if (c.pred == 0) d.base.free_first = c.next;
   if (c.frame == d.base.free_last || c.takes_tail || c.next == 0) d.base.free_last = c.pred;
-  return _SquishUpdateSq(d, false) == 0 ? 0 : fail(APIERR_FILE_IO);
+  return _SquishUpdateSq(d, false) ? 0 : fail(APIERR_FILE_IO);
 }
 
 void replace_frame(dword& field, dword from, dword to) {
@@ -234,7 +234,7 @@ bool write_at(int fd, std::int64_t pos, const void* buf, std::size_t n) {
 // The index carries a hash of the header's `to` and its received bit; a
 // header rewritten in place must not leave a stale one behind. A message that
 // was renumbered since it was opened is left alone.
-int refresh_hash(SquishAreaData& d, const SquishMsgHandle& m, dword hash) {
+sword refresh_hash(SquishAreaData& d, const SquishMsgHandle& m, dword hash) {
   SqWriteLock guard(d);
   if (!guard.ok()) return fail(APIERR_FILE_IO);
   SQIDX rec;
@@ -251,7 +251,7 @@ int refresh_hash(SquishAreaData& d, const SquishMsgHandle& m, dword hash) {
 // even when the rest of the text is still to come: the file then covers
 // every frame the base header counts, and no other writer takes the
 // missing bytes for the end of the file.
-int write_contents(SquishAreaData& d, SquishMsgHandle& m, const XMSG* header, bool first,
+sword write_contents(SquishAreaData& d, SquishMsgHandle& m, const XMSG* header, bool first,
                    const byte* ctext, dword clen, const byte* text, dword textlen) {
   const int fd = d.sfd.get();
   _SquishNoteWrite(d);
@@ -284,7 +284,7 @@ int write_contents(SquishAreaData& d, SquishMsgHandle& m, const XMSG* header, bo
 // The first write of a message: frame, contents, chains, index record and
 // base header, in that order. Memory takes the new message only once all of
 // it is on disk.
-int write_first(SquishAreaData& d, SquishMsgHandle& m, const XMSG& header, const byte* text,
+sword write_first(SquishAreaData& d, SquishMsgHandle& m, const XMSG& header, const byte* text,
                 dword textlen, dword totlen, dword clen, const byte* ctext) {
   HAREA ha = &d.ha;
   const dword need = XMSG_SIZE + clen + totlen;
@@ -384,7 +384,7 @@ sword SquishWriteMsg(HMSG msgh, word append, const XMSG* header, const byte* tex
     // a continuation only adds text to its frame.
     SqChange change(d, !append);
     if (!change.locked()) return fail(APIERR_FILE_IO);
-    int r;
+    sword r;
     if (append) {
       r = write_contents(d, m, header, false, nullptr, 0, text, textlen);
     } else {
