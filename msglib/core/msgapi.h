@@ -1,5 +1,15 @@
 // The message API: one programming interface over the three base formats.
 //
+// This header is the face of msglib/core, the API core: handles and the
+// table of operations (here), dispatch to the formats through one table of
+// them (formats.h), errors (msgerr.h, and apiutil.h for the formats), the
+// area lock every format takes (arealock.h), control information blocks
+// (ctrlinfo.h), FidoNet text (fidotext.h), the byte coding of records
+// (structrw.h) and small string helpers. The core may use the platform
+// layer (platform.h); of the formats only formats.cpp names their entry
+// points. The formats (squish/, jam/, sdm/) use the core and the platform
+// layer, never each other.
+//
 // A caller opens an area with MsgOpenArea, which picks the format from the
 // type bits and returns an area handle. Every further operation goes through
 // the table of operations (`api`) that the format hung off that handle.

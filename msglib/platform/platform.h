@@ -8,10 +8,11 @@
 // between hosts in that folder's hostdefs.h; fileio_common.cpp is shared by
 // both. The build compiles the one folder that fits.
 //
-// May use: the C++ library and the host's own interfaces, nothing of msglib.
-// Everything above this layer includes this header and nothing below it:
-// no format, core module or gateway file names a host header or asks which
-// host it runs on.
+// May use: the C++ library and the host's own interfaces; of msglib only
+// the basic types (typedefs.h) and the failure notes (msgerr.h), so that a
+// failed write says why. The formats and the core include this header and
+// nothing below it: none of them names a host header or asks which host it
+// runs on.
 #ifndef ZANDREL_PLATFORM_H
 #define ZANDREL_PLATFORM_H
 
