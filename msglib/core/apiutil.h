@@ -39,6 +39,49 @@ inline Msg& msg_object(HMSG mh) {
   return *static_cast<Msg*>(mh);
 }
 
+// The sixteen operations of a format's table are named after the format,
+// <F>CloseArea to <F>GetCtrlLen. MSGAPI_OPERATIONS(F) declares them in the
+// format's internal header; MSGAPI_TABLE(F) lists them in the slot order of
+// _apifuncs for the format's table constant, which its open copies into
+// each handle.
+#define MSGAPI_OPERATIONS(F)                                                                \
+  sword F##CloseArea(HAREA ha);                                                             \
+  HMSG F##OpenMsg(HAREA ha, word mode, dword msgnum);                                       \
+  sword F##CloseMsg(HMSG msgh);                                                             \
+  dword F##ReadMsg(HMSG msgh, XMSG* msg, dword ofs, dword bytes, byte* text, dword cbytes,   \
+                   byte* ctxt);                                                             \
+  sword F##WriteMsg(HMSG msgh, word append, const XMSG* msg, const byte* text,               \
+                    dword textlen, dword totlen, dword clen, const byte* ctxt);             \
+  sword F##KillMsg(HAREA ha, dword msgnum);                                                 \
+  sword F##Lock(HAREA ha);                                                                  \
+  sword F##Unlock(HAREA ha);                                                                \
+  sword F##SetCurPos(HMSG msgh, dword pos);                                                 \
+  dword F##GetCurPos(HMSG msgh);                                                            \
+  UMSGID F##MsgnToUid(HAREA ha, dword msgnum);                                              \
+  dword F##UidToMsgn(HAREA ha, UMSGID umsgid, word type);                                   \
+  dword F##GetHighWater(HAREA ha);                                                          \
+  sword F##SetHighWater(HAREA ha, dword hwm);                                               \
+  dword F##GetTextLen(HMSG msgh);                                                           \
+  dword F##GetCtrlLen(HMSG msgh)
+
+#define MSGAPI_TABLE(F)                                                                     \
+  {F##CloseArea,    F##OpenMsg,    F##CloseMsg,  F##ReadMsg,     F##WriteMsg,               \
+   F##KillMsg,      F##Lock,       F##Unlock,    F##SetCurPos,   F##GetCurPos,              \
+   F##MsgnToUid,    F##UidToMsgn,  F##GetHighWater, F##SetHighWater, F##GetTextLen,         \
+   F##GetCtrlLen}
+
+// SetCurPos and GetCurPos as every format keeps them: the position is the
+// handle's cur_pos, and any value may be set.
+inline sword set_cur_pos(HMSG msgh, dword pos) {
+  if (InvalidMsgh(msgh)) return -1;
+  msgh->cur_pos = pos;
+  return 0;
+}
+inline dword get_cur_pos(HMSG msgh) {
+  if (InvalidMsgh(msgh)) return READ_FAILED;
+  return msgh->cur_pos;
+}
+
 // Report a failure where it happens: sets msgapierr and the reason
 // MsgErrorText gives (the one noted below, else the code's meaning), and
 // returns -1. With a text, that text is the reason.

@@ -12,26 +12,7 @@
 
 namespace {
 
-sword JamCloseArea(HAREA ha);
-
-constexpr _apifuncs jm_funcs = {
-    JamCloseArea,     // 1
-    JamOpenMsg,       // 2
-    JamCloseMsg,      // 3
-    JamReadMsg,       // 4
-    JamWriteMsg,      // 5
-    JamKillMsg,       // 6
-    JamLock,          // 7
-    JamUnlock,        // 8
-    JamSetCurPos,     // 9
-    JamGetCurPos,     // 10
-    JamMsgnToUid,     // 11
-    JamUidToMsgn,     // 12
-    JamGetHighWater,  // 13
-    JamSetHighWater,  // 14
-    JamGetTextLen,    // 15
-    JamGetCtrlLen,    // 16
-};
+constexpr _apifuncs jm_funcs = MSGAPI_TABLE(Jam);
 
 constexpr const char* SUFFIX_JHR = ".jhr";
 constexpr const char* SUFFIX_JDT = ".jdt";
@@ -217,6 +198,8 @@ bool read_disk_hdrinfo(JamBase* b, JamHdrInfo* out) {
   return seek_file(b->jhr.get(), 0, SEEK_FROM_START) == 0 && read_hdrinfo(b->jhr.get(), out);
 }
 
+}  // namespace
+
 sword JamCloseArea(HAREA ha) {
   if (InvalidMh(ha)) return -1;
   JamBase* b = &jam_area(ha);
@@ -255,8 +238,6 @@ sword JamCloseArea(HAREA ha) {
   delete b;  // the handle with it; closing the descriptors drops any lock they hold
   return rc;
 }
-
-}  // namespace
 
 HAREA JamOpenArea(const char* name, word mode, word type) {
   return guard_alloc<HAREA>(nullptr, [&]() -> HAREA {

@@ -97,6 +97,11 @@ inline JamMsgState& jam_msg(HMSG mh) { return msg_object<JamMsgState>(mh); }
 // header record of that shape.
 constexpr word JAM_SZ_XMSG = API_XMSG_SIZE;
 
+// The table's operations: open in api_jam.h; close, Lock and Unlock in
+// jam_area.cpp; opening, reading and positions in jam_read.cpp; writing in
+// jam_write.cpp; deletion, numbering and the high-water mark in jam_num.cpp.
+MSGAPI_OPERATIONS(Jam);
+
 // Area level (jam_area.cpp).
 // The area lock on byte 0 of ".jhr" (arealock.h), as a bare take and
 // release that leave the handle's `locked` alone: true when held (or
@@ -105,8 +110,6 @@ constexpr word JAM_SZ_XMSG = API_XMSG_SIZE;
 // which set `locked`. A change inside the library holds an AreaLock instead.
 bool Jam_Lock(HAREA ha, int wait);
 void Jam_Unlock(HAREA ha);
-sword JamLock(HAREA ha);
-sword JamUnlock(HAREA ha);
 // Rebuilds the active-message table from disk; false when the index cannot
 // be read (the table is then left as it was).
 bool Jam_ActiveMsgs(JamBase* b);
@@ -141,20 +144,12 @@ bool Jam_HeaderFits(JamBase* b, std::uint64_t ofs, std::uint64_t extra);
 bool Jam_TextFits(JamBase* b, std::uint64_t ofs, std::uint64_t len);
 
 // Messages (jam_read.cpp).
-HMSG JamOpenMsg(HAREA ha, word mode, dword msgn);
-sword JamCloseMsg(HMSG mh);
-dword JamReadMsg(HMSG mh, XMSG* msg, dword ofs, dword bytes, byte* text, dword cbytes,
-                 byte* ctxt);
-dword JamGetTextLen(HMSG mh);
-dword JamGetCtrlLen(HMSG mh);
 void DecodeSubf(JamMsgState* m);
 // The first subfield with `id` at or after *pos (a chain index), leaving
 // *pos after it; null when none.
 const JamSubfield* Jam_GetSubField(const JamMsgState* m, std::size_t* pos, word id);
 
 // Writing (jam_write.cpp).
-sword JamWriteMsg(HMSG mh, word append, const XMSG* msg, const byte* text, dword textlen,
-                  dword totlen, dword clen, const byte* ctxt);
 void ConvertXmsgToJamHdr(const JamMsgState* m, const XMSG* msg, JamHdr* hdr, JamChain* chain);
 void ConvertCtrlToSubf(JamHdr* hdr, JamChain* chain, dword clen, const byte* ctxt);
 std::string DelimText(JamHdr* hdr, JamChain* chain, const char* text);
@@ -172,12 +167,5 @@ bool Jam_MarkDeleted(JamBase* b, dword pos, JamHdr old);
 sword Jam_FinishStore(JamBase* b, const JamHdrInfo& disk);
 
 // Numbers (jam_num.cpp).
-sword JamKillMsg(HAREA ha, dword msgn);
-sword JamSetCurPos(HMSG mh, dword pos);
-dword JamGetCurPos(HMSG mh);
-UMSGID JamMsgnToUid(HAREA ha, dword msgn);
-dword JamUidToMsgn(HAREA ha, UMSGID uid, word type);
-dword JamGetHighWater(HAREA ha);
-sword JamSetHighWater(HAREA ha, dword hwm);
 
 #endif

@@ -109,14 +109,3 @@ sword JamSetHighWater(HAREA ha, dword hwm) {
   jam_area(ha).changed = true;
   return 0;
 }
-
-sword JamSetCurPos(HMSG mh, dword pos) {
-  if (InvalidMsgh(mh)) return -1;
-  mh->cur_pos = pos;
-  return 0;
-}
-
-dword JamGetCurPos(HMSG mh) {
-  if (InvalidMsgh(mh)) return READ_FAILED;
-  return mh->cur_pos;
-}

@@ -313,6 +313,9 @@ dword JamReadMsg(HMSG mh, XMSG* msg, dword ofs, dword bytes, byte* text, dword c
   return got;
 }
 
+sword JamSetCurPos(HMSG mh, dword pos) { return set_cur_pos(mh, pos); }
+dword JamGetCurPos(HMSG mh) { return get_cur_pos(mh); }
+
 dword JamGetTextLen(HMSG mh) {
   const JamMsgState* m = &jam_msg(mh);
   return m->hdr.TxtLen + dword(m->trailer.size());

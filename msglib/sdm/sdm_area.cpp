@@ -16,24 +16,7 @@
 
 namespace {
 
-constexpr _apifuncs sdm_funcs = {
-    SdmCloseArea,     // 1
-    SdmOpenMsg,       // 2
-    SdmCloseMsg,      // 3
-    SdmReadMsg,       // 4
-    SdmWriteMsg,      // 5
-    SdmKillMsg,       // 6
-    SdmLock,          // 7
-    SdmUnlock,        // 8
-    SdmSetCurPos,     // 9
-    SdmGetCurPos,     // 10
-    SdmMsgnToUid,     // 11
-    SdmUidToMsgn,     // 12
-    SdmGetHighWater,  // 13
-    SdmSetHighWater,  // 14
-    SdmGetTextLen,    // 15
-    SdmGetCtrlLen,    // 16
-};
+constexpr _apifuncs sdm_funcs = MSGAPI_TABLE(Sdm);
 
 constexpr char sd_msg[] = "%s%u.msg";
 

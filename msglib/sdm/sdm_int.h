@@ -145,25 +145,10 @@ bool SdmStartNew(SdmArea* a, SdmMsg* m, dword n);
 // (sdm_num.cpp).
 bool SdmWriteHighWater(SdmArea* a);
 
-// The table of operations, slot by slot.
-sword SdmCloseArea(HAREA mh);
-HMSG SdmOpenMsg(HAREA mh, word mode, dword msgnum);
-sword SdmCloseMsg(HMSG msgh);
-dword SdmReadMsg(HMSG msgh, XMSG* msg, dword ofs, dword bytes, byte* text,
-                 dword cbytes, byte* ctxt);
-sword SdmWriteMsg(HMSG msgh, word append, const XMSG* msg, const byte* text,
-                  dword textlen, dword totlen, dword clen, const byte* ctxt);
-sword SdmKillMsg(HAREA mh, dword msgnum);
-sword SdmLock(HAREA mh);
-sword SdmUnlock(HAREA mh);
-sword SdmSetCurPos(HMSG msgh, dword pos);
-dword SdmGetCurPos(HMSG msgh);
-UMSGID SdmMsgnToUid(HAREA mh, dword msgnum);
-dword SdmUidToMsgn(HAREA mh, UMSGID umsgid, word type);
-dword SdmGetHighWater(HAREA mh);
-sword SdmSetHighWater(HAREA mh, dword hwm);
-dword SdmGetTextLen(HMSG msgh);
-dword SdmGetCtrlLen(HMSG msgh);
+// The table's operations: open in api_sdm.h; close, Lock and Unlock in
+// sdm_area.cpp; opening, reading and positions in sdm_read.cpp; writing in
+// sdm_write.cpp; deletion, numbering and the high-water mark in sdm_num.cpp.
+MSGAPI_OPERATIONS(Sdm);
 
 // Header conversion. Reading may rewrite an empty date string in `fmsg` with
 // the current time, which then also lands in __ftsc_date.

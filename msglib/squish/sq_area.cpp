@@ -12,24 +12,7 @@
 
 namespace {
 
-constexpr _apifuncs sq_funcs = {
-    SquishCloseArea,     // 1
-    SquishOpenMsg,       // 2
-    SquishCloseMsg,      // 3
-    SquishReadMsg,       // 4
-    SquishWriteMsg,      // 5
-    SquishKillMsg,       // 6
-    SquishLock,          // 7
-    SquishUnlock,        // 8
-    SquishSetCurPos,     // 9
-    SquishGetCurPos,     // 10
-    SquishMsgnToUid,     // 11
-    SquishUidToMsgn,     // 12
-    SquishGetHighWater,  // 13
-    SquishSetHighWater,  // 14
-    SquishGetTextLen,    // 15
-    SquishGetCtrlLen,    // 16
-};
+constexpr _apifuncs sq_funcs = MSGAPI_TABLE(Squish);
 
 std::string file_name(const char* base, const char* ext) { return std::string(base) + ext; }
 

@@ -208,24 +208,9 @@ sword Add_To_Free_Chain(SquishAreaData& d, dword frame, SQHDR hdr);
 sword _SquishUpdateHeaderNext(SquishAreaData& d, dword frame, dword value);
 sword _SquishUpdateHeaderPrev(SquishAreaData& d, dword frame, dword value);
 
-// --- the table's operations
-sword SquishCloseArea(HAREA ha);
-HMSG SquishOpenMsg(HAREA ha, word mode, dword msgnum);
-sword SquishCloseMsg(HMSG msgh);
-dword SquishReadMsg(HMSG msgh, XMSG* msg, dword ofs, dword bytes, byte* text, dword cbytes,
-                    byte* ctxt);
-sword SquishWriteMsg(HMSG msgh, word append, const XMSG* msg, const byte* text, dword textlen,
-                     dword totlen, dword clen, const byte* ctxt);
-sword SquishKillMsg(HAREA ha, dword msgnum);
-sword SquishLock(HAREA ha);
-sword SquishUnlock(HAREA ha);
-sword SquishSetCurPos(HMSG msgh, dword pos);
-dword SquishGetCurPos(HMSG msgh);
-UMSGID SquishMsgnToUid(HAREA ha, dword msgnum);
-dword SquishUidToMsgn(HAREA ha, UMSGID umsgid, word type);
-dword SquishGetHighWater(HAREA ha);
-sword SquishSetHighWater(HAREA ha, dword msgnum);
-dword SquishGetTextLen(HMSG msgh);
-dword SquishGetCtrlLen(HMSG msgh);
+// --- the table's operations: open in api_sq.h; close, Lock and Unlock in
+// sq_area.cpp; opening, reading and positions in sq_read.cpp; writing in
+// sq_write.cpp; deletion, numbering and the high-water mark in sq_num.cpp.
+MSGAPI_OPERATIONS(Squish);
 
 #endif

@@ -317,16 +317,8 @@ dword SquishReadMsg(HMSG msgh, XMSG* msg, dword ofs, dword bytes, byte* text, dw
   return dword(got);
 }
 
-sword SquishSetCurPos(HMSG msgh, dword pos) {
-  if (InvalidMsgh(msgh)) return -1;
-  msgh->cur_pos = pos;
-  return 0;
-}
-
-dword SquishGetCurPos(HMSG msgh) {
-  if (InvalidMsgh(msgh)) return READ_FAILED;
-  return msgh->cur_pos;
-}
+sword SquishSetCurPos(HMSG msgh, dword pos) { return set_cur_pos(msgh, pos); }
+dword SquishGetCurPos(HMSG msgh) { return get_cur_pos(msgh); }
 
 dword SquishGetTextLen(HMSG msgh) { return sq_msg(msgh).text_length; }
 dword SquishGetCtrlLen(HMSG msgh) { return sq_msg(msgh).ctrl_length; }
