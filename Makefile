@@ -21,7 +21,7 @@ GENERATOR  := -G Ninja
 FUZZ_RT := $(shell clang -print-file-name=libclang_rt.fuzzer-x86_64.a 2>/dev/null)
 FUZZ_RT := $(if $(FUZZ_RT),$(FUZZ_RT),/usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a)
 
-.PHONY: all deps configure build test test-asan test-slow demo bench bench-nntpd install fuzz fuzz-build fuzz-seeds soak clean
+.PHONY: all deps configure build test test-asan test-slow demo bench bench-nntpd install deb deb-check fuzz fuzz-build fuzz-seeds soak soak-nntpd clean
 
 all: build
 
@@ -69,6 +69,16 @@ bench-nntpd: build
 # (and DESTDIR, when set).
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# The Debian package of both programs: $(BUILD)/zandrel_<version>_amd64.deb.
+# `make deb-check` installs it on this machine (as root), serves an article
+# from the installed files as the user zandrel, and removes it again.
+deb: build
+	@scripts/ensure-deps.sh dpkg-dev:dpkg-shlibdeps
+	cd $(BUILD) && cpack -G DEB
+
+deb-check: deb
+	scripts/deb-check.sh $(BUILD)
 
 # libFuzzer targets; the whole build is instrumented, so it has its own tree.
 fuzz-build: deps
