@@ -19,7 +19,7 @@ std::string num(std::int64_t n) { return std::to_string(n); }
 
 awaitable<std::vector<std::int64_t>> Session::highs(const std::vector<std::size_t>& areas) {
   std::vector<std::string_view> specs;
-  for (std::size_t a : areas) specs.push_back(config_.areas[a].spec);
+  for (std::size_t a : areas) specs.push_back(config_->areas[a].spec);
   std::vector<std::int64_t> h = co_await backend_.stat(specs);
   // An area nobody has posted to yet does not exist; it is an empty group.
   for (auto& v : h) v = std::max<std::int64_t>(v, 0);
@@ -33,14 +33,14 @@ awaitable<std::int64_t> Session::high(std::size_t area) {
 }
 
 awaitable<std::optional<Article>> Session::fetchArticle(std::size_t area, std::int64_t number) {
-  const AreaConfig& a = config_.areas[area];
+  const AreaConfig& a = config_->areas[area];
   std::string retr = co_await backend_.retr(a.spec, number);
   if (retr.empty()) co_return std::nullopt;
   ServerFields fields;
-  fields.path = config_.hostname + "!not-for-mail";
+  fields.path = config_->hostname + "!not-for-mail";
   fields.newsgroups = a.group;
-  fields.xref = config_.hostname + " " + a.group + ":" + num(number);
-  co_return renderArticle(retr, a.group, fields, shared_.render);
+  fields.xref = config_->hostname + " " + a.group + ":" + num(number);
+  co_return renderArticle(retr, a.group, fields, shared_->render);
 }
 
 awaitable<std::optional<OverLine>> Session::fetchOverview(std::size_t area, std::int64_t number) {
@@ -52,42 +52,52 @@ awaitable<std::optional<OverLine>> Session::fetchOverview(std::size_t area, std:
 }
 
 awaitable<void> Session::syncArea(std::size_t area, std::int64_t high) {
-  auto guard = co_await shared_.syncLocks[area].lock();
-  MsgIdIndex& index = shared_.index;
+  auto guard = co_await shared_->syncLocks[area].lock();
+  MsgIdIndex& index = shared_->index;
   if (high < index.covered(area)) index.reset(area);  // renumbered or purged
   co_await overviews(area, index.covered(area) + 1, high,
                      [](std::vector<OverLine>&) -> awaitable<bool> { co_return true; });
 }
 
 awaitable<void> Session::syncAll() {
-  std::vector<std::size_t> all(config_.areas.size());
-  for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
+  std::vector<std::size_t> all;
+  for (std::size_t i = 0; i < config_->areas.size(); ++i)
+    if (canRead(i)) all.push_back(i);
   std::vector<std::int64_t> h = co_await highs(all);
   for (std::size_t i = 0; i < all.size(); ++i)
-    if (h[i] != shared_.index.covered(i)) co_await syncArea(i, h[i]);
+    if (h[i] != shared_->index.covered(all[i])) co_await syncArea(all[i], h[i]);
 }
 
 awaitable<std::optional<Session::Found>> Session::lookup(std::string_view messageId,
                                                           bool wholeArticle) {
   // The index may be behind (new messages) or wrong (numbers that moved):
   // the first is mended by syncing, the second by rebuilding the area and
-  // looking once more.
+  // looking once more. Only the areas the client may read are looked in,
+  // and a private message not the client's is not there for it.
+  const std::vector<bool> readable = readableAreas();
   for (int pass = 0; pass < 2; ++pass) {
-    auto place = shared_.index.find(messageId);
+    auto place = shared_->index.find(messageId, &readable);
     if (!place) {
       co_await syncAll();
-      place = shared_.index.find(messageId);
+      place = shared_->index.find(messageId, &readable);
     }
     if (!place) co_return std::nullopt;
     Found f{*place, std::nullopt, std::nullopt};
     if (wholeArticle) {
       f.article = co_await fetchArticle(place->area, place->number);
-      if (f.article && f.article->messageId == messageId) co_return f;
+      if (f.article && f.article->messageId == messageId) {
+        if (!visible(place->area, *f.article)) co_return std::nullopt;
+        co_return f;
+      }
     } else {
       f.overview = co_await fetchOverview(place->area, place->number);
-      if (f.overview && f.overview->messageId() == messageId) co_return f;
+      if (f.overview && f.overview->messageId() == messageId) {
+        const bool mine = co_await visible(place->area, *f.overview);
+        if (!mine) co_return std::nullopt;
+        co_return f;
+      }
     }
-    shared_.index.reset(place->area);
+    shared_->index.reset(place->area);
     const std::int64_t h = co_await high(place->area);
     co_await syncArea(place->area, h);
   }
@@ -95,40 +105,64 @@ awaitable<std::optional<Session::Found>> Session::lookup(std::string_view messag
 }
 
 std::string Session::select(std::size_t area, std::int64_t h) {
-  const MsgIdIndex& index = shared_.index;
+  const MsgIdIndex& index = shared_->index;
   std::int64_t count = h, low = 1;
   // Exact figures when the index holds the whole area; else the estimate
-  // the protocol allows: every number up to the high one.
-  if (index.covered(area) == h && h > 0) {
+  // the protocol allows: every number up to the high one. A private area
+  // gives the estimate always: its count would tell of other users' mail.
+  if (index.covered(area) == h && h > 0 && !config_->areas[area].netmail) {
     count = std::int64_t(index.count(area));
     low = count ? index.lowest(area) : h + 1;
   }
   if (h == 0) low = 1;
   group_ = area;
   current_ = count > 0 ? low : 0;
-  return "211 " + num(count) + " " + num(low) + " " + num(h) + " " + config_.areas[area].group;
+  return "211 " + num(count) + " " + num(low) + " " + num(h) + " " + config_->areas[area].group;
+}
+
+awaitable<std::optional<std::size_t>> Session::selectable(std::string_view group) {
+  std::string error;
+  const auto area = readableGroup(group, error);
+  if (area) {
+    note("group", config_->areas[*area].group);
+  } else {
+    // A group that is there but not for this client is worth a line.
+    if (config_->find(group)) note("refused", "group " + std::string(group) + ": " + error);
+    co_await send(error);
+  }
+  co_return area;
 }
 
 awaitable<void> Session::cmdGroup(const Args& args) {
-  const AreaConfig* a = config_.find(args[0]);
-  if (!a) {
-    co_await send("411 no such newsgroup");
-    co_return;
-  }
-  const std::size_t area = std::size_t(a - config_.areas.data());
+  const auto area = co_await selectable(args[0]);
+  if (!area) co_return;
+  const std::int64_t h = co_await high(*area);
+  co_await send(select(*area, h));
+}
+
+awaitable<std::vector<std::int64_t>> Session::visibleNumbers(std::size_t area, std::int64_t first,
+                                                              std::int64_t last) {
   const std::int64_t h = co_await high(area);
-  co_await send(select(area, h));
+  last = std::min(last, h);
+  if (!config_->areas[area].netmail) {
+    co_await syncArea(area, h);
+    co_return shared_->index.numbers(area, first, last);
+  }
+  std::vector<std::int64_t> out;
+  co_await overviews(area, first, last, [&](std::vector<OverLine>& chunk) -> awaitable<bool> {
+    co_await keepVisible(area, chunk);
+    for (const OverLine& o : chunk) out.push_back(o.number);
+    co_return true;
+  });
+  co_return out;
 }
 
 awaitable<void> Session::cmdListgroup(const Args& args) {
   std::size_t area;
   if (!args.empty()) {
-    const AreaConfig* a = config_.find(args[0]);
-    if (!a) {
-      co_await send("411 no such newsgroup");
-      co_return;
-    }
-    area = std::size_t(a - config_.areas.data());
+    const auto a = co_await selectable(args[0]);
+    if (!a) co_return;
+    area = *a;
   } else if (group_) {
     area = *group_;
   } else {
@@ -144,11 +178,10 @@ awaitable<void> Session::cmdListgroup(const Args& args) {
     }
     range = *r;
   }
-  std::int64_t h = co_await high(area);
-  co_await syncArea(area, h);
+  const std::vector<std::int64_t> numbers = co_await visibleNumbers(area, range.first, range.last);
+  const std::int64_t h = co_await high(area);
   Reply reply;
   reply.status(select(area, h));
-  auto numbers = shared_.index.numbers(area, range.first, std::min(range.last, h));
   for (std::int64_t n : numbers) reply.line(num(n));
   reply.end();
   co_await send(reply);
@@ -194,10 +227,15 @@ awaitable<void> Session::retrieve(const Args& args, Part part) {
       }
       number = *n;
     }
-    if (whole)
+    if (whole) {
       article = co_await fetchArticle(area, number);
-    else
+      if (article && !visible(area, *article)) article.reset();
+    } else {
       overview = co_await fetchOverview(area, number);
+      bool mine = false;
+      if (overview) mine = co_await visible(area, *overview);
+      if (!mine) overview.reset();
+    }
     if (!article && !overview) {
       co_await send(args.empty() ? "420 current article number is invalid"
                                  : "423 no article with that number");
@@ -251,6 +289,7 @@ awaitable<void> Session::step(int direction) {
     std::vector<OverLine> found;
     for (std::int64_t at = lo; at <= hi; at = next) {
       auto chunk = co_await overviewChunk(area, at, hi, next);
+      co_await keepVisible(area, chunk);
       std::move(chunk.begin(), chunk.end(), std::back_inserter(found));
     }
     if (!found.empty()) {

@@ -50,16 +50,22 @@ class AsyncMutex {
 
  private:
   void unlock() {
-    if (waiters_.empty()) {
-      locked_ = false;
-      return;
+    // A waiter whose coroutine is gone (the server is shutting down) is
+    // passed over.
+    while (!waiters_.empty()) {
+      auto next = waiters_.front().lock();
+      waiters_.pop_front();
+      if (next) {
+        next->cancel();
+        return;
+      }
     }
-    waiters_.front()->cancel();
-    waiters_.pop_front();
+    locked_ = false;
   }
 
   bool locked_ = false;
-  std::deque<std::shared_ptr<asio::steady_timer>> waiters_;
+  // Held by the waiting coroutines, so that none outlives the io_context.
+  std::deque<std::weak_ptr<asio::steady_timer>> waiters_;
 };
 
 }  // namespace nntpd

@@ -81,12 +81,14 @@ void Backend::start() {
 void Backend::stop() {
   if (!running_) return;
   // Closing its input ends a child that is waiting for a command; one that
-  // is stuck in the middle of one is of no further use.
+  // is stuck in the middle of one, or whose replies nobody will read (its
+  // client has gone), is of no further use.
+  const bool working = timedOut_ || busy_ || !inflight_.empty();
   asio::error_code ignored;
   to_.close(ignored);
   from_.close(ignored);
   if (pidfd_ >= 0) {
-    if (timedOut_) killChild(pidfd_);
+    if (working) killChild(pidfd_);
     ::close(pidfd_);
     pidfd_ = -1;
   }

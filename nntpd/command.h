@@ -1,5 +1,7 @@
-// Cutting up what a reader sends: the command line into words, article
-// ranges and message-ids.
+// Cutting up what a reader sends: the byte stream into lines, a line into a
+// command and its arguments, article ranges and message-ids. Pure functions
+// and one small buffer class, with no I/O: the session feeds them what it
+// reads.
 #ifndef NNTPD_COMMAND_H
 #define NNTPD_COMMAND_H
 
@@ -11,12 +13,57 @@
 
 namespace nntpd {
 
-// Longest command line accepted, CR LF included (RFC 3977 allows 512;
-// readers send a little more in practice).
-constexpr std::size_t MAX_COMMAND_LINE = 2048;
+// Longest command line accepted, its CR LF included (RFC 3977).
+constexpr std::size_t MAX_COMMAND_LINE = 512;
 
-// The words of a command line, split at spaces and tabs. The first is the
-// command, upper-cased.
+// Lines out of the bytes a client sends. A line longer than the limit the
+// caller gives is read to its end and dropped as a whole, so that what
+// follows it is read as the next line and the stream stays in step.
+class LineBuffer {
+ public:
+  enum class Got { Line, TooLong, More };
+
+  void append(const char* data, std::size_t size);
+  // The next whole line, without its LF or CR LF, when `max` bytes (the
+  // line end included) hold it; TooLong when the line is longer (it is gone
+  // then); More when no whole line has come yet.
+  Got next(std::string& line, std::size_t max);
+  // Whether part of a line has arrived.
+  bool partial() const { return !data_.empty() || dropping_; }
+  // Bytes kept: at most `max` of the current call plus one read.
+  std::size_t size() const { return data_.size(); }
+
+ private:
+  std::string data_;
+  std::size_t scanned_ = 0;  // data_ up to here holds no LF
+  bool dropping_ = false;    // the line being received is too long
+};
+
+enum class Verb {
+  Article, Authinfo, Body, Capabilities, Date, Group, Hdr, Head, Help, Ihave, Last, List,
+  Listgroup, Mode, Newgroups, Newnews, Next, Over, Post, Quit, Starttls, Stat, Xhdr, Xover,
+};
+
+// One command line, parsed. `args` point into the line it was parsed from.
+struct ParsedCommand {
+  enum class Status {
+    Ok,
+    Empty,    // nothing but blanks: 500
+    Unknown,  // no such command: 500
+    Syntax,   // too few or too many arguments: 501
+  };
+  Status status = Status::Empty;
+  Verb verb = Verb::Quit;  // when the name is known
+  std::string name;        // the command word, upper-cased
+  std::vector<std::string_view> args;
+};
+
+// The command in `line` (without its line end). AUTHINFO USER and PASS keep
+// everything after the keyword and one blank as their one argument, so that
+// a password may hold blanks.
+ParsedCommand parseCommand(std::string_view line);
+
+// The words of a command line, split at spaces and tabs.
 std::vector<std::string_view> splitWords(std::string_view line);
 std::string upper(std::string_view s);
 

@@ -10,7 +10,9 @@
 #define TOML_HEADER_ONLY 1
 #include <toml++/toml.h>
 
+#include "auth.h"
 #include "listen_address.h"
+#include "text/charset.h"
 
 namespace nntpd {
 namespace {
@@ -88,6 +90,74 @@ class Reader {
     out = *canonical;
   }
 
+  // A list of strings; nothing when the key is not there.
+  std::optional<std::vector<std::string>> strings(const toml::table& t, const std::string& prefix,
+                                                  std::string_view key) const {
+    const toml::node* n = t.get(key);
+    if (!n) return std::nullopt;
+    const toml::array* a = n->as_array();
+    if (!a) fail(n->source(), prefix + std::string(key), "expected a list of strings");
+    std::vector<std::string> out;
+    for (const toml::node& e : *a) {
+      if (!e.is_string()) fail(e.source(), prefix + std::string(key), "expected a list of strings");
+      out.push_back(e.as_string()->get());
+      if (out.back().find('\0') != std::string::npos)
+        fail(e.source(), prefix + std::string(key), "NUL character in value");
+    }
+    return out;
+  }
+
+  void ranges(const toml::table& t, const std::string& prefix, std::string_view key,
+              std::vector<Cidr>& out) const {
+    auto list = strings(t, prefix, key);
+    if (!list) return;
+    out.clear();
+    for (const std::string& s : *list) {
+      auto c = parseCidr(s);
+      if (!c)
+        fail(where(t, key), prefix + std::string(key),
+             "\"" + s + "\" is not an address or range (\"192.0.2.0/24\", \"2001:db8::/32\", \"::1\")");
+      out.push_back(*c);
+    }
+  }
+
+  // "all", "users", "none" (where `none` names it), a list of user names, or
+  // for posting also true and false.
+  void access(const toml::table& t, const std::string& prefix, std::string_view key, Access& out,
+              bool isPost, const Config& c) const {
+    const toml::node* n = t.get(key);
+    if (!n) return;
+    const std::string k = prefix + std::string(key);
+    out.names.clear();
+    if (isPost && n->is_boolean()) {
+      out.who = n->as_boolean()->get() ? Access::Who::All : Access::Who::Nobody;
+    } else if (n->is_string()) {
+      const std::string v = n->as_string()->get();
+      if (v == "all") out.who = Access::Who::All;
+      else if (v == "users") out.who = Access::Who::Users;
+      else if (v == "none" && isPost) out.who = Access::Who::Nobody;
+      else fail(n->source(), k, isPost ? "expected true, false, \"all\", \"users\", \"none\" or a list of user names"
+                                       : "expected \"all\", \"users\" or a list of user names");
+    } else if (n->is_array()) {
+      out.who = Access::Who::Named;
+      auto list = strings(t, prefix, key);
+      for (std::string& name : *list) {
+        if (!c.findUser(name)) fail(n->source(), k, "no [[user]] is named \"" + name + "\"");
+        out.names.push_back(std::move(name));
+      }
+    } else {
+      fail(n->source(), k, isPost ? "expected true, false, \"all\", \"users\", \"none\" or a list of user names"
+                                  : "expected \"all\", \"users\" or a list of user names");
+    }
+  }
+
+  void seconds(const toml::table& t, const std::string& prefix, std::string_view key,
+               std::chrono::seconds& out, long long lo, long long hi) const {
+    long long v = out.count();
+    number(t, prefix, key, v, lo, hi);
+    out = std::chrono::seconds(v);
+  }
+
   const toml::source_region& where(const toml::table& t, std::string_view key) const {
     const toml::node* n = t.get(key);
     return n ? n->source() : t.source();
@@ -100,21 +170,21 @@ class Reader {
 void readServer(const Reader& r, const toml::table& t, Config& c) {
   const std::string p = "server.";
   r.onlyKeys(t, p,
-             {"listen", "hostname", "backend", "max_connections", "idle_timeout",
-              "backend_timeout", "max_article_size", "utf8_headers", "overview_cache", "log"});
-  if (const toml::node* n = t.get("listen")) {
-    const toml::array* a = n->as_array();
-    if (!a || a->empty()) r.fail(n->source(), p + "listen", "expected a list of \"address:port\"");
-    c.listen.clear();
-    for (const toml::node& e : *a) {
-      if (!e.is_string()) r.fail(e.source(), p + "listen", "expected \"address:port\" strings");
-      std::string s = e.as_string()->get();
+             {"listen", "tls_listen", "hostname", "backend", "max_connections",
+              "max_connections_per_address", "idle_timeout", "command_timeout", "backend_timeout",
+              "max_article_size", "utf8_headers", "overview_cache", "log", "plain_login_hosts",
+              "login_delay", "login_failures", "login_block"});
+  for (auto [key, out] : {std::pair{"listen", &c.listen}, std::pair{"tls_listen", &c.tls_listen}}) {
+    auto list = r.strings(t, p, key);
+    if (!list) continue;
+    for (const std::string& s : *list)
       if (!parseListenAddress(s))
-        r.fail(e.source(), p + "listen",
+        r.fail(r.where(t, key), p + key,
                "\"" + s + "\" is not an IP address and port (\"127.0.0.1:119\", \"[::1]:119\")");
-      c.listen.push_back(std::move(s));
-    }
+    *out = std::move(*list);
   }
+  if (c.listen.empty() && c.tls_listen.empty())
+    r.fail(r.where(t, "listen"), p + "listen", "no address to listen on");
   r.str(t, p, "hostname", c.hostname);
   if (t.get("hostname") && (c.hostname.empty() ||
                             c.hostname.find_first_of(" \t\r\n") != std::string::npos))
@@ -122,12 +192,14 @@ void readServer(const Reader& r, const toml::table& t, Config& c) {
   r.str(t, p, "backend", c.backend);
   if (t.get("backend") && c.backend.empty()) r.fail(r.where(t, "backend"), p + "backend", "empty");
   r.number(t, p, "max_connections", c.max_connections, 1, 100000);
-  long long secs = c.idle_timeout.count();
-  r.number(t, p, "idle_timeout", secs, 1, 86400);
-  c.idle_timeout = std::chrono::seconds(secs);
-  secs = c.backend_timeout.count();
-  r.number(t, p, "backend_timeout", secs, 1, 3600);
-  c.backend_timeout = std::chrono::seconds(secs);
+  r.number(t, p, "max_connections_per_address", c.max_connections_per_address, 1, 100000);
+  r.seconds(t, p, "idle_timeout", c.idle_timeout, 1, 86400);
+  r.seconds(t, p, "command_timeout", c.command_timeout, 1, 3600);
+  r.seconds(t, p, "backend_timeout", c.backend_timeout, 1, 3600);
+  r.ranges(t, p, "plain_login_hosts", c.plain_login_hosts);
+  r.seconds(t, p, "login_delay", c.login_delay, 0, 60);
+  r.number(t, p, "login_failures", c.login_failures, 1, 1000);
+  r.seconds(t, p, "login_block", c.login_block, 0, 86400);
   r.number(t, p, "max_article_size", c.max_article_size, 1024, 64LL << 20);
   r.boolean(t, p, "utf8_headers", c.utf8_headers);
   r.number(t, p, "overview_cache", c.overview_cache, 0, 100000000);
@@ -152,7 +224,7 @@ bool validSpec(std::string_view spec) {
 
 AreaConfig readArea(const Reader& r, const toml::table& t, std::size_t i, const Config& c) {
   const std::string p = "area[" + std::to_string(i) + "].";
-  r.onlyKeys(t, p, {"group", "spec", "description", "post", "address", "origin"});
+  r.onlyKeys(t, p, {"group", "spec", "description", "read", "post", "netmail", "address", "origin"});
   AreaConfig a;
   for (std::string_view key : {"group", "spec"})
     if (!t.get(key)) r.fail(t.source(), p + std::string(key), "missing");
@@ -168,13 +240,76 @@ AreaConfig readArea(const Reader& r, const toml::table& t, std::size_t i, const 
   r.str(t, p, "description", a.description);
   if (a.description.find_first_of("\r\n") != std::string::npos)
     r.fail(r.where(t, "description"), p + "description", "must be one line");
-  r.boolean(t, p, "post", a.post);
+  // A server with logins is open to more than trusted readers: posting is
+  // for the users unless the area says otherwise.
+  if (!c.users.empty()) a.post.who = Access::Who::Users;
+  r.access(t, p, "read", a.read, false, c);
+  r.access(t, p, "post", a.post, true, c);
+  a.netmail = a.spec[0] != '$' && a.spec[0] != '#' && a.spec[0] != '@';
+  r.boolean(t, p, "netmail", a.netmail);
+  if (a.netmail) {
+    // Private mail is for logged-in users only.
+    for (Access* x : {&a.read, &a.post})
+      if (x->who == Access::Who::All) x->who = Access::Who::Users;
+  }
   r.address(t, p, "address", a.address);
   r.str(t, p, "origin", a.origin);
-  if (a.post && c.originAddress(a).empty())
+  if (a.post.who != Access::Who::Nobody && c.originAddress(a).empty())
     r.fail(r.where(t, "post"), p + "post",
            "posting needs an origin address: set fidonet.address or this area's address");
   return a;
+}
+
+UserConfig readUser(const Reader& r, const toml::table& t, std::size_t i) {
+  const std::string p = "user[" + std::to_string(i) + "].";
+  r.onlyKeys(t, p, {"name", "password", "realnames", "address"});
+  UserConfig u;
+  for (std::string_view key : {"name", "password"})
+    if (!t.get(key)) r.fail(t.source(), p + std::string(key), "missing");
+  r.str(t, p, "name", u.name);
+  if (u.name.empty() || u.name.size() > 64 ||
+      std::any_of(u.name.begin(), u.name.end(), [](char ch) { return (unsigned char)ch <= ' ' || ch == 0x7f; }))
+    r.fail(r.where(t, "name"), p + "name", "expected a name of 1 to 64 characters without blanks");
+  r.str(t, p, "password", u.password);
+  if (std::string why = passwordHashProblem(u.password); !why.empty())
+    r.fail(r.where(t, "password"), p + "password", why);
+  if (auto names = r.strings(t, p, "realnames")) {
+    for (const std::string& n : *names) {
+      const std::string cp = utf8ToCp1251(n);
+      if (n.empty() || cp.size() > 35 ||
+          std::any_of(n.begin(), n.end(), [](char ch) { return (unsigned char)ch < ' ' || ch == 0x7f; }))
+        r.fail(r.where(t, "realnames"), p + "realnames",
+               "\"" + n + "\": a FidoNet name has 1 to 35 characters, no control characters");
+      u.realnames.push_back(n);
+    }
+  }
+  r.address(t, p, "address", u.address);
+  return u;
+}
+
+void readTls(const Reader& r, const toml::table& t, Config& c) {
+  const std::string p = "tls.";
+  r.onlyKeys(t, p, {"cert", "key"});
+  for (std::string_view key : {"cert", "key"})
+    if (!t.get(key)) r.fail(t.source(), p + std::string(key), "missing");
+  r.str(t, p, "cert", c.tls_cert);
+  r.str(t, p, "key", c.tls_key);
+  for (auto [key, v] : {std::pair{"cert", &c.tls_cert}, std::pair{"key", &c.tls_key}})
+    if (v->empty()) r.fail(r.where(t, key), p + key, "empty");
+}
+
+// The tables of an array of tables `key` ([[key]]), each with its index.
+template <class F>
+void eachTable(const Reader& r, const toml::table& root, std::string_view key, F&& f) {
+  const toml::node* n = root.get(key);
+  if (!n) return;
+  const toml::array* list = n->as_array();
+  if (!list) r.fail(n->source(), std::string(key), "expected [[" + std::string(key) + "]] tables");
+  for (std::size_t i = 0; i < list->size(); ++i) {
+    const toml::node& e = *list->get(i);
+    if (!e.is_table()) r.fail(e.source(), std::string(key), "expected [[" + std::string(key) + "]] tables");
+    f(*e.as_table(), i);
+  }
 }
 
 std::string besideSelf(const std::string& selfPath) {
@@ -196,8 +331,29 @@ const AreaConfig* Config::find(std::string_view group) const {
   return nullptr;
 }
 
-bool Config::anyPosting() const {
-  return std::any_of(areas.begin(), areas.end(), [](const AreaConfig& a) { return a.post; });
+const UserConfig* Config::findUser(std::string_view name) const {
+  for (const UserConfig& u : users)
+    if (u.name == name) return &u;
+  return nullptr;
+}
+
+namespace {
+bool inAny(const std::vector<Cidr>& ranges, const IpBytes& peer) {
+  return std::any_of(ranges.begin(), ranges.end(), [&](const Cidr& c) { return c.contains(peer); });
+}
+}  // namespace
+
+bool Config::allowed(const IpBytes& peer) const { return allow.empty() || inAny(allow, peer); }
+bool Config::plainLogin(const IpBytes& peer) const { return inAny(plain_login_hosts, peer); }
+
+bool Access::allows(const UserConfig* user) const {
+  switch (who) {
+    case Who::All: return true;
+    case Who::Users: return user != nullptr;
+    case Who::Named: return user && std::find(names.begin(), names.end(), user->name) != names.end();
+    case Who::Nobody: return false;
+  }
+  return false;
 }
 
 std::optional<std::string> canonicalFtnAddress(std::string_view text) {
@@ -241,24 +397,40 @@ Config loadConfig(const std::string& path, const std::string& selfPath) {
     throw ConfigError(path + ":" + std::to_string(b.line) + ": " + std::string(e.description()));
   }
   Reader r(path);
-  r.onlyKeys(root, "", {"server", "fidonet", "area"});
+  r.onlyKeys(root, "", {"server", "fidonet", "tls", "allow", "user", "area"});
+  for (const char* range : {"127.0.0.0/8", "::1"}) c.plain_login_hosts.push_back(*parseCidr(range));
   if (const toml::table* t = r.table(root, "server")) readServer(r, *t, c);
   if (const toml::table* t = r.table(root, "fidonet")) readFidonet(r, *t, c);
+  if (const toml::table* t = r.table(root, "tls")) readTls(r, *t, c);
+  if (!c.tls_listen.empty() && !c.tls())
+    r.fail(r.where(*r.table(root, "server"), "tls_listen"), "server.tls_listen",
+           "needs a [tls] table with cert and key");
+  eachTable(r, root, "allow", [&](const toml::table& t, std::size_t i) {
+    const std::string p = "allow[" + std::to_string(i) + "].";
+    r.onlyKeys(t, p, {"hosts"});
+    std::vector<Cidr> hosts;
+    r.ranges(t, p, "hosts", hosts);
+    if (hosts.empty()) r.fail(t.source(), p + "hosts", "expected a list of addresses or ranges");
+    c.allow.insert(c.allow.end(), hosts.begin(), hosts.end());
+  });
+  eachTable(r, root, "user", [&](const toml::table& t, std::size_t i) {
+    UserConfig u = readUser(r, t, i);
+    if (c.findUser(u.name))
+      r.fail(r.where(t, "name"), "user[" + std::to_string(i) + "].name",
+             "\"" + u.name + "\" is named twice");
+    c.users.push_back(std::move(u));
+  });
 
-  const toml::node* areas = root.get("area");
-  const toml::array* list = areas ? areas->as_array() : nullptr;
-  if (!list || list->empty())
-    throw ConfigError(path + ": area: no [[area]] tables: there is nothing to serve");
   std::set<std::string> groups;
-  for (std::size_t i = 0; i < list->size(); ++i) {
-    const toml::node& n = *list->get(i);
-    if (!n.is_table()) r.fail(n.source(), "area", "expected [[area]] tables");
-    AreaConfig a = readArea(r, *n.as_table(), i, c);
+  eachTable(r, root, "area", [&](const toml::table& t, std::size_t i) {
+    AreaConfig a = readArea(r, t, i, c);
     if (!groups.insert(a.group).second)
-      r.fail(r.where(*n.as_table(), "group"), "area[" + std::to_string(i) + "].group",
+      r.fail(r.where(t, "group"), "area[" + std::to_string(i) + "].group",
              "\"" + a.group + "\" is named twice");
     c.areas.push_back(std::move(a));
-  }
+  });
+  if (c.areas.empty())
+    throw ConfigError(path + ": area: no [[area]] tables: there is nothing to serve");
   if (c.hostname.empty()) c.hostname = machineName();
   if (c.backend.empty()) c.backend = besideSelf(selfPath);
   if (c.origin.empty()) c.origin = c.hostname;

@@ -23,4 +23,9 @@ std::optional<asio::ip::tcp::endpoint> parseListenAddress(std::string_view text)
   return asio::ip::tcp::endpoint(addr, static_cast<unsigned short>(p));
 }
 
+IpBytes ipBytesOf(const asio::ip::address& a) {
+  if (a.is_v6()) return a.to_v6().to_bytes();
+  return asio::ip::make_address_v6(asio::ip::v4_mapped, a.to_v4()).to_bytes();
+}
+
 }  // namespace nntpd

@@ -14,6 +14,7 @@ namespace {
 
 constexpr const char* HELP_TEXT[] = {
     "ARTICLE [number|<message-id>]",
+    "AUTHINFO USER name | AUTHINFO PASS password",
     "BODY [number|<message-id>]",
     "CAPABILITIES",
     "DATE",
@@ -32,16 +33,19 @@ constexpr const char* HELP_TEXT[] = {
     "OVER [range|<message-id>]",
     "POST",
     "QUIT",
+    "STARTTLS",
     "STAT [number|<message-id>]",
     "XHDR header [range|<message-id>]",
     "XOVER [range]",
 };
 
-// The areas whose group matches `wildmat` (all of them without one).
-std::vector<std::size_t> matching(const Config& c, std::optional<std::string_view> wildmat) {
+// The areas among `readable` whose group matches `wildmat` (all of them
+// without one).
+std::vector<std::size_t> matching(const Config& c, const std::vector<bool>& readable,
+                                  std::optional<std::string_view> wildmat) {
   std::vector<std::size_t> out;
   for (std::size_t i = 0; i < c.areas.size(); ++i)
-    if (!wildmat || wildmatMatch(*wildmat, c.areas[i].group)) out.push_back(i);
+    if (readable[i] && (!wildmat || wildmatMatch(*wildmat, c.areas[i].group))) out.push_back(i);
   return out;
 }
 
@@ -95,14 +99,14 @@ awaitable<void> Session::cmdList(const Args& args) {
 awaitable<void> Session::listActive(const Args& args) {
   std::optional<std::string_view> wildmat;
   if (args.size() == 2) wildmat = args[1];
-  const std::vector<std::size_t> areas = matching(config_, wildmat);
+  const std::vector<std::size_t> areas = matching(*config_, readableAreas(), wildmat);
   const std::vector<std::int64_t> h = co_await highs(areas);
   Reply r;
   r.status("215 list of newsgroups follows");
   for (std::size_t i = 0; i < areas.size(); ++i) {
-    const AreaConfig& a = config_.areas[areas[i]];
+    const AreaConfig& a = config_->areas[areas[i]];
     // group high low status; an empty group shows high one below low.
-    r.line(a.group + " " + std::to_string(h[i]) + " 1 " + (a.post ? "y" : "n"));
+    r.line(a.group + " " + std::to_string(h[i]) + " 1 " + (canPost(areas[i]) ? "y" : "n"));
   }
   r.end();
   co_await send(r);
@@ -113,8 +117,8 @@ awaitable<void> Session::listNewsgroups(const Args& args) {
   if (args.size() == 2) wildmat = args[1];
   Reply r;
   r.status("215 descriptions follow");
-  for (std::size_t i : matching(config_, wildmat))
-    r.line(config_.areas[i].group + "\t" + config_.areas[i].description);
+  for (std::size_t i : matching(*config_, readableAreas(), wildmat))
+    r.line(config_->areas[i].group + "\t" + config_->areas[i].description);
   r.end();
   co_await send(r);
 }
@@ -138,15 +142,29 @@ awaitable<void> Session::cmdNewnews(const Args& args) {
     co_await send("501 expected wildmat [yy]yymmdd hhmmss [GMT]");
     co_return;
   }
-  const std::vector<std::size_t> areas = matching(config_, args[0]);
+  const std::vector<std::size_t> areas = matching(*config_, readableAreas(), args[0]);
   const std::vector<std::int64_t> h = co_await highs(areas);
   for (std::size_t i = 0; i < areas.size(); ++i) co_await syncArea(areas[i], h[i]);
   Reply r;
   r.status("230 list of new articles follows");
   std::set<std::string> listed;  // echomail stored in two areas is one article
-  for (std::size_t a : areas)
-    for (std::string& id : shared_.index.since(a, *since))
-      if (listed.insert(id).second) r.line(id);
+  for (std::size_t i = 0; i < areas.size(); ++i) {
+    const std::size_t a = areas[i];
+    if (!config_->areas[a].netmail) {
+      for (std::string& id : shared_->index.since(a, *since))
+        if (listed.insert(id).second) r.line(id);
+      continue;
+    }
+    // A private area: the user's own messages only.
+    co_await overviews(a, 1, h[i], [&](std::vector<OverLine>& chunk) -> awaitable<bool> {
+      co_await keepVisible(a, chunk);
+      for (const OverLine& o : chunk)
+        if (parseRfc5322Date(o.field(OverLine::DATE)).value_or(0) >= *since &&
+            listed.insert(std::string(o.messageId())).second)
+          r.line(o.messageId());
+      co_return true;
+    });
+  }
   r.end();
   co_await send(r);
 }

@@ -1,25 +1,32 @@
 // zandrel-nntpd: a news server for FidoNet areas, in front of zandrel.
+#include <termios.h>
 #include <unistd.h>
 
 #include <climits>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <functional>
+#include <memory>
 #include <string>
 
 #include <asio/io_context.hpp>
 #include <asio/signal_set.hpp>
+#include <asio/thread_pool.hpp>
 
+#include "auth.h"
 #include "child.h"
 #include "config.h"
 #include "log.h"
 #include "server.h"
 #include "shared.h"
+#include "stream.h"
 
 namespace {
 
 constexpr const char USAGE[] =
     "usage: zandrel-nntpd --config FILE [--check-config]\n"
+    "       zandrel-nntpd --hash-password\n"
     "       zandrel-nntpd --version | --help\n"
     "\n"
     "Serves the FidoNet areas named in FILE (TOML) to news readers over NNTP,\n"
@@ -27,8 +34,51 @@ constexpr const char USAGE[] =
     "\n"
     "  --config FILE    the configuration (see zandrel-nntpd.toml(5))\n"
     "  --check-config   check the configuration and exit: 0 when it is usable\n"
+    "  --hash-password  read a password and print its hash for a [[user]] table\n"
     "  --version        print the version and exit\n"
     "  --help           print this text and exit\n";
+
+// One line from standard input, without echo when it is a terminal.
+bool readSecret(const char* prompt, std::string& out) {
+  const bool tty = ::isatty(0);
+  termios saved{};
+  if (tty) {
+    std::fputs(prompt, stderr);
+    std::fflush(stderr);
+    ::tcgetattr(0, &saved);
+    termios quiet = saved;
+    quiet.c_lflag &= ~tcflag_t(ECHO);
+    ::tcsetattr(0, TCSAFLUSH, &quiet);
+  }
+  out.clear();
+  int c;
+  while ((c = std::getchar()) != EOF && c != '\n') out += char(c);
+  if (!out.empty() && out.back() == '\r') out.pop_back();
+  if (tty) {
+    ::tcsetattr(0, TCSAFLUSH, &saved);
+    std::fputc('\n', stderr);
+  }
+  return c != EOF || !out.empty();
+}
+
+int hashPasswordCommand() {
+  std::string password, again;
+  if (!readSecret("Password: ", password) || password.empty()) {
+    std::fputs("zandrel-nntpd: no password given\n", stderr);
+    return 1;
+  }
+  if (::isatty(0) && (!readSecret("Again: ", again) || again != password)) {
+    std::fputs("zandrel-nntpd: the passwords differ\n", stderr);
+    return 1;
+  }
+  const std::string hash = nntpd::hashPassword(password);
+  if (hash.empty()) {
+    std::fputs("zandrel-nntpd: libcrypt could not make a hash\n", stderr);
+    return 1;
+  }
+  std::printf("%s\n", hash.c_str());
+  return 0;
+}
 
 std::string selfPath(const char* argv0) {
   char buf[PATH_MAX];
@@ -52,6 +102,7 @@ int main(int argc, char** argv) {
       std::printf("zandrel-nntpd %s\n", nntpd::VERSION);
       return 0;
     }
+    if (a == "--hash-password") return hashPasswordCommand();
     if (a == "--check-config") {
       checkOnly = true;
     } else if (a == "--config" && i + 1 < argc) {
@@ -68,40 +119,46 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  nntpd::Config config;
+  const std::string self = selfPath(argv[0]);
+  auto config = std::make_shared<nntpd::Config>();
   try {
-    config = nntpd::loadConfig(configPath, selfPath(argv[0]));
-  } catch (const nntpd::ConfigError& e) {
-    std::fprintf(stderr, "zandrel-nntpd: %s\n", e.what());
+    *config = nntpd::loadConfig(configPath, self);
+    if (config->tls()) nntpd::makeTlsContext(config->tls_cert, config->tls_key);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "zandrel-nntpd: %s: %s\n", configPath.c_str(), e.what());
     return 1;
   }
-  if (::access(config.backend.c_str(), X_OK) != 0) {
+  if (::access(config->backend.c_str(), X_OK) != 0) {
     std::fprintf(stderr, "zandrel-nntpd: %s: server.backend: %s is not an executable program\n",
-                 configPath.c_str(), config.backend.c_str());
+                 configPath.c_str(), config->backend.c_str());
     return 1;
   }
   if (checkOnly) {
-    std::printf("%s: ok, %zu areas, back end %s\n", configPath.c_str(), config.areas.size(),
-                config.backend.c_str());
+    std::printf("%s: ok, %zu areas, %zu users, back end %s\n", configPath.c_str(),
+                config->areas.size(), config->users.size(), config->backend.c_str());
     return 0;
   }
 
   nntpd::Log log;
-  if (!config.log.empty() && !log.open(config.log)) {
-    std::fprintf(stderr, "zandrel-nntpd: cannot open the log %s: %s\n", config.log.c_str(),
+  if (!config->log.empty() && !log.open(config->log)) {
+    std::fprintf(stderr, "zandrel-nntpd: cannot open the log %s: %s\n", config->log.c_str(),
                  std::strerror(errno));
     return 1;
   }
   nntpd::setUpChildSignals();
   try {
+    // The connections die with the io_context, and they use the process's
+    // state until then: it is made first and goes last.
+    asio::thread_pool hashers(1);
+    nntpd::Process process(log, hashers.get_executor());
+    process.current = std::make_shared<nntpd::Shared>(config, process);
     asio::io_context io(1);
-    nntpd::Shared shared(config, log);
-    nntpd::Server server(io, shared);
+    nntpd::Server server(io, process);
     server.listen();
     for (const auto& ep : server.endpoints())
-      log.line("listening on " + ep.address().to_string() + ":" + std::to_string(ep.port()) +
-               ", " + std::to_string(config.areas.size()) + " groups, back end " +
-               config.backend);
+      log.line(std::string("listening on ") + (ep.tls ? "TLS " : "") +
+               ep.address.address().to_string() + ":" + std::to_string(ep.address.port()) + ", " +
+               std::to_string(config->areas.size()) + " groups, back end " + config->backend);
     asio::signal_set stop(io, SIGINT, SIGTERM);
     stop.async_wait([&](const asio::error_code& ec, int sig) {
       if (ec) return;
@@ -109,8 +166,20 @@ int main(int argc, char** argv) {
       server.stop();
       io.stop();
     });
+    asio::signal_set hangup(io, SIGHUP);
+    std::function<void(const asio::error_code&, int)> reload = [&](const asio::error_code& ec, int) {
+      if (ec) return;
+      nntpd::reloadConfig(process, configPath, self);
+      hangup.async_wait(reload);
+    };
+    hangup.async_wait(reload);
     server.start();
     io.run();
+    // A password still being checked hands its result to the stopped
+    // io_context, which drops it with the connections.
+    hashers.stop();
+    hashers.join();
+    process.current.reset();
   } catch (const std::exception& e) {
     log.line(std::string("fatal: ") + e.what());
     return 1;

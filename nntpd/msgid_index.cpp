@@ -4,13 +4,16 @@
 
 namespace nntpd {
 
-std::optional<MsgIdIndex::Place> MsgIdIndex::find(std::string_view messageId) const {
+std::optional<MsgIdIndex::Place> MsgIdIndex::find(std::string_view messageId,
+                                                  const std::vector<bool>* within) const {
   auto [it, end] = byId_.equal_range(std::string(messageId));
   std::optional<Place> best;
-  for (; it != end; ++it)
-    if (!best || it->second.area < best->area ||
-        (it->second.area == best->area && it->second.number < best->number))
-      best = it->second;
+  for (; it != end; ++it) {
+    const Place& p = it->second;
+    if (within && !(*within)[p.area]) continue;
+    if (!best || p.area < best->area || (p.area == best->area && p.number < best->number))
+      best = p;
+  }
   return best;
 }
 

@@ -36,9 +36,11 @@ class MsgIdIndex {
     std::time_t date;
   };
 
-  // Where `messageId` is; the first area in configuration order when it is
-  // in several (echomail stored in two areas).
-  std::optional<Place> find(std::string_view messageId) const;
+  // Where `messageId` is among the areas `within` marks (all of them when
+  // null); the first in configuration order when it is in several
+  // (echomail stored in two areas).
+  std::optional<Place> find(std::string_view messageId,
+                            const std::vector<bool>* within = nullptr) const;
 
   std::int64_t covered(std::size_t area) const { return areas_[area].covered; }
 

@@ -76,15 +76,15 @@ std::vector<std::int64_t> Session::chunkNumbers(std::size_t area, std::int64_t f
                                                 std::int64_t last) const {
   if (first > last) return {};
   const std::size_t want = std::size_t(std::min<std::int64_t>(last - first + 1, 1 << 20));
-  std::vector<std::int64_t> numbers(Backend::headFits(config_.areas[area].spec, first, want));
+  std::vector<std::int64_t> numbers(Backend::headFits(config_->areas[area].spec, first, want));
   std::iota(numbers.begin(), numbers.end(), first);
   return numbers;
 }
 
 std::vector<OverLine> Session::convertChunk(std::size_t area, std::int64_t first,
                                             std::int64_t last, std::string_view reply) {
-  const AreaConfig& a = config_.areas[area];
-  MsgIdIndex& index = shared_.index;
+  const AreaConfig& a = config_->areas[area];
+  MsgIdIndex& index = shared_->index;
   // Only a chunk that takes the index further is worth its copies.
   const bool learn = first <= index.covered(area) + 1 && last > index.covered(area);
   std::vector<MsgIdIndex::Entry> entries;
@@ -95,13 +95,13 @@ std::vector<OverLine> Session::convertChunk(std::size_t area, std::int64_t first
     reply.remove_prefix(eol == std::string_view::npos ? reply.size() : eol + 1);
     std::int64_t number = 0;
     std::from_chars(raw.data(), raw.data() + raw.size(), number);
-    if (const std::string* known = shared_.overviews.find(area, number, raw)) {
+    if (const std::string* known = shared_->overviews.find(area, number, raw)) {
       out.emplace_back(number, *known);
     } else {
-      auto o = convertOverview(raw, a.group, shared_.render);
+      auto o = convertOverview(raw, a.group, shared_->render);
       if (!o) continue;
       out.emplace_back(*o);
-      shared_.overviews.store(area, out.back().number, raw, out.back().text);
+      shared_->overviews.store(area, out.back().number, raw, out.back().text);
     }
     if (learn)
       entries.push_back({out.back().number, std::string(out.back().messageId()),
@@ -116,7 +116,7 @@ awaitable<std::vector<OverLine>> Session::overviewChunk(std::size_t area, std::i
   std::vector<std::int64_t> numbers = chunkNumbers(area, first, last);
   next = first + std::int64_t(numbers.size());
   if (numbers.empty()) co_return std::vector<OverLine>();
-  std::string reply = co_await backend_.head(config_.areas[area].spec, numbers);
+  std::string reply = co_await backend_.head(config_->areas[area].spec, numbers);
   co_return convertChunk(area, first, next - 1, reply);
 }
 
@@ -124,7 +124,7 @@ awaitable<void> Session::overviews(std::size_t area, std::int64_t first, std::in
                                    const ChunkSink& sink) {
   // Two lists are out at a time: while the server converts one reply, the
   // back end builds the next, each on its own core.
-  const std::string& spec = config_.areas[area].spec;
+  const std::string& spec = config_->areas[area].spec;
   std::deque<std::pair<std::int64_t, std::int64_t>> sent;
   std::int64_t next = std::max<std::int64_t>(first, 1);
   bool stopped = false;
@@ -207,6 +207,7 @@ awaitable<void> Session::sendRange(
   bool any = false;
   co_await overviews(area, range.first, last,
                      [&](std::vector<OverLine>& chunk) -> awaitable<bool> {
+                       co_await keepVisible(area, chunk);
                        if (chunk.empty()) co_return true;
                        if (!any) reply.status(status);
                        any = true;
@@ -256,7 +257,7 @@ awaitable<void> Session::headers(const Args& args, const char* okCode) {
                          // Readers whose overview lacks Xref ask for it by
                          // HDR; it needs no article.
                          if (field == Field::Xref)
-                           value = config_.hostname + " " + config_.areas[area].group + ":" +
+                           value = config_->hostname + " " + config_->areas[area].group + ":" +
                                    std::to_string(o.number);
                          else if (field != Field::Other)
                            value = valueOf(o, field);

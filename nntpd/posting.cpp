@@ -83,18 +83,6 @@ std::optional<std::string> ftnAddressOf(std::string_view from) {
   return s;
 }
 
-// The areas of `groups`, or why they cannot all be posted to.
-std::string postableAreas(const Config& config, const std::vector<std::string>& groups,
-                          std::vector<std::size_t>& areas) {
-  for (const std::string& g : groups) {
-    const AreaConfig* a = config.find(g);
-    if (!a) return "no such newsgroup: " + g;
-    if (!a->post) return "posting to " + g + " is not allowed";
-    areas.push_back(std::size_t(a - config.areas.data()));
-  }
-  return areas.empty() ? "no newsgroup to post to" : "";
-}
-
 std::string joined(const std::vector<std::string>& groups) {
   std::string s;
   for (const auto& g : groups) s += (s.empty() ? "" : ", ") + g;
@@ -103,11 +91,50 @@ std::string joined(const std::vector<std::string>& groups) {
 
 }  // namespace
 
-awaitable<std::optional<std::int64_t>> Session::store(std::size_t area, const Posting& posting,
-                                                      const std::string& origin,
-                                                      const std::string& dest) {
-  const AreaConfig& a = config_.areas[area];
-  auto guard = co_await shared_.postLocks[area].lock();
+std::string Session::postableAreas(const std::vector<std::string>& groups,
+                                   std::vector<std::size_t>& areas) const {
+  for (const std::string& g : groups) {
+    std::string error;
+    const auto area = readableGroup(g, error);
+    if (!area) {
+      if (error.starts_with("480")) return "posting to " + g + " needs a login";
+      return "no such newsgroup: " + g;
+    }
+    if (!canPost(*area)) {
+      if (!user_ && config_->areas[*area].post.loginWouldHelp())
+        return "posting to " + g + " needs a login";
+      return "posting to " + g + " is not allowed";
+    }
+    areas.push_back(*area);
+  }
+  return areas.empty() ? "no newsgroup to post to" : "";
+}
+
+std::string Session::authorName(const ParsedPost& post, std::string& why) const {
+  // A user posts under a real name of the user's own: the one the article
+  // gives when it is one, else the first.
+  if (user_ && !user_->realnames.empty()) {
+    for (const std::string& n : user_->realnames)
+      if (foldName(n) == foldName(post.authorName)) return n;
+    return user_->realnames.front();
+  }
+  // Nobody posts under another user's name.
+  for (const UserConfig& u : config_->users) {
+    if (&u == user_) continue;
+    if (RealNames(u.realnames).has(post.authorName)) {
+      why = "the name " + post.authorName + " belongs to a user of this server";
+      if (!user_) why += ": log in to post under it";
+      return {};
+    }
+  }
+  return post.authorName;
+}
+
+awaitable<std::optional<Session::Stored>> Session::store(std::size_t area, const Posting& posting,
+                                                         const std::string& origin,
+                                                         const std::string& dest) {
+  const AreaConfig& a = config_->areas[area];
+  auto guard = co_await shared_->postLock(area).lock();
   const std::string command = posting.command(a.spec, origin, dest);
   for (int attempt = 0; attempt < 2; ++attempt) {
     const std::int64_t before = co_await high(area);
@@ -132,7 +159,7 @@ awaitable<std::optional<std::int64_t>> Session::store(std::size_t area, const Po
         std::int64_t n = 0;
         if (isPosting(*it, posting, origin) &&
             std::from_chars(it->data(), it->data() + it->size(), n).ec == std::errc())
-          co_return n;
+          co_return Stored{n, std::string(tabFields(*it)[4])};
       }
       hi = lo - 1;
     }
@@ -144,18 +171,24 @@ awaitable<std::optional<std::int64_t>> Session::store(std::size_t area, const Po
 }
 
 awaitable<bool> Session::readArticle(std::string& article, bool& tooLarge) {
+  // The whole article must come within the command limit; past the size
+  // limit it is read to its end and dropped.
+  waitFor(Wait::Receiving, std::chrono::steady_clock::now());
   std::string line;
   for (;;) {
-    Read r = co_await readLine(line, config_.max_article_size + 2);
+    Read r = co_await readLine(line, config_->max_article_size + 2);
     if (r == Read::Closed) co_return false;
     if (r == Read::TooLong) {
       tooLarge = true;
       continue;
     }
-    if (line == ".") co_return true;
+    if (line == ".") {
+      waitFor(Wait::None, {});
+      co_return true;
+    }
     std::string_view v = line;
     if (v.starts_with('.')) v.remove_prefix(1);
-    if (article.size() + v.size() + 1 > config_.max_article_size) {
+    if (article.size() + v.size() + 1 > config_->max_article_size) {
       tooLarge = true;
       continue;
     }
@@ -165,8 +198,15 @@ awaitable<bool> Session::readArticle(std::string& article, bool& tooLarge) {
 }
 
 awaitable<void> Session::cmdPost(const Args&) {
-  if (!config_.anyPosting()) {
-    co_await send("440 posting not permitted");
+  if (!canPostAnywhere()) {
+    bool loginWouldHelp = false;
+    for (const AreaConfig& a : config_->areas) loginWouldHelp |= a.post.loginWouldHelp();
+    if (!user_ && loginWouldHelp) {
+      note("refused", "POST without a login");
+      co_await send("480 authentication required to post");
+    } else {
+      co_await send("440 posting not permitted");
+    }
     co_return;
   }
   co_await send("340 send article to be posted; end with <CR-LF>.<CR-LF>");
@@ -180,23 +220,26 @@ awaitable<void> Session::cmdPost(const Args&) {
   std::string why;
   ParseResult parsed;
   std::vector<std::size_t> areas;
+  std::string author;
   if (tooLarge) {
-    why = "article too large (at most " + std::to_string(config_.max_article_size) + " bytes)";
+    why = "article too large (at most " + std::to_string(config_->max_article_size) + " bytes)";
   } else {
     PostLimits limits;
-    limits.maxArticle = config_.max_article_size;
+    limits.maxArticle = config_->max_article_size;
     parsed = parsePost(text, limits);
     if (!parsed.post)
       why = parsed.error.empty() ? "article not understood" : parsed.error;
     else
-      why = postableAreas(config_, parsed.post->newsgroups, areas);
+      why = postableAreas(parsed.post->newsgroups, areas);
+    if (why.empty()) author = authorName(*parsed.post, why);
   }
   if (!why.empty()) {
-    shared_.log.line("post " + peer_ + " refused: " + why);
+    note("post-refused", why);
     co_await send("441 " + why);
     co_return;
   }
-  const ParsedPost& post = *parsed.post;
+  ParsedPost& post = *parsed.post;
+  post.authorName = author;
 
   // A reply goes to the author of the article it answers, in FidoNet terms
   // too: REPLY kludge, addressee and, for netmail, destination address.
@@ -211,31 +254,50 @@ awaitable<void> Session::cmdPost(const Args&) {
       replyAddress = ftnAddressOf(from);
     }
   }
+  // New netmail goes where X-Comment-To says: "Name <2:5020/52.7>" or the
+  // address readers see in From lines.
+  std::optional<std::string> givenAddress;
+  if (!post.commentToAddress.empty()) {
+    givenAddress = canonicalFtnAddress(post.commentToAddress);
+    if (!givenAddress) givenAddress = ftnAddressOf(post.commentToAddress);
+  }
   if (post.commentTo) params.to = *post.commentTo;
   if (params.to.empty()) params.to = "All";
-  params.tearline = config_.tearline;
+  params.tearline = config_->tearline;
+  for (std::size_t area : areas)
+    if (config_->areas[area].netmail && !givenAddress && !replyAddress) {
+      why = "netmail to " + config_->areas[area].group +
+            " needs an address: reply to a message, or write X-Comment-To: Name <zone:net/node>";
+      note("post-refused", why);
+      co_await send("441 " + why);
+      co_return;
+    }
 
   std::vector<std::string> stored, failed;
   std::string lastError;
   for (std::size_t area : areas) {
-    const AreaConfig& a = config_.areas[area];
-    params.origin = config_.originText(a);
-    params.address = config_.originAddress(a);
+    const AreaConfig& a = config_->areas[area];
+    params.origin = config_->originText(a);
+    params.address = user_ && !user_->address.empty() ? user_->address : config_->originAddress(a);
     const Posting posting = buildPosting(post, params);
-    const std::string dest = replyAddress.value_or(params.address);
-    std::optional<std::int64_t> number;
+    // Echomail goes nowhere in particular; netmail to the address given,
+    // else to the author replied to.
+    std::string dest = replyAddress.value_or(params.address);
+    if (a.netmail && givenAddress) dest = *givenAddress;
+    std::optional<Stored> done;
     try {
-      number = co_await store(area, posting, params.address, dest);
-      if (!number) lastError = "the message base did not store it";
+      done = co_await store(area, posting, params.address, dest);
+      if (!done) lastError = "the message base did not store it";
     } catch (const BackendError& e) {
       lastError = e.what();
     }
-    if (number) {
+    if (done) {
       stored.push_back(a.group);
       ++posts_;
-      shared_.log.line("post " + peer_ + " " + a.group + ":" + std::to_string(*number) +
-                       " from " + post.authorAddress + " (" + std::to_string(text.size()) +
-                       " bytes)");
+      note("post", a.group + ":" + std::to_string(done->number) + " " + done->messageId +
+                       " from " + post.authorAddress + " as \"" + post.authorName + "\", " +
+                       std::to_string(text.size()) + " bytes" +
+                       (a.netmail ? " to " + params.to + " at " + dest : ""));
     } else {
       failed.push_back(a.group);
       logError("post to " + a.group + " failed: " + lastError);

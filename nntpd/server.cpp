@@ -13,41 +13,64 @@
 
 namespace nntpd {
 
-Server::Server(asio::io_context& io, Shared& shared) : io_(io), shared_(shared) {}
+namespace {
+
+// Connections being told why they are refused, at most; past that they are
+// closed without a word, so that a flood costs little.
+constexpr std::size_t MAX_REFUSING = 64;
+
+}  // namespace
+
+Server::Server(asio::io_context& io, Process& process) : io_(io), process_(process) {}
 
 void Server::listen() {
-  for (const std::string& text : shared_.config.listen) {
-    auto ep = parseListenAddress(text);
-    if (!ep) throw std::system_error(std::make_error_code(std::errc::invalid_argument), text);
-    auto acc = std::make_unique<asio::ip::tcp::acceptor>(io_);
-    asio::error_code ec;
-    acc->open(ep->protocol(), ec);
-    if (!ec) acc->set_option(asio::ip::tcp::acceptor::reuse_address(true), ec);
-    // An IPv6 address means that address alone, not the IPv4 ones too.
-    if (!ec && ep->address().is_v6()) acc->set_option(asio::ip::v6_only(true), ec);
-    if (!ec) acc->bind(*ep, ec);
-    if (!ec) acc->listen(asio::socket_base::max_listen_connections, ec);
-    if (ec) throw std::system_error(ec, "cannot listen on " + text);
-    acceptors_.push_back(std::move(acc));
+  const Config& config = process_.current->config;
+  for (bool tls : {false, true}) {
+    for (const std::string& text : tls ? config.tls_listen : config.listen) {
+      auto ep = parseListenAddress(text);
+      if (!ep) throw std::system_error(std::make_error_code(std::errc::invalid_argument), text);
+      auto acc = std::make_unique<asio::ip::tcp::acceptor>(io_);
+      asio::error_code ec;
+      acc->open(ep->protocol(), ec);
+      if (!ec) acc->set_option(asio::ip::tcp::acceptor::reuse_address(true), ec);
+      // An IPv6 address means that address alone, not the IPv4 ones too.
+      if (!ec && ep->address().is_v6()) acc->set_option(asio::ip::v6_only(true), ec);
+      if (!ec) acc->bind(*ep, ec);
+      if (!ec) acc->listen(asio::socket_base::max_listen_connections, ec);
+      if (ec) throw std::system_error(ec, "cannot listen on " + text);
+      listeners_.push_back(Listener{text, tls, std::move(acc)});
+    }
   }
 }
 
-std::vector<asio::ip::tcp::endpoint> Server::endpoints() const {
-  std::vector<asio::ip::tcp::endpoint> out;
-  for (const auto& acc : acceptors_) out.push_back(acc->local_endpoint());
+std::vector<Server::Endpoint> Server::endpoints() const {
+  std::vector<Endpoint> out;
+  for (const auto& l : listeners_) out.push_back({l.acceptor->local_endpoint(), l.tls});
   return out;
 }
 
 void Server::start() {
-  for (auto& acc : acceptors_) asio::co_spawn(io_, acceptLoop(*acc), asio::detached);
+  for (auto& l : listeners_) asio::co_spawn(io_, acceptLoop(l), asio::detached);
 }
 
 void Server::stop() {
   asio::error_code ignored;
-  for (auto& acc : acceptors_) acc->close(ignored);
+  for (auto& l : listeners_) l.acceptor->close(ignored);
 }
 
-asio::awaitable<void> Server::acceptLoop(asio::ip::tcp::acceptor& acceptor) {
+std::string Server::refusal(const IpBytes& peer) const {
+  const Config& config = process_.current->config;
+  if (!config.allowed(peer)) return "502 access denied";
+  if (process_.connections >= config.max_connections)
+    return "400 " + config.hostname + " has too many connections, try again later";
+  auto it = process_.perAddress.find(peer);
+  if (it != process_.perAddress.end() && it->second >= config.max_connections_per_address)
+    return "400 too many connections from your address, try again later";
+  return {};
+}
+
+asio::awaitable<void> Server::acceptLoop(Listener& listener) {
+  asio::ip::tcp::acceptor& acceptor = *listener.acceptor;
   while (acceptor.is_open()) {
     asio::error_code ec;
     asio::ip::tcp::socket socket =
@@ -55,20 +78,33 @@ asio::awaitable<void> Server::acceptLoop(asio::ip::tcp::acceptor& acceptor) {
     if (ec == asio::error::operation_aborted) co_return;
     if (ec) {
       // Out of descriptors, say: wait a moment rather than spin.
-      shared_.log.line("accept failed: " + ec.message());
+      process_.log.line("accept failed: " + ec.message());
       asio::steady_timer pause(io_, std::chrono::milliseconds(100));
       co_await pause.async_wait(asio::redirect_error(asio::use_awaitable, ec));
       continue;
     }
-    auto session = std::make_shared<Session>(std::move(socket), shared_);
+    const auto peer = socket.remote_endpoint(ec);
+    if (ec) continue;  // gone already
+    const IpBytes address = ipBytesOf(peer.address());
+    std::string refused = refusal(address);
+    std::optional<ConnectionSlot> slot;
+    if (refused.empty()) {
+      slot.emplace(process_, address);
+    } else if (process_.refusing >= MAX_REFUSING) {
+      process_.log.line("refused " + peer.address().to_string() + ":" +
+                        std::to_string(peer.port()) + ": " + refused + " (closed at once)");
+      continue;  // the socket closes here
+    }
+    auto session = std::make_shared<Session>(std::move(socket), process_, listener.tls,
+                                              std::move(refused), std::move(slot));
     asio::co_spawn(io_, Session::serve(std::move(session)), [this](std::exception_ptr e) {
       if (!e) return;
       try {
         std::rethrow_exception(e);
       } catch (const std::exception& x) {
-        shared_.log.line(std::string("error: a connection ended by ") + x.what());
+        process_.log.line(std::string("error: a connection ended by ") + x.what());
       } catch (...) {
-        shared_.log.line("error: a connection ended by an unknown exception");
+        process_.log.line("error: a connection ended by an unknown exception");
       }
     });
   }

@@ -24,11 +24,14 @@
 #include <asio/steady_timer.hpp>
 
 #include "backend.h"
+#include "cidr.h"
 #include "command.h"
+#include "netmail.h"
 #include "msgid_index.h"
 #include "overview_cache.h"
 #include "reply.h"
 #include "shared.h"
+#include "stream.h"
 #include "text/article.h"
 #include "text/post.h"
 
@@ -36,7 +39,11 @@ namespace nntpd {
 
 class Session {
  public:
-  Session(asio::ip::tcp::socket socket, Shared& shared);
+  // A connection accepted on a listener (`implicitTls`: the TLS one). With a
+  // `refusal`, the client is told it and the connection closed; otherwise
+  // `slot` is its place among those served.
+  Session(asio::ip::tcp::socket socket, Process& process, bool implicitTls, std::string refusal,
+          std::optional<ConnectionSlot> slot);
   ~Session();
 
   // Serves the connection to its end; the coroutine owns the session.
@@ -51,21 +58,51 @@ class Session {
 
   enum class Read { Line, TooLong, Closed };
   using Handler = asio::awaitable<void> (Session::*)(const Args&);
-  struct Command;
-  static const Command COMMANDS[];
+  static const Handler HANDLERS[std::size_t(Verb::Xover) + 1];
 
   // -- the connection (session.cpp)
   asio::awaitable<Read> readLine(std::string& line, std::size_t max);
   asio::awaitable<void> send(Reply& reply);
   asio::awaitable<void> send(std::string_view statusLine);
   asio::awaitable<void> dispatch(std::string_view line);
-  void watchIdle();
+  asio::awaitable<bool> startTls();
+  // Serves new commands with the configuration read last.
+  void adopt(std::shared_ptr<Shared> shared);
+  // Log lines: "<event> <peer> (<user>): <detail>".
+  std::string who() const;
+  void note(std::string_view event, std::string_view detail);
   void logError(std::string_view what);
+  std::string greeting() const;
+
+  // What the connection waits for from its client, and since when; the
+  // watchdog closes it when that takes too long.
+  enum class Wait { None, Command, Receiving, Sending };
+  void waitFor(Wait what, std::chrono::steady_clock::time_point since);
+  void watch();
 
   asio::awaitable<void> cmdQuit(const Args&);
   asio::awaitable<void> cmdIhave(const Args&);
   asio::awaitable<void> cmdMode(const Args&);
   asio::awaitable<void> cmdCapabilities(const Args&);
+
+  // -- logins and who may do what (access.cpp)
+  asio::awaitable<void> cmdAuthinfo(const Args&);
+  asio::awaitable<void> cmdStarttls(const Args&);
+  asio::awaitable<void> checkPassword(std::string_view password);
+  bool canRead(std::size_t area) const;
+  bool canPost(std::size_t area) const;
+  bool canPostAnywhere() const;
+  // The area a client names to select it, or the refusal in `error`: 411
+  // for a group it may not know of, 480 where a login would let it in.
+  std::optional<std::size_t> readableGroup(std::string_view group, std::string& error) const;
+  // The areas this client may read, as a mask.
+  std::vector<bool> readableAreas() const;
+  // Whether the client may see a message of a private netmail area (always
+  // so in other areas): it is from or to one of the user's real names.
+  bool visible(std::size_t area, const Article& article) const;
+  asio::awaitable<bool> visible(std::size_t area, const OverLine& overview);
+  // Drops what the client may not see from a chunk of overview lines.
+  asio::awaitable<void> keepVisible(std::size_t area, std::vector<OverLine>& chunk);
 
   // -- groups and articles (articles.cpp)
   asio::awaitable<void> cmdGroup(const Args&);
@@ -83,6 +120,12 @@ class Session {
   // Selects a group whose high number is `high` for GROUP and LISTGROUP:
   // the reply's "211" line.
   std::string select(std::size_t area, std::int64_t high);
+  // The area of a group GROUP or LISTGROUP names, or nothing when the
+  // refusal has been sent.
+  asio::awaitable<std::optional<std::size_t>> selectable(std::string_view group);
+  // The numbers in [first, last] of `area` the client may see.
+  asio::awaitable<std::vector<std::int64_t>> visibleNumbers(std::size_t area, std::int64_t first,
+                                                             std::int64_t last);
 
   // The high number of each area (0 for an area not created yet).
   asio::awaitable<std::vector<std::int64_t>> highs(const std::vector<std::size_t>& areas);
@@ -148,26 +191,46 @@ class Session {
   // -- posting (posting.cpp)
   asio::awaitable<void> cmdPost(const Args&);
   asio::awaitable<bool> readArticle(std::string& article, bool& tooLarge);
-  // Posts into `area` and finds the message among the new ones: its number,
-  // or nothing when it is not there.
-  asio::awaitable<std::optional<std::int64_t>> store(std::size_t area, const Posting& posting,
-                                                     const std::string& origin,
-                                                     const std::string& dest);
+  // The areas of `groups` this client may post to, or why not all.
+  std::string postableAreas(const std::vector<std::string>& groups,
+                            std::vector<std::size_t>& areas) const;
+  // The FidoNet sender name of a post by this client, or empty with `why`.
+  std::string authorName(const ParsedPost& post, std::string& why) const;
+  // Posts into `area` and finds the message among the new ones: its number
+  // and Message-ID, or nothing when it is not there.
+  struct Stored {
+    std::int64_t number;
+    std::string messageId;
+  };
+  asio::awaitable<std::optional<Stored>> store(std::size_t area, const Posting& posting,
+                                               const std::string& origin,
+                                               const std::string& dest);
 
-  Shared& shared_;
-  const Config& config_;
-  asio::ip::tcp::socket socket_;
+  Process& process_;
+  std::shared_ptr<Shared> shared_;
+  const Config* config_;
+  ClientStream stream_;
+  std::optional<ConnectionSlot> slot_;
+  std::string refusal_;
+  bool implicitTls_;
   asio::steady_timer deadline_;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   Backend backend_;
+  IpBytes peerIp_{};
   std::string peer_;
-  std::string in_;  // bytes read from the client past the last line
+  LineBuffer in_;  // bytes read from the client past the last line
   bool quit_ = false;
-  bool idle_ = false;
-  bool waiting_ = false;  // for the client: a read or a write is under way
-  std::chrono::steady_clock::time_point waitingSince_;
+  Wait wait_ = Wait::None;
+  std::chrono::steady_clock::time_point waitSince_;
+  Wait expired_ = Wait::None;  // what the watchdog closed the connection for
 
-  std::optional<std::size_t> group_;  // index into config_.areas
+  // The logged-in user, by name across reloads.
+  std::string userName_;
+  const UserConfig* user_ = nullptr;
+  RealNames realNames_;
+  std::string pendingUser_;  // after AUTHINFO USER
+
+  std::optional<std::size_t> group_;  // index into config_->areas
   std::int64_t current_ = 0;          // 0: no current article
 
   // For the connection's log line.

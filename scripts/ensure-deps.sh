@@ -21,6 +21,10 @@ need libgtest-dev /usr/include/gtest/gtest.h
 # its test suite (test_nntplib) and tin for its end-to-end tests.
 need libasio-dev /usr/include/asio.hpp
 need libtomlplusplus-dev /usr/include/toml++/toml.h
+# TLS and password hashes for the server; openssl makes the tests' certificate.
+need libssl-dev /usr/include/openssl/ssl.h
+need libcrypt-dev /usr/include/crypt.h
+need openssl openssl
 need python3.11 /usr/lib/python3.11/nntplib.py
 need libpython3.11-testsuite /usr/lib/python3.11/test/test_nntplib.py
 need tin tin

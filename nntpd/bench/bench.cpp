@@ -309,7 +309,7 @@ int startNntpd(const Options& o, const std::string& dir,
   std::ofstream cfg(dir + "/nntpd.toml");
   cfg << "[server]\nlisten = [\"127.0.0.1:0\"]\nhostname = \"bench\"\nbackend = \""
       << fs::absolute(o.backend).string() << "\"\nlog = \"" << log
-      << "\"\nmax_connections = 100\n[fidonet]\naddress = \"2:5020/52\"\norigin = \"bench\"\n";
+      << "\"\nmax_connections = 100\nmax_connections_per_address = 100\n[fidonet]\naddress = \"2:5020/52\"\norigin = \"bench\"\n";
   for (const auto& [group, spec] : areas)
     cfg << "[[area]]\ngroup = \"" << group << "\"\nspec = \"" << spec << "\"\n";
   cfg.close();

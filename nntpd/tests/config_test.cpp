@@ -49,7 +49,13 @@ TEST_F(ConfigFile, DefaultsFillTheRest) {
   EXPECT_EQ(c.idle_timeout.count(), 600);
   EXPECT_EQ(c.tearline, "zandrel-nntpd");
   ASSERT_EQ(c.areas.size(), 1u);
-  EXPECT_TRUE(c.areas[0].post);
+  EXPECT_EQ(c.areas[0].post.who, Access::Who::All);
+  EXPECT_FALSE(c.areas[0].netmail);
+  EXPECT_EQ(c.command_timeout.count(), 60);
+  EXPECT_TRUE(c.plainLogin(*parseIp("127.0.0.1")));
+  EXPECT_TRUE(c.plainLogin(*parseIp("::1")));
+  EXPECT_FALSE(c.plainLogin(*parseIp("192.0.2.1")));
+  EXPECT_TRUE(c.allowed(*parseIp("192.0.2.1")));  // no [[allow]]: everyone
   EXPECT_EQ(c.originAddress(c.areas[0]), "2:5020/52");
   EXPECT_FALSE(c.hostname.empty());
 }
@@ -79,6 +85,18 @@ TEST_F(ConfigFile, MistakesNameFileLineAndKey) {
       {"[[area]]\ngroup = \"fido.x\"\nspec = \"$x\"\n",
        "area[0].post: posting needs an origin address"},
       {"[fidonet]\naddress = \"2:5020/52\"\n", "no [[area]] tables"},
+      {std::string("[server]\ntls_listen = [\"127.0.0.1:563\"]\n") + AREA,
+       ":2: server.tls_listen: needs a [tls] table"},
+      {std::string("[[allow]]\nhosts = [\"192.0.2.1/24\"]\n") + AREA,
+       ":2: allow[0].hosts: \"192.0.2.1/24\" is not an address or range"},
+      {std::string("[[user]]\nname = \"ivan\"\npassword = \"secret\"\n") + AREA,
+       ":3: user[0].password: expected a crypt(3) hash"},
+      {std::string("[[user]]\nname = \"ivan\"\npassword = \"$1$abc$iCQ2D3nhptRYi27fDYv2s1\"\n") + AREA,
+       ":3: user[0].password: an old hash method"},
+      {std::string("[fidonet]\naddress = \"2:5020/52\"\n") + AREA + "read = [\"nobody\"]\n",
+       ":6: area[0].read: no [[user]] is named \"nobody\""},
+      {std::string("[fidonet]\naddress = \"2:5020/52\"\n") + AREA + "post = \"some\"\n",
+       ":6: area[0].post: expected true, false, \"all\""},
       {std::string("[server\n") + AREA, ":1: "},  // TOML syntax
   };
   for (const Case& c : cases) {
@@ -100,14 +118,42 @@ TEST_F(ConfigFile, AddressesAsTheBackEndWritesThem) {
 
 TEST_F(ConfigFile, ReadOnlyAreasNeedNoAddress) {
   Config c = load(std::string(AREA) + "post = false\n");
-  EXPECT_FALSE(c.anyPosting());
+  EXPECT_EQ(c.areas[0].post.who, Access::Who::Nobody);
+}
+
+TEST_F(ConfigFile, UsersAndWhoMayReadAndPost) {
+  Config c = load(
+      "[fidonet]\naddress = \"2:5020/52\"\n"
+      "[[user]]\nname = \"ivan\"\n"
+      "password = \"$6$abcdefgh$ltjgWl6579NluT/Vi1nwEvcil.G5Nbc4NiXZaNGStk8PSwGfQv72N2CKPPrVACtLtip/cZ/1GM/O6IND4WQhG.\"\n"
+      "realnames = [\"Ivan Petrov\", \"Иван Петров\"]\naddress = \"2:5020/52.7\"\n"
+      "[[user]]\nname = \"petr\"\npassword = \"$y$j9T$x3MPmCLo12EWAqssItF9P1$hXaBFaE2aO6rUXVfUOtc94xLfjsV5aILwMXT3hdbpO2\"\n" +
+      std::string(AREA) +  // posting: the users, now that there are some
+      "[[area]]\ngroup = \"fido.netmail\"\nspec = \"/var/fido/netmail\"\n"  // private: users only
+      "[[area]]\ngroup = \"fido.ivan\"\nspec = \"$/var/fido/ivan\"\nread = [\"ivan\"]\npost = \"none\"\n");
+  ASSERT_EQ(c.users.size(), 2u);
+  const UserConfig* ivan = c.findUser("ivan");
+  const UserConfig* petr = c.findUser("petr");
+  ASSERT_TRUE(ivan && petr);
+  EXPECT_EQ(ivan->realnames[1], "Иван Петров");
+  EXPECT_EQ(ivan->address, "2:5020/52.7");
+  const AreaConfig &echo = c.areas[0], &netmail = c.areas[1], &own = c.areas[2];
+  EXPECT_TRUE(echo.read.allows(nullptr));
+  EXPECT_FALSE(echo.post.allows(nullptr));
+  EXPECT_TRUE(echo.post.allows(petr));
+  EXPECT_TRUE(netmail.netmail);
+  EXPECT_FALSE(netmail.read.allows(nullptr));
+  EXPECT_TRUE(netmail.read.loginWouldHelp());
+  EXPECT_TRUE(own.read.allows(ivan));
+  EXPECT_FALSE(own.read.allows(petr));
+  EXPECT_FALSE(own.post.allows(ivan));
 }
 
 TEST_F(ConfigFile, ShippedExampleIsValid) {
   Config c = loadConfig(NNTPD_EXAMPLE_CONFIG, "/usr/local/bin/zandrel-nntpd");
   EXPECT_EQ(c.areas.size(), 2u);
   EXPECT_EQ(c.originAddress(c.areas[0]), "2:5020/52.1");
-  EXPECT_FALSE(c.areas[1].post);
+  EXPECT_EQ(c.areas[1].post.who, Access::Who::Nobody);
 }
 
 }  // namespace

@@ -17,6 +17,43 @@ TEST(Command, WordsSplitAtBlanksAndNameUpperCased) {
   EXPECT_TRUE(splitWords(" \t ").empty());
 }
 
+TEST(Command, ParsedByNameAndArgumentCount) {
+  using S = ParsedCommand::Status;
+  EXPECT_EQ(parseCommand(" \t").status, S::Empty);
+  EXPECT_EQ(parseCommand("FROBNICATE").status, S::Unknown);
+  EXPECT_EQ(parseCommand("GROUP").status, S::Syntax);
+  EXPECT_EQ(parseCommand("GROUP a b").status, S::Syntax);
+  auto c = parseCommand("xover 1-10");
+  EXPECT_EQ(c.status, S::Ok);
+  EXPECT_EQ(c.verb, Verb::Xover);
+  EXPECT_EQ(c.args, std::vector<std::string_view>{"1-10"});
+  // A password keeps its blanks.
+  c = parseCommand("AUTHINFO PASS  two words ");
+  EXPECT_EQ(c.status, S::Ok);
+  EXPECT_EQ(c.args, (std::vector<std::string_view>{"PASS", " two words "}));
+  EXPECT_EQ(parseCommand("AUTHINFO USER").status, S::Syntax);
+}
+
+TEST(Command, OverlongLinesAreDroppedWholeAndTheStreamStaysInStep) {
+  LineBuffer in;
+  std::string line;
+  const std::string longLine(600, 'X');
+  std::string bytes = "DATE\r\n" + longLine + "\r\nHELP\n" + std::string(510, 'Y') + "\r\n";
+  // Fed in small pieces, as a slow client sends them.
+  using G = LineBuffer::Got;
+  std::vector<std::pair<G, std::string>> got;
+  for (std::size_t i = 0; i < bytes.size(); i += 7) {
+    in.append(bytes.data() + i, std::min<std::size_t>(7, bytes.size() - i));
+    for (G g; (g = in.next(line, MAX_COMMAND_LINE)) != G::More;)
+      got.emplace_back(g, g == G::Line ? line : "");
+    EXPECT_LE(in.size(), MAX_COMMAND_LINE + 7);
+  }
+  EXPECT_EQ(got, (std::vector<std::pair<G, std::string>>{
+                     {G::Line, "DATE"}, {G::TooLong, ""}, {G::Line, "HELP"},
+                     {G::Line, std::string(510, 'Y')}}));  // 512 with its CR LF
+  EXPECT_FALSE(in.partial());
+}
+
 TEST(Command, Ranges) {
   struct Case {
     const char* text;

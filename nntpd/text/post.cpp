@@ -351,6 +351,7 @@ ParsedPost parse(std::string_view article, const PostLimits& limits) {
     // Some readers put a whole mailbox there.
     const Mailbox m = parseMailbox(*to);
     p.commentTo = cleanLine(m.name.empty() ? decodeHeaderText(*to) : m.name);
+    if (!m.name.empty()) p.commentToAddress = cleanLine(m.address);
   }
   if (const std::string* refs = findField(top.fields, "references"))
     p.references = parseReferences(*refs);

@@ -31,6 +31,7 @@ struct ParsedPost {
   std::string authorAddress;              // "user@example.org"
   std::string subject;                    // UTF-8, unfolded
   std::optional<std::string> commentTo;   // X-Comment-To, UTF-8
+  std::string commentToAddress;           // X-Comment-To "Name <address>": the address
   std::vector<std::string> references;    // Message-IDs with their brackets, oldest first
   std::string body;                       // UTF-8, LF line ends, the last line ended too
 };

@@ -81,7 +81,9 @@ class Server:
     """zandrel-nntpd over `areas`, a list of dicts with the keys of an
     [[area]] table; `server` holds more keys of [server]."""
 
-    def __init__(self, directory, areas, server=None, fidonet=None):
+    def __init__(self, directory, areas, server=None, fidonet=None, tables=None):
+        """`tables` holds more tables: (name, dict) for [name], (name, [dict,
+        ...]) for [[name]] tables."""
         self.dir = directory
         self.log = os.path.join(directory, "nntpd.log")
         self.config = os.path.join(directory, "nntpd.toml")
@@ -92,12 +94,18 @@ class Server:
         lines += [f"{k} = {self._value(v)}" for k, v in server.items()]
         lines += ["[fidonet]"]
         lines += [f"{k} = {self._value(v)}" for k, v in fidonet.items()]
+        for name, t in (tables or []):
+            for d in (t if isinstance(t, list) else [t]):
+                lines += [f"[[{name}]]" if isinstance(t, list) else f"[{name}]"]
+                lines += [f"{k} = {self._value(v)}" for k, v in d.items()]
         for a in areas:
             lines += ["[[area]]"] + [f"{k} = {self._value(v)}" for k, v in a.items()]
         with open(self.config, "w") as f:
             f.write("\n".join(lines) + "\n")
         self.proc = None
         self.port = None
+        self.tls_port = None
+        self._want = (bool(server.get("listen")), bool(server.get("tls_listen")))
 
     @staticmethod
     def _value(v):
@@ -117,9 +125,12 @@ class Server:
         while time.time() < deadline:
             if self.proc.poll() is not None:
                 raise RuntimeError("zandrel-nntpd ended: " + self.log_text())
-            m = re.search(r"listening on 127\.0\.0\.1:(\d+)", self.log_text())
-            if m:
-                self.port = int(m.group(1))
+            text = self.log_text()
+            m = re.search(r"listening on 127\.0\.0\.1:(\d+)", text)
+            t = re.search(r"listening on TLS 127\.0\.0\.1:(\d+)", text)
+            if (m or not self._want[0]) and (t or not self._want[1]):
+                self.port = int(m.group(1)) if m else None
+                self.tls_port = int(t.group(1)) if t else None
                 return self
             time.sleep(0.02)
         raise RuntimeError("zandrel-nntpd did not start: " + self.log_text())

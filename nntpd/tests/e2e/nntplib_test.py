@@ -49,7 +49,9 @@ def setUpModule():
     # same second into different areas differ by it.
     areas = [{"group": g, "spec": s, "description": "area " + g,
               "post": g not in ("fido.readonly", "fido.foreign.jam", "fido.foreign.msg"),
-              "address": f"2:5020/52.{100 + i}"}
+              "address": f"2:5020/52.{100 + i}",
+              # Served like an echo area: private netmail has tests of its own.
+              "netmail": False}
              for i, (g, s) in enumerate(SPEC.items())]
     SERVER = harness.Server(D, areas).start()
 
@@ -339,7 +341,8 @@ class Index(unittest.TestCase):
         for i in range(3):
             harness.post(area, f"Message {i + 1}", "Text.\n", orig=f"2:5020/60.{i + 1}")
         harness.post(d + "/other", "Message 4", "Text.\n", orig="2:5020/60.4")
-        with harness.Server(d, [{"group": "fido.renumber", "spec": area}]) as server:
+        with harness.Server(d, [{"group": "fido.renumber", "spec": area,
+                                 "netmail": False}]) as server:
             with nntplib.NNTP("127.0.0.1", server.port) as s:
                 s.group("fido.renumber")
                 moved = s.stat(3)[2]
