@@ -142,7 +142,7 @@ void SessionSeeds() {
 }
 
 
-// For the news server's parsers: command lines as readers send them,
+// For the news server's parsers: command streams as readers send them,
 // articles as they post them (plain, MIME in its encodings, multipart), and
 // the back end's article and overview lines.
 void NewsSeeds() {
@@ -155,8 +155,17 @@ void NewsSeeds() {
       "HDR Subject 00012-0099",
       "mode\treader  ",
   };
+  // Two bytes first: the line limit (odd: the server's) and how the stream
+  // is split into reads.
+  std::string all("\x01\x00", 2);
   int i = 0;
-  for (const char* c : commands) Seed("command", Numbered('c', i++), c);
+  for (const char* c : commands) {
+    Seed("command", Numbered('c', i++), std::string("\x01\x07", 2) + c + "\r\n");
+    all += c;
+    all += "\r\n";
+  }
+  Seed("command", "stream", all + std::string(600, 'x') + "\nDATE\nQUIT\r\n");
+  Seed("command", "small", "\x40\x03GROUP fido.test\r\nLISTGROUP\nHELP\r\n");
 
   const std::string head =
       "From: Ivan Petrov <ivan@example.org>\r\nNewsgroups: fido.ru.linux, fido.test\r\n"

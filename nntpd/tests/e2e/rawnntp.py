@@ -174,6 +174,14 @@ def server_knows(section, key, value):
     return server_accepts("[%s]\n%s = %s\n" % (section, key, value))
 
 
+def public_area(area):
+    """`area` (the keys of an [[area]] table) readable by anyone, netmail
+    too, where the server knows private netmail."""
+    if server_accepts('[[area]]\ngroup = "n"\nspec = "/nonexistent/n"\nnetmail = false\n'):
+        area = dict(area, netmail=False)
+    return area
+
+
 def generous_limits(connections):
     """[server] keys that let `connections` clients of 127.0.0.1 in at once."""
     keys = {"max_connections": connections}
