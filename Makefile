@@ -5,7 +5,9 @@
 # build-asan/. `make fuzz` runs every fuzz target (clang, build-fuzz/) for
 # FUZZ_SECONDS each; `make soak` runs writers, readers and deleters against
 # every format and kills writers in the middle of posts (SOAK_ARGS passes
-# options). Missing build tools are installed on first use.
+# options), then `make soak-nntpd`, the news server under load and abuse.
+# `make deb` builds the Debian package. Missing build tools are installed on
+# first use.
 
 BUILD      ?= build
 PREFIX     ?= /usr/local
@@ -97,6 +99,19 @@ fuzz-seeds: build
 
 soak: build
 	$(BUILD)/zandrel_soak --bin $(BUILD)/zandrel $(SOAK_ARGS)
+	@$(MAKE) --no-print-directory soak-nntpd
+
+# The news server for longer: 100 readers and 10 posters for 60 s against
+# areas of every kind (figures into docs/reliability.md; SOAK_NNTPD_ARGS
+# passes options), then the abuse test for 60 s and 10,000 dropped
+# connections.
+NNTPD_PYTHON := $(firstword $(wildcard /usr/bin/python3.11) python3)
+NNTPD_RUN := ZANDREL=$(BUILD)/zandrel ZANDREL_NNTPD=$(BUILD)/zandrel-nntpd \
+  $(NNTPD_PYTHON) -W ignore::DeprecationWarning
+soak-nntpd: build
+	$(NNTPD_RUN) nntpd/tests/e2e/load_test.py --out docs/reliability.md $(SOAK_NNTPD_ARGS)
+	NNTPD_ABUSE_SECONDS=60 $(NNTPD_RUN) nntpd/tests/e2e/abuse_test.py
+	NNTPD_LEAK_CONNECTIONS=10000 $(NNTPD_RUN) nntpd/tests/e2e/leak_test.py
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -11,7 +11,6 @@ Seeded (NNTPD_ABUSE_SEED, else a new seed, printed) and bounded in time
 
 import os
 import random
-import re
 import shutil
 import socket
 import ssl
@@ -171,9 +170,10 @@ class Abuser:
         self.failures = []
         self.counts = {"lines": 0, "posts": 0, "bursts": 0, "connections": 0, "long": 0}
         self.codes = {}
+        self.sent = b""  # what the last exchange sent, for the failure message
 
-    def fail(self, what, sent):
-        self.failures.append("%s (after sending %r)" % (what, sent[:200]))
+    def fail(self, what):
+        self.failures.append("%s (after sending %r)" % (what, self.sent[:300]))
         self.drop()
 
     def drop(self):
@@ -188,11 +188,14 @@ class Abuser:
         """Sends `line`; reads its reply, and the reply to an article when
         the server asks for one. False when the connection is over."""
         word = command_of(line)
+        self.sent = line
         code, status, _ = self.conn.command(line)
         self.code(code)
         if code in (340, 335):  # an article is wanted: a broken one
             self.counts["posts"] += 1
-            self.conn.send(dot_stuffed(broken_article(self.rnd)))
+            article = dot_stuffed(broken_article(self.rnd))
+            self.sent = b"%s, then an article of %d bytes: %r" % (line, len(article), article[:200])
+            self.conn.send(article)
             code, status, _ = self.conn.reply("POST")
             self.code(code)
             if code not in (240, 441, 235, 436, 437):
@@ -203,14 +206,17 @@ class Abuser:
 
     def step(self):
         if self.conn is None:
-            self.conn = rawnntp.connect(SERVER.port)
+            # A reply that takes half a minute is a stall: the server's
+            # own limits are longer.
+            self.conn = rawnntp.connect(SERVER.port, timeout=30)
             self.counts["connections"] += 1
         r = self.rnd.random()
         if r < 0.05:  # a pipelined burst: every reply in order
             lines = [mutated_line(self.rnd) for _ in range(self.rnd.randint(2, 20))]
             lines = [l for l in lines if command_of(l) != "IHAVE"]
             self.counts["bursts"] += 1
-            self.conn.send(b"".join(l + b"\r\n" for l in lines))
+            self.sent = b"".join(l + b"\r\n" for l in lines)
+            self.conn.send(self.sent)
             for l in lines:
                 code, _, _ = self.conn.reply(command_of(l))
                 self.code(code)
@@ -224,7 +230,8 @@ class Abuser:
             # Longer than any line the server takes: 501, and the stream
             # stays in step.
             self.counts["long"] += 1
-            code, _, _ = self.conn.command(b"ARTICLE " + b"9" * self.rnd.randint(2100, 20000))
+            self.sent = b"ARTICLE " + b"9" * self.rnd.randint(2100, 20000)
+            code, _, _ = self.conn.command(self.sent)
             if code != 501:
                 raise BadReply("%d to a line of more than 2048 octets" % code)
             return True
@@ -241,7 +248,7 @@ class Abuser:
                 if not self.step() or self.rnd.random() < 0.02:
                     self.drop()
             except (BadReply, EOFError, OSError) as e:
-                self.fail("%s: %s" % (type(e).__name__, e), b"")
+                self.fail("%s: %s" % (type(e).__name__, e))
         self.drop()
 
 
@@ -349,18 +356,11 @@ class HalfFinishedTls(unittest.TestCase):
         tls = "[tls]\ncert = %s\nkey = %s\n" % (harness.toml_str(cert), harness.toml_str(key))
         if not rawnntp.server_accepts('[server]\ntls_listen = ["127.0.0.1:0"]\n' + tls):
             raise unittest.SkipTest("this server has no TLS listener (no tls_listen, [tls])")
-        cls.server = harness.Server(d, [{"group": "fido.squish", "spec": "$" + D + "/sq/a"}],
-                                    server=dict(rawnntp.generous_limits(64), command_timeout=3,
-                                                tls_listen=["127.0.0.1:0"]))
-        with open(cls.server.config, "a") as f:
-            f.write(tls)  # after the [[area]] tables: still the top-level [tls]
-        cls.server.start()
-        for _ in range(100):
-            m = re.search(r"listening on TLS 127\.0\.0\.1:(\d+)", cls.server.log_text())
-            if m:
-                break
-            time.sleep(0.05)
-        cls.tls_port = int(m.group(1))
+        cls.server = harness.Server(
+            d, [{"group": "fido.squish", "spec": "$" + D + "/sq/a"}],
+            server=dict(rawnntp.generous_limits(64), command_timeout=3,
+                        tls_listen=["127.0.0.1:0"]),
+            tables=[("tls", {"cert": cert, "key": key})]).start()
 
     @classmethod
     def tearDownClass(cls):
@@ -384,7 +384,7 @@ class HalfFinishedTls(unittest.TestCase):
         ctx = ssl.create_default_context()
         ctx.check_hostname = False
         ctx.verify_mode = ssl.CERT_NONE
-        s = nntplib.NNTP_SSL("127.0.0.1", self.tls_port, ssl_context=ctx, readermode=True)
+        s = nntplib.NNTP_SSL("127.0.0.1", self.server.tls_port, ssl_context=ctx, readermode=True)
         s.group("fido.squish")
         self.assertIn(b"Hello, All!", b"\n".join(s.article(1)[1].lines))
         s.quit()
@@ -393,12 +393,12 @@ class HalfFinishedTls(unittest.TestCase):
         hello = self.client_hello()
         held = []
         for cut in (0, 1, 5, 10, len(hello) // 2, len(hello)):
-            s = socket.create_connection(("127.0.0.1", self.tls_port))
+            s = socket.create_connection(("127.0.0.1", self.server.tls_port))
             s.sendall(hello[:cut])
             held.append(s)  # left hanging: the server must not wait for it
         for junk in (b"GET / HTTP/1.0\r\n\r\n", b"\x16\x03\x01\xff\xff" + b"\x00" * 100,
                      bytes(random.Random(SEED).randrange(256) for _ in range(3000))):
-            s = socket.create_connection(("127.0.0.1", self.tls_port))
+            s = socket.create_connection(("127.0.0.1", self.server.tls_port))
             s.sendall(junk)
             s.close()
         for cut in (0, 7, len(hello)):

@@ -122,6 +122,18 @@ def connect(port, timeout=60):
     return c
 
 
+def post_many(spec, messages):
+    """Stores `messages` through one back end, as a tosser-side program
+    would: (subject, text, from, to) with str text (LF line ends, encoded to
+    1251 here)."""
+    data = bytearray()
+    for subject, text, frm, to in messages:
+        body = text.encode("cp1251")
+        data += ("POST %s 2:5020/52.1 2:5020/1 %d\n" % (spec, len(body))).encode()
+        data += ("\n%s\n%s\n%s\n" % (frm, to, subject)).encode("cp1251") + body
+    subprocess.run([harness.ZANDREL], input=bytes(data), check=True, stdout=subprocess.DEVNULL)
+
+
 # -- the server process
 
 def descriptors(pid):
@@ -177,7 +189,8 @@ def server_knows(section, key, value):
 def public_area(area):
     """`area` (the keys of an [[area]] table) readable by anyone, netmail
     too, where the server knows private netmail."""
-    if server_accepts('[[area]]\ngroup = "n"\nspec = "/nonexistent/n"\nnetmail = false\n'):
+    if server_accepts('[[area]]\ngroup = "n"\nspec = "/nonexistent/n"\npost = false\n'
+                      'netmail = false\n'):
         area = dict(area, netmail=False)
     return area
 
