@@ -6,14 +6,17 @@
 # FUZZ_SECONDS each; `make soak` runs writers, readers and deleters against
 # every format and kills writers in the middle of posts (SOAK_ARGS passes
 # options), then `make soak-nntpd`, the news server under load and abuse.
-# `make deb` builds the Debian package. Missing build tools are installed on
-# first use.
+# `make deb` builds the Debian package. `make win32` cross-compiles the
+# gateway for 32-bit Windows (build-win32/zandrel.exe) and `make test-win32`
+# runs the tests of that build under Wine. Missing build tools are installed
+# on first use.
 
 BUILD      ?= build
 PREFIX     ?= /usr/local
 ASAN_BUILD ?= build-asan
 BUILD_TYPE ?= Release
 FUZZ_BUILD ?= build-fuzz
+WIN32_BUILD ?= build-win32
 FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 GENERATOR  := -G Ninja
@@ -23,7 +26,8 @@ GENERATOR  := -G Ninja
 FUZZ_RT := $(shell clang -print-file-name=libclang_rt.fuzzer-x86_64.a 2>/dev/null)
 FUZZ_RT := $(if $(FUZZ_RT),$(FUZZ_RT),/usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a)
 
-.PHONY: all deps configure build test test-asan test-slow demo bench bench-nntpd install deb deb-check fuzz fuzz-build fuzz-seeds soak soak-nntpd clean
+.PHONY: all deps configure build test test-asan test-slow demo bench bench-nntpd install deb deb-check \
+        fuzz fuzz-build fuzz-seeds soak soak-nntpd win32 win32-configure test-win32 clean
 
 all: build
 
@@ -113,5 +117,20 @@ soak-nntpd: build
 	NNTPD_ABUSE_SECONDS=60 $(NNTPD_RUN) nntpd/tests/e2e/abuse_test.py
 	NNTPD_LEAK_CONNECTIONS=10000 $(NNTPD_RUN) nntpd/tests/e2e/leak_test.py
 
+# The 32-bit Windows console program, cross-compiled with MinGW-w64 and
+# linked statically: $(WIN32_BUILD)/zandrel.exe.
+win32-configure:
+	@scripts/ensure-win32-deps.sh
+	@cmake -S . -B $(WIN32_BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake >/dev/null
+
+win32: win32-configure
+	@cmake --build $(WIN32_BUILD) --target zandrel
+
+# Its tests, run under Wine (with a prefix of its own in $(WIN32_BUILD)).
+test-win32: win32-configure
+	@cmake --build $(WIN32_BUILD)
+	scripts/test-win32.sh $(WIN32_BUILD)
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(WIN32_BUILD)

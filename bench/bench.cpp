@@ -34,6 +34,7 @@
 #include <string>
 #include <vector>
 
+#include "fileio.h"
 #include "msgapi.h"
 #include "spawn.h"
 
@@ -247,7 +248,7 @@ class Gateway {
   ~Gateway() {
     if (in_ >= 0) ::close(in_);
     if (out_ >= 0) ::close(out_);
-    if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
+    if (pid_ > 0) retry_eintr([&] { return ::waitpid(pid_, nullptr, 0); });
   }
 
   // Sends a request and waits for the NUL that ends its reply; returns the
@@ -259,7 +260,7 @@ class Gateway {
     std::size_t got = 0;
     for (;;) {
       if (pos_ == len_) {
-        ssize_t r = ::read(out_, buf_, sizeof buf_);
+        ssize_t r = retry_eintr([&] { return ::read(out_, buf_, sizeof buf_); });
         if (r <= 0) return got;
         pos_ = 0;
         len_ = std::size_t(r);
@@ -281,11 +282,11 @@ class Gateway {
     ::close(in_);
     in_ = -1;
     char sink[4096];
-    while (::read(out_, sink, sizeof sink) > 0) {
+    while (retry_eintr([&] { return ::read(out_, sink, sizeof sink); }) > 0) {
     }
     int status;
     struct rusage ru;
-    ::wait4(pid_, &status, 0, &ru);
+    retry_eintr([&] { return ::wait4(pid_, &status, 0, &ru); });
     pid_ = -1;
     return ru.ru_maxrss;
   }
@@ -294,7 +295,7 @@ class Gateway {
   void WriteAll(const std::string& s) {
     std::size_t done = 0;
     while (done < s.size()) {
-      ssize_t w = ::write(in_, s.data() + done, s.size() - done);
+      ssize_t w = retry_eintr([&] { return ::write(in_, s.data() + done, s.size() - done); });
       if (w <= 0) std::exit(3);
       done += std::size_t(w);
     }
@@ -345,11 +346,10 @@ double RawFloor(const Format& f, const std::string& dir, std::uint64_t* bytes) {
   auto read_all = [&] {
     std::uint64_t total = 0;
     for (const auto& p : files) {
-      int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
-      if (fd < 0) continue;
-      ssize_t r;
-      while ((r = ::read(fd, buf.data(), buf.size())) > 0) total += std::uint64_t(r);
-      ::close(fd);
+      UniqueFd fd(open_file(p.c_str(), OF_READ));
+      if (!fd) continue;
+      for (std::int64_t r; (r = read_upto(fd.get(), buf.data(), buf.size())) > 0;)
+        total += std::uint64_t(r);
     }
     return total;
   };

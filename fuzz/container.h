@@ -28,6 +28,11 @@ bool PlainFileName(const std::string& name);
 
 // A fresh directory under $TMPDIR (or /tmp); removed at process exit.
 std::string MakeScratchDir(const char* tag);
+// Every function here repeats a system call that a signal interrupted, and
+// aborts when a directory or file of an input cannot be made.
+//
+// Creates the directory `dir` unless it exists.
+void MakeDir(const std::string& dir);
 // Removes everything inside `dir` (not `dir` itself).
 void ClearDir(const std::string& dir);
 // Writes each entry as dir/name; later entries of one name replace earlier.

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -141,7 +140,7 @@ void FuzzArea(const unsigned char* data, unsigned long size, const char* dir,
   }
   ClearDir(dir);
   std::string where = std::string(dir) + "/" + files_in;
-  if (*files_in) std::filesystem::create_directory(where);
+  if (*files_in) MakeDir(where);
   WriteFiles(where, UnpackFiles(data, size));
   unsigned seed = 0;
   for (unsigned long i = 0; i < size; ++i) seed = seed * 31 + data[i];

@@ -29,7 +29,10 @@ void showField(byte (&field)[N]) {
 long readNumber(const char* s) {
   while (isBlank(*s)) ++s;
   long v = 0;
-  for (; *s >= '0' && *s <= '9'; ++s) v = std::min(v * 10 + (*s - '0'), NUMBER_LIMIT);
+  // Widened for the step: where long has 32 bits, ten times a value near
+  // the limit does not fit it.
+  for (; *s >= '0' && *s <= '9'; ++s)
+    v = long(std::min(std::int64_t(v) * 10 + (*s - '0'), std::int64_t(NUMBER_LIMIT)));
   return v;
 }
 

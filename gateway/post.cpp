@@ -10,7 +10,6 @@
 // two posts from one address never share a serial, within one process or
 // across processes, or tossers' duplicate checks would drop the second.
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -18,11 +17,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "address.h"
 #include "dates.h"
+#include "locking.h"
 #include "message.h"
 #include "recode.h"
 #include "textio.h"
@@ -40,9 +39,9 @@ constexpr std::size_t TEXT_RESERVE = 1 << 20;
 // The area lock is waited for as writers wait for it: a holder keeps it for
 // milliseconds, so poll briefly, then try once a second, ten attempts in all.
 constexpr int LOCK_POLLS = 200;
-constexpr auto LOCK_POLL_PAUSE = std::chrono::milliseconds(2);
+constexpr unsigned LOCK_POLL_PAUSE_MS = 2;
 constexpr int LOCK_ATTEMPTS = 10;
-constexpr auto LOCK_PAUSE = std::chrono::seconds(1);
+constexpr unsigned LOCK_PAUSE_MS = 1000;
 
 // Looking for the serial an address used last: messages read, newest first,
 // and message numbers tried on the way (numbers may have gaps, and a JAM
@@ -129,12 +128,12 @@ void stampPostingTime(XMSG& x, const std::tm& lt) {
 bool lockArea(HAREA area) {
   for (int i = 0; i < LOCK_POLLS; ++i) {
     if (area->api->Lock(area) == 0) return true;
-    std::this_thread::sleep_for(LOCK_POLL_PAUSE);
+    pause_ms(LOCK_POLL_PAUSE_MS);
   }
   for (int attempt = 1;; ++attempt) {
     if (area->api->Lock(area) == 0) return true;
     if (attempt == LOCK_ATTEMPTS) return false;
-    std::this_thread::sleep_for(LOCK_PAUSE);
+    pause_ms(LOCK_PAUSE_MS);
   }
 }
 

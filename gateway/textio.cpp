@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "host.h"
+
 int TextIn::rawByte() {
   if (pushback_ >= 0) return std::exchange(pushback_, -1);
   if (pos_ == len_) {
@@ -115,13 +117,13 @@ TextIn& gwIn() {
 
 TextOut& gwOut() {
   if (redirected_out) return *redirected_out;
-  static TextOut out(1);
+  static TextOut out(1, !host_output_adds_cr());
   return out;
 }
 
 TextOut& gwErr() {
   if (redirected_err) return *redirected_err;
-  static TextOut err(2);
+  static TextOut err(2, !host_output_adds_cr());
   return err;
 }
 

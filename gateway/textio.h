@@ -35,13 +35,15 @@ class TextIn {
 
 class TextOut {
  public:
-  explicit TextOut(int fd) : fd_(fd) {}
+  // With `add_cr` false every LF leaves unchanged: for a descriptor whose
+  // host runtime writes it as CR LF itself.
+  explicit TextOut(int fd, bool add_cr = true) : fd_(fd), add_cr_(add_cr) {}
   TextOut(const TextOut&) = delete;
   TextOut& operator=(const TextOut&) = delete;
   ~TextOut() { flush(); }
 
   void put(char c) {
-    if (c == '\n') putRaw('\r');
+    if (c == '\n' && add_cr_) putRaw('\r');
     putRaw(c);
   }
   void write(const char* s, std::size_t n);
@@ -58,6 +60,7 @@ class TextOut {
   }
 
   int fd_;
+  bool add_cr_;
   std::size_t len_ = 0;
   char buf_[1 << 16];
 };

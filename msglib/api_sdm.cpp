@@ -83,7 +83,12 @@ word NameNumber(const char* s) {
 // Whether `name` ends in ".msg", exactly so.
 bool EndsWithMsg(const char* name) {
   std::size_t len = std::strlen(name);
-  return len >= 4 && std::memcmp(name + len - 4, ".msg", 4) == 0;
+  if (len < 4) return false;
+  const char* ext = name + len - 4;
+  // Where the host ignores the case of names, so does the listing.
+  if (HOST_NAMES_IGNORE_CASE)
+    return ext[0] == '.' && (ext[1] | 0x20) == 'm' && (ext[2] | 0x20) == 's' && (ext[3] | 0x20) == 'g';
+  return std::memcmp(ext, ".msg", 4) == 0;
 }
 
 // Whether `name` is exactly "<n>.msg", the name this format gives message n.

@@ -1,12 +1,12 @@
-// Platform differences, in one place. The design came from a host whose paths
-// use a backslash; here every path separator is '/'.
+// Platform differences, in one place: the path separator (PATH_DELIM) comes
+// from the host's own folder of the platform layer.
 #ifndef ZANDREL_COMPILER_H
 #define ZANDREL_COMPILER_H
 
 #include <cstddef>
 #include <cstring>
 
-constexpr char PATH_DELIM = '/';
+#include "hostdefs.h"
 
 // Plain forward copy and byte fill, kept under the names the index code uses.
 inline void* farmemmove(void* dst, const void* src, std::size_t n) {

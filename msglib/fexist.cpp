@@ -4,12 +4,14 @@
 
 #include <cstdint>
 
+#include "fileio.h"
+
 namespace {
 
 // stat() follows symbolic links, as the host's status query follows
 // junctions: a link to a message file counts as the file itself.
 bool query(const char* path, struct stat* st) {
-  return path != nullptr && ::stat(path, st) == 0;
+  return path != nullptr && retry_eintr([&] { return ::stat(path, st); }) == 0;
 }
 
 }  // namespace

@@ -11,6 +11,8 @@
 #include <new>
 #include <string>
 
+#include "fileio.h"
+
 namespace {
 
 struct DirCloser {
@@ -39,12 +41,23 @@ struct FFindPrivate {
 
 namespace {
 
+// The next entry of the listing, or null at its end or on an error. A
+// listing cut short by a signal goes on where it stopped: null alone does
+// not tell the end from an interruption, errno does.
+const dirent* read_entry(DIR* dir) {
+  for (;;) {
+    errno = 0;
+    if (const dirent* de = ::readdir(dir)) return de;
+    if (errno != EINTR) return nullptr;
+  }
+}
+
 // Advances to the next entry that matches the pattern and the wish, and
 // fills the public fields from it. False at the end of the listing.
 bool next_entry(FFIND* ff) {
   FFindPrivate& p = *ff->priv;
   if (!p.dir) return false;
-  while (const dirent* de = ::readdir(p.dir.get())) {
+  while (const dirent* de = read_entry(p.dir.get())) {
     std::size_t len = std::strlen(de->d_name);
     if (len > FFIND_NAME_MAX) continue;
     // Exact case and no escapes: a backslash in a pattern is an ordinary
@@ -68,7 +81,8 @@ bool next_entry(FFIND* ff) {
     struct stat st;
     // An entry that vanished between the listing and the query (a tosser
     // deleting a message) is simply no longer there.
-    if (::fstatat(::dirfd(p.dir.get()), de->d_name, &st, 0) != 0) continue;
+    const int dfd = ::dirfd(p.dir.get());
+    if (retry_eintr([&] { return ::fstatat(dfd, de->d_name, &st, 0); }) != 0) continue;
     bool is_dir = S_ISDIR(st.st_mode);
     if (is_dir && !(p.wanted & MSDOS_SUBDIR)) continue;
     std::memcpy(ff->name, de->d_name, len + 1);
@@ -110,7 +124,10 @@ FFIND* open_search(const char* filespec, word attribute, bool sizes) {
     }
     priv->wanted = byte(attribute & 0xFF);
     priv->sizes = sizes;
-    priv->dir.reset(::opendir(dir.c_str()));
+    for (;;) {
+      priv->dir.reset(::opendir(dir.c_str()));
+      if (priv->dir || errno != EINTR) break;
+    }
     if (!priv->dir) return nullptr;
     ff->priv = priv.get();
     if (!next_entry(ff.get())) {

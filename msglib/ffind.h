@@ -1,8 +1,9 @@
 // Directory search, one entry at a time.
 //
 // Patterns are a directory prefix followed by a wildcard name ("dir/*.msg").
-// Matching is case-sensitive. Names longer than 255 characters are never
-// returned; directories only when the wish has bit 0x10.
+// Matching follows the host's names: with their case on POSIX, without it on
+// Windows. Names longer than 255 characters are never returned; directories
+// only when the wish has bit 0x10.
 #ifndef ZANDREL_FFIND_H
 #define ZANDREL_FFIND_H
 
@@ -30,8 +31,9 @@ int FFindNext(FFIND* ff);
 void FFindClose(FFIND* ff);
 // FFindOpen for callers that need sizes only now and then: an entry that the
 // listing itself reports as a regular file comes back without a status
-// query, with `size` -1. Directories and every other kind of entry are
-// reported as FFindOpen reports them.
+// query, with `size` -1 where the listing carries no sizes (a Windows
+// listing does, and gives them). Directories and every other kind of entry
+// are reported as FFindOpen reports them.
 FFIND* FFindOpenNoSize(const char* filespec, word attribute);
 
 // Exactly FFindOpen(filespec, 0).

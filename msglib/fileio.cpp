@@ -24,33 +24,10 @@ int open_file(const char* path, unsigned flags) {
   // Read and write for everyone, narrowed by the umask (and a setgid
   // directory hands on its group): a tosser running under another account
   // of the same group must be able to toss into what we create.
-  int fd;
-  do {
-    fd = ::open(path, oflags, 0666);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
+  return retry_eintr([&] { return ::open(path, oflags, 0666); });
 }
 
-int close_file(int fd) { return ::close(fd); }
-
-bool open_existing(UniqueFd& fd, const char* path, bool& read_only, int* refused) {
-  read_only = false;
-  fd.reset();  // no close between the open and the look at its errno
-  if (fd.open(path, OF_READWRITE)) return true;
-  if (errno != EACCES && errno != EPERM && errno != EROFS) return false;
-  const int why = errno;
-  read_only = fd.open(path, OF_READ);
-  if (read_only && refused) *refused = why;
-  return read_only;
-}
-
-bool create_or_open(UniqueFd& fd, const char* path) {
-  if (fd.open(path, OF_READWRITE | OF_CREATE | OF_EXCLUSIVE)) return true;
-  const int created = errno;
-  if (fd.open(path, OF_READWRITE)) return true;
-  if (created != EEXIST) errno = created;
-  return false;
-}
+int close_file(int fd) { return ::close(fd) == 0 || errno == EINTR ? 0 : -1; }
 
 namespace {
 
@@ -80,10 +57,6 @@ std::int64_t read_at(int fd, void* buf, std::size_t n, std::int64_t offset) {
   return offset < 0 ? -1 : read_loop(fd, buf, n, offset);
 }
 
-bool read_exact(int fd, void* buf, std::size_t n) {
-  return read_upto(fd, buf, n) == std::int64_t(n);
-}
-
 std::int64_t write_upto(int fd, const void* buf, std::size_t n) {
   auto* p = static_cast<const unsigned char*>(buf);
   std::size_t put = 0;
@@ -103,10 +76,6 @@ std::int64_t write_upto(int fd, const void* buf, std::size_t n) {
   return std::int64_t(put);
 }
 
-bool write_all(int fd, const void* buf, std::size_t n) {
-  return write_upto(fd, buf, n) == std::int64_t(n);
-}
-
 std::int64_t seek_file(int fd, std::int64_t offset, SeekFrom from) {
   int whence = from == SEEK_FROM_START ? SEEK_SET
                : from == SEEK_FROM_CURRENT ? SEEK_CUR
@@ -118,32 +87,39 @@ std::int64_t tell_file(int fd) { return ::lseek(fd, 0, SEEK_CUR); }
 
 std::int64_t file_length(int fd) {
   struct stat st;
-  if (::fstat(fd, &st) != 0) return -1;
+  if (retry_eintr([&] { return ::fstat(fd, &st); }) != 0) return -1;
   return st.st_size;
 }
 
 int truncate_file(int fd, std::int64_t length) {
-  if (::ftruncate(fd, off_t(length)) == 0) return 0;
+  if (retry_eintr([&] { return ::ftruncate(fd, off_t(length)); }) == 0) return 0;
   note_write_failure(errno);
   return -1;
 }
 
-int remove_file(const char* path) { return ::unlink(path) == 0 ? 0 : -1; }
+int remove_file(const char* path) {
+  return retry_eintr([&] { return ::unlink(path); }) == 0 ? 0 : -1;
+}
 
-int make_dir(const char* path) { return ::mkdir(path, 0777) == 0 ? 0 : -1; }
+int make_dir(const char* path) {
+  return retry_eintr([&] { return ::mkdir(path, 0777); }) == 0 ? 0 : -1;
+}
 
 int move_noreplace(const char* from, const char* to) {
-  if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+  if (retry_eintr([&] {
+        return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+      }) == 0)
+    return 0;
   if (errno != EINVAL && errno != ENOSYS) return -1;
   // A file system that cannot rename without replacing: a hard link never
   // replaces either; the old name then goes.
-  if (::link(from, to) != 0) return -1;
-  ::unlink(from);
+  if (retry_eintr([&] { return ::link(from, to); }) != 0) return -1;
+  remove_file(from);
   return 0;
 }
 
 int move_replace(const char* from, const char* to) {
-  return ::rename(from, to) == 0 ? 0 : -1;
+  return retry_eintr([&] { return ::rename(from, to); }) == 0 ? 0 : -1;
 }
 
 unsigned process_id() { return unsigned(::getpid()); }

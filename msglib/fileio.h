@@ -8,9 +8,23 @@
 #ifndef ZANDREL_FILEIO_H
 #define ZANDREL_FILEIO_H
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <utility>
+
+// Repeats a platform call that a signal cut short (-1 with errno EINTR)
+// until it completes or fails for another reason. The front end's signals,
+// and a harness's timer, may arrive in the middle of any call. Never for
+// close: the descriptor is gone even when close reports EINTR, and a second
+// close could hit a descriptor opened meanwhile.
+template <class Call>
+auto retry_eintr(Call call) -> decltype(call()) {
+  for (;;) {
+    auto r = call();
+    if (!(r == -1 && errno == EINTR)) return r;
+  }
+}
 
 // Open flags, combined with |.
 enum : unsigned {
@@ -25,8 +39,11 @@ enum : unsigned {
 // Seek origins.
 enum SeekFrom { SEEK_FROM_START, SEEK_FROM_CURRENT, SEEK_FROM_END };
 
-// Returns a descriptor, or -1.
+// Returns a descriptor, or -1 with errno set (ENOENT: the file or its
+// directory does not exist; EEXIST: OF_EXCLUSIVE and it exists).
 int open_file(const char* path, unsigned flags);
+// 0 or -1. A close cut short by a signal has closed the descriptor all the
+// same: that counts as success.
 int close_file(int fd);
 
 // Reads until `n` bytes arrived or the file ends; returns the count read, or

@@ -1,18 +1,19 @@
 #include "locking.h"
 
 #include <fcntl.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
-#include <thread>
+
+#include "fileio.h"
 
 namespace {
 
 constexpr int WAITLOCK_ATTEMPTS = 10;
 constexpr int POLL_ATTEMPTS = 200;
-constexpr auto POLL_PAUSE = std::chrono::milliseconds(2);
-std::chrono::milliseconds waitlock_pause{1000};
+constexpr unsigned POLL_PAUSE_MS = 2;
+unsigned waitlock_pause_ms = 1000;
 
 // The host's lock call works from the descriptor's current position, and a
 // descriptor whose position cannot be read (a pipe, a closed descriptor)
@@ -40,11 +41,7 @@ int set_lock(int fd, short type, dword offset, dword length) {
   fl.l_whence = SEEK_SET;
   fl.l_start = off_t(offset);
   fl.l_len = off_t(length);
-  int r;
-  do {
-    r = ::fcntl(fd, F_OFD_SETLK, &fl);
-  } while (r == -1 && errno == EINTR);
-  return r;
+  return retry_eintr([&] { return ::fcntl(fd, F_OFD_SETLK, &fl); });
 }
 
 bool held_elsewhere(int err) { return err == EAGAIN || err == EACCES; }
@@ -69,7 +66,7 @@ int waitlock(int fd, dword offset, dword length) {
     // Only a conflicting holder is worth waiting for; a bad descriptor or
     // range will not get better.
     if (!held_elsewhere(errno) || attempt == WAITLOCK_ATTEMPTS) return -1;
-    std::this_thread::sleep_for(waitlock_pause);
+    pause_ms(waitlock_pause_ms);
   }
 }
 
@@ -77,7 +74,7 @@ int waitlock_polling(int fd, dword offset, dword length) {
   for (int attempt = 0; attempt < POLL_ATTEMPTS; ++attempt) {
     if (lock(fd, offset, length) == 0) return 0;
     if (!held_elsewhere(errno)) return -1;
-    std::this_thread::sleep_for(POLL_PAUSE);
+    pause_ms(POLL_PAUSE_MS);
   }
   return waitlock(fd, offset, length);
 }
@@ -88,4 +85,19 @@ int unlock(int fd, dword offset, dword length) {
   return 0;
 }
 
-void set_waitlock_pause_ms(unsigned ms) { waitlock_pause = std::chrono::milliseconds(ms); }
+void pause_ms(unsigned ms) {
+  // Against an absolute deadline: a sleep restarted with "what is left"
+  // after every signal drifts, and a plain one ends at the first signal.
+  timespec until;
+  ::clock_gettime(CLOCK_MONOTONIC, &until);
+  until.tv_sec += time_t(ms / 1000);
+  until.tv_nsec += long(ms % 1000) * 1000000L;
+  if (until.tv_nsec >= 1000000000L) {
+    until.tv_sec += 1;
+    until.tv_nsec -= 1000000000L;
+  }
+  while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+  }
+}
+
+void set_waitlock_pause_ms(unsigned ms) { waitlock_pause_ms = ms; }

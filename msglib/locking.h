@@ -4,9 +4,11 @@
 // inside one process, and they also conflict with other programs' locks.
 // Closing the descriptor drops its locks. None of the three moves the
 // descriptor's file position, so callers may lock in the middle of reading or
-// writing. A descriptor open only for reading cannot hold a write lock; it
-// takes a shared one, which still keeps every writer out. A length of 0 is an
-// empty range: it locks nothing and always succeeds.
+// writing. A descriptor open only for reading cannot hold a write lock on
+// POSIX; it takes a shared one, which still keeps every writer out (Windows
+// locks are exclusive either way). A range the descriptor already holds may
+// be locked again. A length of 0 is an empty range: it locks nothing and
+// always succeeds.
 #ifndef ZANDREL_LOCKING_H
 #define ZANDREL_LOCKING_H
 
@@ -23,6 +25,10 @@ int waitlock(int fd, dword offset, dword length);
 int waitlock_polling(int fd, dword offset, dword length);
 // 0 once the unlock request was made; -1 only when the position cannot be read.
 int unlock(int fd, dword offset, dword length);
+
+// Sleeps `ms` milliseconds in full: a signal that arrives meanwhile does not
+// cut the pause short. For the pauses between lock attempts.
+void pause_ms(unsigned ms);
 
 // For tests only: the pause between waitlock's attempts, in milliseconds
 // (1000 unless set), so that a test can wait out a holder quickly. The

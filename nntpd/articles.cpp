@@ -69,17 +69,25 @@ awaitable<void> Session::syncAll() {
 }
 
 awaitable<std::optional<Session::Found>> Session::lookup(std::string_view messageId,
-                                                          bool wholeArticle) {
+                                                          bool wholeArticle,
+                                                          const std::vector<bool>* prefer) {
   // The index may be behind (new messages) or wrong (numbers that moved):
   // the first is mended by syncing, the second by rebuilding the area and
   // looking once more. Only the areas the client may read are looked in,
   // and a private message not the client's is not there for it.
   const std::vector<bool> readable = readableAreas();
+  std::vector<bool> preferred = readable;
+  if (prefer)
+    for (std::size_t a = 0; a < preferred.size(); ++a) preferred[a] = readable[a] && (*prefer)[a];
+  const auto find = [&] {
+    auto p = shared_->index.find(messageId, &preferred);
+    return p ? p : shared_->index.find(messageId, &readable);
+  };
   for (int pass = 0; pass < 2; ++pass) {
-    auto place = shared_->index.find(messageId, &readable);
+    auto place = find();
     if (!place) {
       co_await syncAll();
-      place = shared_->index.find(messageId, &readable);
+      place = find();
     }
     if (!place) co_return std::nullopt;
     Found f{*place, std::nullopt, std::nullopt};

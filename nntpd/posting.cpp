@@ -111,18 +111,21 @@ std::string Session::postableAreas(const std::vector<std::string>& groups,
 }
 
 std::string Session::authorName(const ParsedPost& post, std::string& why) const {
+  // Names are compared as they will be stored: cut to the field's length,
+  // a name padded past it would be another user's name once stored.
+  const std::string name = storedName(post.authorName);
   // A user posts under a real name of the user's own: the one the article
   // gives when it is one, else the first.
   if (user_ && !user_->realnames.empty()) {
     for (const std::string& n : user_->realnames)
-      if (foldName(n) == foldName(post.authorName)) return n;
+      if (foldName(n) == foldName(name)) return n;
     return user_->realnames.front();
   }
   // Nobody posts under another user's name.
   for (const UserConfig& u : config_->users) {
     if (&u == user_) continue;
-    if (RealNames(u.realnames).has(post.authorName)) {
-      why = "the name " + post.authorName + " belongs to a user of this server";
+    if (RealNames(u.realnames).has(name)) {
+      why = "the name " + name + " belongs to a user of this server";
       if (!user_) why += ": log in to post under it";
       return {};
     }
@@ -248,7 +251,11 @@ awaitable<void> Session::cmdPost(const Args&) {
   if (!post.references.empty()) {
     const std::string& parent = post.references.back();
     params.reply = ftnMsgid(parent).value_or("");
-    if (auto found = co_await lookup(parent, false)) {
+    // The article replied to is looked for in the areas posted to first:
+    // two areas may hold different messages with one MSGID.
+    std::vector<bool> postedTo(config_->areas.size());
+    for (std::size_t a : areas) postedTo[a] = true;
+    if (auto found = co_await lookup(parent, false, &postedTo)) {
       const std::string_view from = found->overview->field(OverLine::FROM);
       params.to = mailboxName(from);
       replyAddress = ftnAddressOf(from);

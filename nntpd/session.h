@@ -139,7 +139,10 @@ class Session {
     std::optional<Article> article;
     std::optional<OverLine> overview;
   };
-  asio::awaitable<std::optional<Found>> lookup(std::string_view messageId, bool wholeArticle);
+  // Where a Message-ID is in more than one area, one of the areas `prefer`
+  // marks is taken.
+  asio::awaitable<std::optional<Found>> lookup(std::string_view messageId, bool wholeArticle,
+                                               const std::vector<bool>* prefer = nullptr);
   asio::awaitable<void> syncAll();
   asio::awaitable<void> syncArea(std::size_t area, std::int64_t high);
 

@@ -3,7 +3,9 @@
 # the committed seed corpus in fuzz/corpus/<target> plus whatever earlier
 # runs added to BUILD/fuzz-run/corpus/<target>. A crash, leak, timeout,
 # out-of-memory or sanitizer report fails the run; its input is left in
-# BUILD/fuzz-run/artifacts/<target>/. Prints one line of figures per target.
+# BUILD/fuzz-run/artifacts/<target>/. Prints one line of figures per target:
+# the inputs in the corpus at the end, the covered edges at the end, and how
+# many of those the run found beyond what the corpus covered at its start.
 #
 #   scripts/fuzz.sh BUILD SECONDS [TARGET...]
 set -u
@@ -23,8 +25,8 @@ work=$(cd "$build" && pwd)/fuzz-run
 seeds=$(pwd)/fuzz/corpus
 mkdir -p "$work"
 failed=""
-printf '| target | seconds | executions | per second | coverage | result |\n'
-printf '|---|---:|---:|---:|---:|---|\n'
+printf '| target | seconds | executions | per second | corpus | coverage | new coverage | result |\n'
+printf '|---|---:|---:|---:|---:|---:|---:|---|\n'
 for t in $targets; do
   corpus=$work/corpus/$t
   artifacts=$work/artifacts/$t
@@ -39,6 +41,8 @@ for t in $targets; do
   took=$(( $(date +%s) - start ))
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
   cov=$(grep -o 'cov: [0-9]*' "$log" | tail -n 1 | sed 's/cov: //')
+  cov0=$(grep -m 1 'INITED' "$log" | grep -o 'cov: [0-9]*' | sed 's/cov: //')
+  corp=$(grep -o 'corp: [0-9]*' "$log" | tail -n 1 | sed 's/corp: //')
   result=ok
   if [ $rc -ne 0 ] || [ -n "$(ls -A "$artifacts")" ]; then
     result=FAILED
@@ -46,7 +50,10 @@ for t in $targets; do
   fi
   rate=0
   [ "${execs:-0}" -gt 0 ] && [ "$took" -gt 0 ] && rate=$(( execs / took ))
-  printf '| %s | %s | %s | %s | %s | %s |\n' "$t" "$took" "${execs:-0}" "$rate" "${cov:-?}" "$result"
+  new=?
+  [ -n "${cov:-}" ] && [ -n "${cov0:-}" ] && new=$(( cov - cov0 ))
+  printf '| %s | %s | %s | %s | %s | %s | %s | %s |\n' "$t" "$took" "${execs:-0}" "$rate" "${corp:-?}" \
+    "${cov:-?}" "$new" "$result"
 done
 
 if [ -n "$failed" ]; then

@@ -55,6 +55,7 @@
 #include <vector>
 
 #include "base_check.h"
+#include "fileio.h"
 #include "msgapi.h"
 #include "spawn.h"
 
@@ -181,7 +182,7 @@ class Gateway {
     std::size_t done = 0;
     while (done < bytes.size()) {
       pollfd p[2] = {{in_, POLLOUT, 0}, {out_, POLLIN, 0}};
-      if (::poll(p, 2, 60000) <= 0) return false;
+      if (retry_eintr([&] { return ::poll(p, 2, 60000); }) <= 0) return false;
       if (p[1].revents & POLLIN) ReadSome();
       if (p[0].revents & (POLLERR | POLLHUP)) return false;
       if (p[0].revents & POLLOUT) {
@@ -205,7 +206,9 @@ class Gateway {
       }
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
       pollfd p{out_, POLLIN, 0};
-      if (left.count() <= 0 || ::poll(&p, 1, int(left.count())) <= 0 || !ReadSome()) return false;
+      if (left.count() <= 0 || retry_eintr([&] { return ::poll(&p, 1, int(left.count())); }) <= 0 ||
+          !ReadSome())
+        return false;
     }
   }
 
@@ -215,7 +218,7 @@ class Gateway {
     ::close(in_);
     in_ = -1;
     int status = 0;
-    pid_t r = ::waitpid(pid_, &status, 0);
+    pid_t r = retry_eintr([&] { return ::waitpid(pid_, &status, 0); });
     pid_ = -1;
     return r > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
@@ -238,7 +241,8 @@ class Gateway {
       return false;
     int status = 0;
     // Stopped while it waits in read() for the next command.
-    if (::ptrace(PTRACE_INTERRUPT, pid_, 0, 0) != 0 || ::waitpid(pid_, &status, 0) != pid_) {
+    if (::ptrace(PTRACE_INTERRUPT, pid_, 0, 0) != 0 ||
+        retry_eintr([&] { return ::waitpid(pid_, &status, 0); }) != pid_) {
       Kill();
       return true;
     }
@@ -248,8 +252,8 @@ class Gateway {
     std::uint64_t last_nr = SYS_read, last_fd = 0;
     int signal = 0;
     for (;;) {
-      if (::ptrace(PTRACE_SYSCALL, pid_, 0, signal) != 0 || ::waitpid(pid_, &status, 0) != pid_ ||
-          !WIFSTOPPED(status))
+      if (::ptrace(PTRACE_SYSCALL, pid_, 0, signal) != 0 ||
+          retry_eintr([&] { return ::waitpid(pid_, &status, 0); }) != pid_ || !WIFSTOPPED(status))
         break;
       signal = 0;
       if (WSTOPSIG(status) != (SIGTRAP | 0x80)) {
@@ -287,7 +291,7 @@ class Gateway {
     in_ = out_ = -1;
     if (pid_ > 0) {
       ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
+      retry_eintr([&] { return ::waitpid(pid_, nullptr, 0); });
     }
     pid_ = -1;
   }
@@ -295,7 +299,7 @@ class Gateway {
  private:
   bool ReadSome() {
     char buf[65536];
-    ssize_t r = ::read(out_, buf, sizeof buf);
+    ssize_t r = retry_eintr([&] { return ::read(out_, buf, sizeof buf); });
     if (r <= 0) return false;
     pending_.append(buf, std::size_t(r));
     return true;
@@ -652,7 +656,7 @@ SoakRow RunSoak(const Options& o, const Format& f, const std::string& dir) {
   }
   for (pid_t p : pids) {
     int status = 0;
-    ::waitpid(p, &status, 0);
+    retry_eintr([&] { return ::waitpid(p, &status, 0); });
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
       row.errors.push_back("a worker process ended abnormally");
   }

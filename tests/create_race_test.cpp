@@ -1,13 +1,13 @@
 // Several programs posting into an area that does not exist yet: every one of
 // them creates or opens it, and every message arrives.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <vector>
 
+#include "child.h"
 #include "gwfixture.h"
 #include "msgapi.h"
 #include "testutil.h"
@@ -34,36 +34,31 @@ dword StoreOnceMade(const std::string& path, word type, const XMSG& x) {
   return 0;
 }
 
-// Forks `writers` processes that wait on a pipe, then all store one message
-// into `path` at the same moment; the last of them only opens the area once
-// the others have made it. Returns how many reported success.
+// One writer: stores one message into the area at the path, of the type
+// given in decimal, once released; the last writer only opens the area once
+// the others have made it. Arguments: path, type, writer number, "last" or
+// "any".
+int RaceWriter(const std::vector<std::string>& args) {
+  const std::string& path = args.at(0);
+  const word type = word(std::stoi(args.at(1)));
+  const std::string& i = args.at(2);
+  zt::ChildAwaitRelease();
+  XMSG x = zt::MakeHeader("Writer " + i, "All", "race", {2, 5020, 52, 0}, {2026, 1, 2, 3, 4, 6});
+  const dword n = args.at(3) == "last" ? StoreOnceMade(path, type, x)
+                                       : zt::StoreMessage(path, type, x, "\x01PID: race", "text of writer\r");
+  return n ? 0 : 1;
+}
+
+const zt::ChildFunction race_writer("race-writer", RaceWriter);
+
+// Starts `writers` processes that all store one message into `path` at the
+// same moment; returns how many reported success.
 int PostAtOnce(const std::string& path, word type, int writers) {
-  int go[2];
-  if (::pipe(go) != 0) return -1;
-  std::vector<pid_t> kids;
-  for (int i = 0; i < writers; ++i) {
-    pid_t pid = ::fork();
-    if (pid == 0) {
-      ::close(go[1]);
-      char c;
-      if (::read(go[0], &c, 1) != 0) ::_exit(3);  // released when the pipe closes
-      XMSG x = zt::MakeHeader("Writer " + std::to_string(i), "All", "race", {2, 5020, 52, 0},
-                              {2026, 1, 2, 3, 4, 6});
-      dword n = i == writers - 1 ? StoreOnceMade(path, type, x)
-                                 : zt::StoreMessage(path, type, x, "\x01PID: race", "text of writer\r");
-      ::_exit(n ? 0 : 1);
-    }
-    kids.push_back(pid);
-  }
-  ::close(go[0]);
-  ::close(go[1]);
-  int ok = 0;
-  for (pid_t k : kids) {
-    int st = 0;
-    ::waitpid(k, &st, 0);
-    if (WIFEXITED(st) && WEXITSTATUS(st) == 0) ++ok;
-  }
-  return ok;
+  std::vector<std::vector<std::string>> args;
+  for (int i = 0; i < writers; ++i)
+    args.push_back({path, std::to_string(type), std::to_string(i), i == writers - 1 ? "last" : "any"});
+  const std::vector<int> statuses = zt::RunTogether("race-writer", args);
+  return int(std::count(statuses.begin(), statuses.end(), 0));
 }
 
 TEST_P(CreateRace, EveryWriterOfANewAreaIsStored) {

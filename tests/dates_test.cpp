@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include "testutil.h"
+
 namespace {
 
 // Local time is UTC here, so expectations do not depend on the machine.
@@ -20,16 +22,9 @@ class DatesTest : public ::testing::Test {
     const char* tz = std::getenv("TZ");
     had_tz_ = tz != nullptr;
     if (had_tz_) old_tz_ = tz;
-    setenv("TZ", "UTC", 1);
-    tzset();
+    zt::SetTimeZone("UTC");
   }
-  void TearDown() override {
-    if (had_tz_)
-      setenv("TZ", old_tz_.c_str(), 1);
-    else
-      unsetenv("TZ");
-    tzset();
-  }
+  void TearDown() override { zt::SetTimeZone(had_tz_ ? old_tz_.c_str() : nullptr); }
   static int CurrentYear() {  // years since 1900
     time_t now = time(nullptr);
     struct tm t {};
@@ -156,7 +151,7 @@ TEST_F(DatesTest, EmptyTextGetsTheCurrentTimeAndTheStampTheStandardDate) {
   ASCII_Date_To_Binary(buf, &back);
   struct tm bt {};
   DosDate_to_TmDate(&back, &bt);
-  EXPECT_NEAR(double(timegm(&bt)), double(before), 3.0);
+  EXPECT_NEAR(double(zt::TimeGm(&bt)), double(before), 3.0);
 }
 
 TEST_F(DatesTest, AnyBytesParseWithoutHarm) {

@@ -3,7 +3,6 @@
 // commands that succeed or for lines that are no command. And the two
 // options, which print and end the program.
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <gtest/gtest.h>
 
@@ -16,17 +15,6 @@
 #include "testutil.h"
 
 namespace {
-
-// Runs a shell command line; its standard output and exit status.
-std::pair<std::string, int> Shell(const std::string& command) {
-  std::string out;
-  FILE* p = ::popen(command.c_str(), "r");
-  if (!p) return {out, -1};
-  char buf[4096];
-  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-  const int status = ::pclose(p);
-  return {out, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
-}
 
 // The line that says why a command failed, as the front end's side sees it.
 std::string Why(const std::string& command, const std::string& spec, const std::string& reason) {
@@ -66,6 +54,7 @@ TEST(Diagnostics, OneLinePerFailedCommand) {
 // A base and a *.MSG directory of another user that we may not read: a
 // directory that cannot be listed is no empty area.
 TEST(Diagnostics, PermissionRefused) {
+  if (const char* why = zt::Lacks(zt::Facility::kOtherUsers)) GTEST_SKIP() << why;
   zt::TempDir dir;
   const std::string jam = dir / "jam", net = dir / "net";
   const XMSG hdr = zt::MakeHeader("Ivan", "All", "Hi", {2, 5020, 52, 0}, {2024, 1, 2, 3, 4, 5});
@@ -81,6 +70,8 @@ TEST(Diagnostics, PermissionRefused) {
 }
 
 TEST(Diagnostics, VersionAndHelpPrintAndEnd) {
+  if (const char* why = zt::Lacks(zt::Facility::kPosixShell)) GTEST_SKIP() << why;
+  using zt::Shell;
   const std::string bin = ZANDREL_BIN;
   EXPECT_EQ(Shell(bin + " --version </dev/null 2>&1"),
             std::make_pair(std::string("zandrel 1.2\r\n"), 0));

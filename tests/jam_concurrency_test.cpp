@@ -2,11 +2,9 @@
 // afresh for every message as the gateway does.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <set>
 
+#include "child.h"
 #include "jam_check.h"
 #include "jamtest.h"
 #include "testutil.h"
@@ -22,7 +20,11 @@ std::string TextFor(int writer, int i) {
 }
 
 // The child's work: every message through its own open and close.
-int Writer(const std::string& base, int writer) {
+// Arguments: the base, the writer's number.
+int Writer(const std::vector<std::string>& args) {
+  const std::string& base = args.at(0);
+  const int writer = std::stoi(args.at(1));
+  zt::ChildAwaitRelease();
   for (int i = 0; i < kPerWriter; ++i) {
     HAREA ha = zt::OpenJam(base, AOPEN_CREATE_IF_MISSING);
     if (!ha) return 10;
@@ -33,6 +35,8 @@ int Writer(const std::string& base, int writer) {
   return 0;
 }
 
+const zt::ChildFunction jam_writer("jam-writer", Writer);
+
 TEST(JamConcurrency, FourWritersLoseNothing) {
   zt::TempDir dir;
   const std::string base = dir / "area";
@@ -41,19 +45,9 @@ TEST(JamConcurrency, FourWritersLoseNothing) {
   ASSERT_EQ(ha->api->CloseArea(ha), 0);
   const dword mod0 = zt::U32At(zt::ReadFile(base + ".jhr"), 8);
 
-  std::vector<pid_t> pids;
-  for (int w = 0; w < kWriters; ++w) {
-    pid_t pid = fork();
-    if (pid == 0) _exit(Writer(base, w));
-    ASSERT_GT(pid, 0);
-    pids.push_back(pid);
-  }
-  for (pid_t pid : pids) {
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-  }
+  std::vector<std::vector<std::string>> args;
+  for (int w = 0; w < kWriters; ++w) args.push_back({base, std::to_string(w)});
+  ASSERT_EQ(zt::RunTogether("jam-writer", args), std::vector<int>(kWriters, 0));
 
   EXPECT_EQ(zt::CheckJamBase(base), std::vector<std::string>{});
   const std::string jhr = zt::ReadFile(base + ".jhr");

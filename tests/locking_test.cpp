@@ -1,8 +1,6 @@
 // Byte-range locks between descriptors and between processes.
 #include "locking.h"
 
-#include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -10,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "child.h"
 #include "fileio.h"
 #include "testutil.h"
 
@@ -27,38 +26,6 @@ class LockTest : public ::testing::Test {
     zt::WriteFile(path_, std::string(64, 'x'));
     ASSERT_TRUE(a_.open(path_.c_str(), OF_READWRITE));
     ASSERT_TRUE(b_.open(path_.c_str(), OF_READWRITE));
-  }
-
-  // A child process that opens the file itself and holds byte 0 with a
-  // classic POSIX lock, as another program sharing the base would, for
-  // `hold_ms`. Returns once the lock is held.
-  pid_t HoldInChild(int hold_ms) {
-    int ready[2];
-    EXPECT_EQ(::pipe(ready), 0);
-    pid_t pid = ::fork();
-    if (pid == 0) {
-      int fd = ::open(path_.c_str(), O_RDWR);
-      struct flock fl {};
-      fl.l_type = F_WRLCK;
-      fl.l_whence = SEEK_SET;
-      fl.l_start = 0;
-      fl.l_len = 1;
-      char ok = fd >= 0 && ::fcntl(fd, F_SETLK, &fl) == 0 ? 'y' : 'n';
-      (void)!::write(ready[1], &ok, 1);
-      ::usleep(useconds_t(hold_ms) * 1000);
-      ::_exit(0);  // the lock goes with the process
-    }
-    ::close(ready[1]);
-    char ok = 'n';
-    EXPECT_EQ(::read(ready[0], &ok, 1), 1);
-    ::close(ready[0]);
-    EXPECT_EQ(ok, 'y');
-    return pid;
-  }
-
-  static void Reap(pid_t pid) {
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
   }
 
   zt::TempDir tmp_;
@@ -129,7 +96,7 @@ TEST_F(LockTest, PositionIsKept) {
 
 TEST_F(LockTest, UnreadablePositionFails) {
   int p[2];
-  ASSERT_EQ(::pipe(p), 0);
+  ASSERT_TRUE(zt::MakePipe(p));
   int closed = ::dup(a_.get());
   ::close(closed);
   for (int fd : {-1, closed, p[0]}) {
@@ -143,35 +110,38 @@ TEST_F(LockTest, UnreadablePositionFails) {
 }
 
 TEST_F(LockTest, OtherProcessMakesLockFailAtOnce) {
-  pid_t pid = HoldInChild(3000);
+  // Another program holds byte 0 for 3 s.
+  auto holder = zt::HoldLock(path_, 0, 1, 3000);
+  ASSERT_NE(holder, nullptr);
   auto t0 = Clock::now();
   EXPECT_EQ(lock(a_.get(), 0, 1), -1);
   EXPECT_LT(SecondsSince(t0), 0.5);
-  ::kill(pid, SIGKILL);
-  Reap(pid);
+  holder.reset();  // killed: the lock goes with it
   EXPECT_EQ(lock(a_.get(), 0, 1), 0);
 }
 
 TEST_F(LockTest, WaitlockGetsTheLockOnceTheHolderLetsGo) {
-  pid_t pid = HoldInChild(1500);
+  auto holder = zt::HoldLock(path_, 0, 1, 1500);
+  ASSERT_NE(holder, nullptr);
   auto t0 = Clock::now();
   EXPECT_EQ(waitlock(a_.get(), 0, 1), 0);
   double waited = SecondsSince(t0);
   EXPECT_GE(waited, 0.9);
   EXPECT_LT(waited, 5.0);
   EXPECT_EQ(lock(b_.get(), 0, 1), -1);  // now ours
-  Reap(pid);
+  EXPECT_EQ(holder->Wait(), 0);
 }
 
 // A holder that lets go within milliseconds costs milliseconds, not
 // waitlock's second.
 TEST_F(LockTest, PollingWaitlockGetsABrieflyHeldLockAtOnce) {
-  pid_t pid = HoldInChild(50);
+  auto holder = zt::HoldLock(path_, 0, 1, 50);
+  ASSERT_NE(holder, nullptr);
   auto t0 = Clock::now();
   EXPECT_EQ(waitlock_polling(a_.get(), 0, 1), 0);
   EXPECT_LT(SecondsSince(t0), 0.9);
   EXPECT_EQ(lock(b_.get(), 0, 1), -1);  // now ours
-  Reap(pid);
+  EXPECT_EQ(holder->Wait(), 0);
 }
 
 }  // namespace

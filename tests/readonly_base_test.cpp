@@ -18,6 +18,7 @@ using zt::BaseKind;
 class ReadOnlyBase : public ::testing::TestWithParam<BaseKind> {
  protected:
   void SetUp() override {
+    if (const char* why = zt::Lacks(zt::Facility::kOtherUsers)) GTEST_SKIP() << why;
     _minf minf{0, 2, 1};
     MsgOpenApi(&minf);
     HAREA ha = MsgOpenArea(base_.c_str(), AOPEN_CREATE_IF_MISSING, GetParam().type);

@@ -1,8 +1,5 @@
 // Several processes posting into one *.MSG area at once, as a tosser and
 // gateways do: every message must survive under a number of its own.
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 #include <set>
@@ -10,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "child.h"
 #include "msgapi.h"
 #include "sdm_testutil.h"
 #include "testutil.h"
@@ -26,8 +24,11 @@ std::string Text(int writer, int post) {
 }
 
 // Runs in the child: posts kPosts messages, opening the area each time as
-// the gateway does. Returns the exit status.
-int Writer(const std::string& dir, int w) {
+// the gateway does. Arguments: the directory, the writer's number.
+int Writer(const std::vector<std::string>& args) {
+  const std::string& dir = args.at(0);
+  const int w = std::stoi(args.at(1));
+  zt::ChildAwaitRelease();  // all start together
   _minf m{};
   m.def_zone = 2;
   MsgOpenApi(&m);
@@ -48,29 +49,14 @@ int Writer(const std::string& dir, int w) {
   return 0;
 }
 
+const zt::ChildFunction sdm_writer("sdm-writer", Writer);
+
 TEST(SdmConcurrency, ForkedWritersKeepEveryMessage) {
   zt::TempDir tmp;
   const std::string dir = tmp / "echo";
-  int gate[2];
-  ASSERT_EQ(::pipe(gate), 0);
-  pid_t kids[kWriters];
-  for (int w = 0; w < kWriters; ++w) {
-    kids[w] = ::fork();
-    ASSERT_GE(kids[w], 0);
-    if (kids[w] == 0) {
-      ::close(gate[1]);
-      char c;
-      (void)!::read(gate[0], &c, 1);  // all start together when the gate closes
-      ::_exit(Writer(dir, w));
-    }
-  }
-  ::close(gate[0]);
-  ::close(gate[1]);
-  for (int w = 0; w < kWriters; ++w) {
-    int status = 0;
-    ASSERT_EQ(::waitpid(kids[w], &status, 0), kids[w]);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "writer " << w << " " << status;
-  }
+  std::vector<std::vector<std::string>> args;
+  for (int w = 0; w < kWriters; ++w) args.push_back({dir, std::to_string(w)});
+  EXPECT_EQ(zt::RunTogether("sdm-writer", args), std::vector<int>(kWriters, 0));
 
   std::vector<std::string> names = zt::ListDir(dir);
   EXPECT_EQ(names.size(), std::size_t(kWriters * kPosts));

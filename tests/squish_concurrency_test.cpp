@@ -2,14 +2,12 @@
 // writer's record lock and the base header merge.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "child.h"
 #include "squish_check.h"
 #include "squish_util.h"
 
@@ -24,8 +22,11 @@ constexpr int kPerWriter = 200;
 
 // Writers 0 and 1 keep one handle open for all their messages (their header
 // copy goes stale between writes); 2 and 3 open the area for every message,
-// as the gateway does.
-int RunWriter(const std::string& base, int w) {
+// as the gateway does. Arguments: the base, the writer's number.
+int RunWriter(const std::vector<std::string>& args) {
+  const std::string& base = args.at(0);
+  const int w = std::stoi(args.at(1));
+  zt::ChildAwaitRelease();
   HAREA ha = nullptr;
   for (int i = 0; i < kPerWriter; ++i) {
     if (!ha) ha = MsgOpenArea(base.c_str(), AOPEN_EXISTING, AT_SQUISH | AT_ECHO);
@@ -41,23 +42,16 @@ int RunWriter(const std::string& base, int w) {
   return ha && ha->api->CloseArea(ha) != 0 ? 4 : 0;
 }
 
+const zt::ChildFunction squish_writer("squish-writer", RunWriter);
+
 TEST_F(SquishConcurrency, ForkedWritersLoseNothing) {
   HAREA ha = Open(AOPEN_CREATE);
   ASSERT_NE(ha, nullptr);
   ASSERT_EQ(ha->api->CloseArea(ha), 0);
 
-  std::vector<pid_t> kids;
-  for (int w = 0; w < kWriters; ++w) {
-    pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) ::_exit(RunWriter(base_, w));
-    kids.push_back(pid);
-  }
-  for (pid_t pid : kids) {
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "writer status " << status;
-  }
+  std::vector<std::vector<std::string>> args;
+  for (int w = 0; w < kWriters; ++w) args.push_back({base_, std::to_string(w)});
+  EXPECT_EQ(zt::RunTogether("squish-writer", args), std::vector<int>(kWriters, 0));
 
   ExpectConsistent();  // chains, counts, frames and UMSGID order
   ha = Open(AOPEN_EXISTING);

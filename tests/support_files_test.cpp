@@ -1,7 +1,4 @@
 // File tests, path trailers and the integer sort.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -12,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "fexist.h"
+#include "fileio.h"
 #include "qksort.h"
 #include "testutil.h"
 #include "trail.h"
@@ -19,13 +17,14 @@
 namespace {
 
 TEST(FileTests, KindsOfEntries) {
+  if (const char* why = zt::Lacks(zt::Facility::kFifosAndLinks)) GTEST_SKIP() << why;
   zt::TempDir tmp;
   zt::WriteFile(tmp / "file", "12345");
   zt::WriteFile(tmp / "empty", "");
-  ASSERT_EQ(::mkdir((tmp / "dir").c_str(), 0700), 0);
-  ASSERT_EQ(::mkfifo((tmp / "fifo").c_str(), 0600), 0);
-  ASSERT_EQ(::symlink((tmp / "file").c_str(), (tmp / "link").c_str()), 0);
-  ASSERT_EQ(::symlink((tmp / "gone").c_str(), (tmp / "dangling").c_str()), 0);
+  ASSERT_EQ(make_dir((tmp / "dir").c_str()), 0);
+  ASSERT_TRUE(zt::MakeFifo(tmp / "fifo"));
+  ASSERT_TRUE(zt::MakeSymlink(tmp / "file", tmp / "link"));
+  ASSERT_TRUE(zt::MakeSymlink(tmp / "gone", tmp / "dangling"));
 
   struct Case {
     const char* name;

@@ -1,12 +1,12 @@
 // The text-mode stream layer: CR LF in becomes LF, LF out becomes CR LF.
 #include "textio.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <string>
 
+#include "fileio.h"
 #include "testutil.h"
 
 namespace {
@@ -14,7 +14,7 @@ namespace {
 // Feeds `bytes` to a TextIn through a pipe.
 struct PipeIn {
   explicit PipeIn(const std::string& bytes) {
-    EXPECT_EQ(::pipe(fds), 0);
+    EXPECT_TRUE(zt::MakePipe(fds));
     EXPECT_EQ(::write(fds[1], bytes.data(), bytes.size()), ssize_t(bytes.size()));
     ::close(fds[1]);
   }
@@ -61,7 +61,7 @@ TEST(TextIn, LineLimitCountsTranslatedCharacters) {
 
 TEST(TextOut, WritesLfAsCrLfAndEverythingElseUnchanged) {
   int fds[2];
-  ASSERT_EQ(::pipe(fds), 0);
+  ASSERT_TRUE(zt::MakePipe(fds));
   {
     TextOut out(fds[1]);
     out.printf("%s %d y\n", "group", 57);
@@ -76,7 +76,7 @@ TEST(TextOut, WritesLfAsCrLfAndEverythingElseUnchanged) {
 
 TEST(TextOut, LongFormattedOutputIsNotCut) {
   int fds[2];
-  ASSERT_EQ(::pipe(fds), 0);
+  ASSERT_TRUE(zt::MakePipe(fds));
   std::string big(3000, 'z');
   {
     TextOut out(fds[1]);
@@ -103,7 +103,7 @@ TEST(TextOut, LongWritesTranslateAcrossTheBuffer) {
   }
   zt::TempDir dir;
   const std::string path = dir / "out";
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  int fd = open_file(path.c_str(), OF_WRITE | OF_CREATE | OF_TRUNCATE);
   ASSERT_GE(fd, 0);
   {
     TextOut out(fd);
@@ -114,7 +114,7 @@ TEST(TextOut, LongWritesTranslateAcrossTheBuffer) {
       at += n;
     }
   }
-  ::close(fd);
+  close_file(fd);
   EXPECT_TRUE(zt::ReadFile(path) == want);
 }
 

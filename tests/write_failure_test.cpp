@@ -28,6 +28,7 @@ std::string Lines(char c, int lines) {
 class WriteFailure : public ::testing::TestWithParam<BaseKind> {
  protected:
   void SetUp() override {
+    if (const char* why = zt::Lacks(zt::Facility::kFileSizeLimit)) GTEST_SKIP() << why;
     _minf minf{0, 2, 1};
     MsgOpenApi(&minf);
     // The first message takes the files past the limits below, so that each

@@ -8,6 +8,8 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include "fileio.h"
+
 // The child's pid, with `to_child` its standard input and `from_child` its
 // standard output; -1 when the pipes or the fork fail. Its standard error,
 // where it tells why commands failed, goes to `err_to` when that is a
@@ -22,9 +24,9 @@ inline pid_t SpawnOnPipes(const char* bin, int* to_child, int* from_child, int e
   }
   pid_t pid = ::fork();
   if (pid == 0) {
-    ::dup2(in[0], 0);
-    ::dup2(out[1], 1);
-    if (err_to >= 0) ::dup2(err_to, 2);
+    retry_eintr([&] { return ::dup2(in[0], 0); });
+    retry_eintr([&] { return ::dup2(out[1], 1); });
+    if (err_to >= 0) retry_eintr([&] { return ::dup2(err_to, 2); });
     ::execl(bin, bin, static_cast<char*>(nullptr));
     ::_exit(127);
   }

@@ -378,6 +378,10 @@ std::string fieldText(std::string_view utf8, std::size_t max) {
 
 std::string mailboxName(std::string_view from) { return nameOf(parseMailbox(from)); }
 
+std::string storedName(std::string_view utf8) {
+  return toUtf8(fieldText(utf8, MAX_NAME), Charset::Cp1251);
+}
+
 ParseResult parsePost(std::string_view article, const PostLimits& limits) noexcept {
   try {
     return {parse(article, limits), {}};

@@ -53,6 +53,11 @@ ParseResult parsePost(std::string_view article, const PostLimits& limits = {}) n
 // addressee of a reply: the author of the article replied to.
 std::string mailboxName(std::string_view from);
 
+// A name as the posting stores it (at most 35 characters of code page 1251,
+// control characters as spaces, blanks at the ends dropped), back in UTF-8:
+// what other programs will show as the sender.
+std::string storedName(std::string_view utf8);
+
 // What the server adds to a parsed article to store it.
 struct PostingParams {
   std::string to = "All";    // the addressee, UTF-8

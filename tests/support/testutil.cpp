@@ -1,38 +1,38 @@
 #include "testutil.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
 #include <gtest/gtest.h>
 
-#include "spawn.h"
+#include "process_host.h"
 
 namespace fs = std::filesystem;
 
 namespace zt {
 
 TempDir::TempDir() {
-  const char* base = std::getenv("TMPDIR");
-  std::string tmpl = std::string(base && *base ? base : "/tmp") + "/zandrel-test-XXXXXX";
-  std::vector<char> buf(tmpl.begin(), tmpl.end());
-  buf.push_back('\0');
-  if (!::mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");
-  path_ = buf.data();
+  // Creating the directory is what claims a name, so a name that another
+  // test process took at the same moment is simply passed over.
+  static std::mt19937_64 rng(std::random_device{}() ^
+                             std::uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()));
+  const fs::path base = fs::temp_directory_path();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char name[32];
+    std::snprintf(name, sizeof name, "zandrel-test-%012llx",
+                  static_cast<unsigned long long>(rng() & 0xFFFFFFFFFFFFull));
+    std::error_code ec;
+    if (fs::create_directory(base / name, ec)) {
+      path_ = (base / name).string();
+      return;
+    }
+  }
+  throw std::runtime_error("cannot make a temporary directory");
 }
 
 TempDir::~TempDir() {
@@ -53,20 +53,22 @@ void WriteFile(const std::string& path, const std::string& bytes) {
 }
 
 bool Exists(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0;
+  std::error_code ec;
+  return fs::exists(path, ec);
 }
 
 std::int64_t FileSize(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 ? std::int64_t(st.st_size) : -1;
+  std::error_code ec;
+  const std::uintmax_t size = fs::file_size(path, ec);
+  return ec ? -1 : std::int64_t(size);
 }
 
 void PatchBytes(const std::string& path, std::int64_t offset, const std::string& bytes) {
-  int fd = ::open(path.c_str(), O_WRONLY);
-  ASSERT_GE(fd, 0) << path;
-  ASSERT_EQ(::pwrite(fd, bytes.data(), bytes.size(), off_t(offset)), ssize_t(bytes.size()));
-  ::close(fd);
+  std::fstream f(path, std::ios::binary | std::ios::in | std::ios::out);
+  ASSERT_TRUE(f.is_open()) << path;
+  f.seekp(offset);
+  f.write(bytes.data(), std::streamsize(bytes.size()));
+  ASSERT_TRUE(f.flush().good()) << path;
 }
 
 void PatchByte(const std::string& path, std::int64_t offset, std::uint8_t value) {
@@ -74,7 +76,9 @@ void PatchByte(const std::string& path, std::int64_t offset, std::uint8_t value)
 }
 
 void TruncateTo(const std::string& path, std::int64_t length) {
-  ASSERT_EQ(::truncate(path.c_str(), off_t(length)), 0) << path;
+  std::error_code ec;
+  fs::resize_file(path, std::uintmax_t(length), ec);
+  ASSERT_FALSE(ec) << path << ": " << ec.message();
 }
 
 void CopyDir(const std::string& from, const std::string& to) {
@@ -90,7 +94,7 @@ void CopyDir(const std::string& from, const std::string& to) {
 
 std::vector<std::string> ListDir(const std::string& dir) {
   std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename());
+  for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -106,53 +110,11 @@ std::uint32_t U32At(const std::string& b, std::size_t o) {
 std::string ForeignFixtures() { return std::string(ZANDREL_TESTDATA) + "/foreign"; }
 std::string RegressInputs() { return std::string(ZANDREL_TESTDATA) + "/regress"; }
 
-Zandrel::Zandrel(const std::string& bin) {
-  err_ = ::memfd_create("zandrel-stderr", MFD_CLOEXEC);
-  pid_ = SpawnOnPipes(bin.c_str(), &in_, &out_, err_);
-  if (pid_ < 0) throw std::runtime_error("cannot start the gateway");
-  ::signal(SIGPIPE, SIG_IGN);
-}
-
-Zandrel::~Zandrel() {
-  if (in_ >= 0) ::close(in_);
-  if (out_ >= 0) ::close(out_);
-  if (err_ >= 0) ::close(err_);
-  if (pid_ > 0) {
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
-  }
-}
-
-void Zandrel::Send(const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    // Keep draining the child's output so that neither side blocks.
-    pollfd p[2] = {{in_, POLLOUT, 0}, {out_, POLLIN, 0}};
-    if (::poll(p, 2, 20000) <= 0) {
-      ADD_FAILURE() << "gateway stopped reading its input";
-      return;
-    }
-    if (p[1].revents & (POLLIN | POLLHUP)) ReadSome(0);
-    if (p[0].revents & (POLLERR | POLLHUP)) {
-      ADD_FAILURE() << "gateway closed its input";
-      return;
-    }
-    if (p[0].revents & POLLOUT) {
-      ssize_t w = ::write(in_, bytes.data() + done, bytes.size() - done);
-      if (w < 0 && errno != EINTR && errno != EAGAIN) {
-        ADD_FAILURE() << "write to gateway failed";
-        return;
-      }
-      if (w > 0) done += std::size_t(w);
-    }
-  }
-}
+void Zandrel::Send(const std::string& bytes) { WriteInput(*proc_, bytes, &pending_); }
 
 bool Zandrel::ReadSome(int timeout_ms) {
-  pollfd p{out_, POLLIN, 0};
-  if (::poll(&p, 1, timeout_ms) <= 0) return false;
   char buf[65536];
-  ssize_t r = ::read(out_, buf, sizeof buf);
+  long r = ReadOutput(*proc_, buf, sizeof buf, timeout_ms);
   if (r <= 0) return false;
   pending_.append(buf, std::size_t(r));
   return true;
@@ -187,40 +149,13 @@ std::string Zandrel::ReadFor(int ms) {
 }
 
 int Zandrel::Finish(std::string* rest, int timeout_ms) {
-  ::close(in_);
-  in_ = -1;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  for (;;) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                    deadline - std::chrono::steady_clock::now()).count();
-    if (left <= 0) break;
-    pollfd p{out_, POLLIN, 0};
-    if (::poll(&p, 1, int(left)) <= 0) break;
-    char buf[65536];
-    ssize_t r = ::read(out_, buf, sizeof buf);
-    if (r <= 0) break;
-    pending_.append(buf, std::size_t(r));
-  }
-  if (rest) *rest = std::exchange(pending_, {});
-  int status = 0;
-  for (int i = 0; i < 200; ++i) {  // up to 10 s for the child to end
-    pid_t r = ::waitpid(pid_, &status, WNOHANG);
-    if (r == pid_) {
-      pid_ = -1;
-      return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    ::usleep(50000);
-  }
-  return -1;
+  CloseInput(*proc_);
+  std::string tail = ReadFor(timeout_ms);  // everything up to the end of its output
+  if (rest) *rest = std::move(tail);
+  return WaitExit(*proc_, 10000);  // up to 10 s for the child to end
 }
 
-std::string Zandrel::Errors() const {
-  std::string all;
-  char buf[4096];
-  for (ssize_t n; err_ >= 0 && (n = ::pread(err_, buf, sizeof buf, off_t(all.size()))) > 0;)
-    all.append(buf, std::size_t(n));
-  return all;
-}
+std::string Zandrel::Errors() const { return ReadErrors(*proc_); }
 
 RunResult RunZandrel(const std::string& input, int timeout_ms, const std::string& bin) {
   Zandrel z(bin);

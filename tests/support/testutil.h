@@ -3,16 +3,17 @@
 #ifndef ZANDREL_TESTUTIL_H
 #define ZANDREL_TESTUTIL_H
 
-#include <sys/types.h>
-
 #include <cstdint>
+#include <ctime>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zt {
 
-// A fresh directory under $TMPDIR (or /tmp), removed with its contents when
-// the object goes away.
+// A fresh directory under the host's directory for temporary files ($TMPDIR
+// or /tmp), removed with its contents when the object goes away.
 class TempDir {
  public:
   TempDir();
@@ -37,6 +38,32 @@ void TruncateTo(const std::string& path, std::int64_t length);
 // makes them writable.
 void CopyDir(const std::string& from, const std::string& to);
 std::vector<std::string> ListDir(const std::string& dir);  // sorted names
+// A pipe that passes bytes untranslated: fds[0] reads, fds[1] writes.
+bool MakePipe(int fds[2]);
+
+// What some tests need and not every host has. A test that needs one starts
+//   if (const char* why = zt::Lacks(zt::Facility::kFifosAndLinks)) GTEST_SKIP() << why;
+enum class Facility {
+  kFifosAndLinks,   // mkfifo and symbolic links for anyone
+  kFileSizeLimit,   // a per-process limit on file sizes, as on a full disk
+  kOtherUsers,      // a child process that runs as an unprivileged user
+  kFileModes,       // Unix file modes and the umask
+  kPosixShell,      // /bin/sh for command lines with redirections
+  kFileMappings,    // msglib maps files instead of reading them
+  kExactCaseNames,  // directory listings match names with their case
+};
+// Null when the host has it, otherwise the reason it does not.
+const char* Lacks(Facility f);
+// Where the host has them (the test has checked Lacks first).
+bool MakeFifo(const std::string& path);
+bool MakeSymlink(const std::string& target, const std::string& link);
+// Runs a shell command line; its standard output and exit status (-1 when
+// it did not end normally).
+std::pair<std::string, int> Shell(const std::string& command);
+// Sets the TZ variable (null: removes it) and lets the C library read it.
+void SetTimeZone(const char* tz);
+// The calendar time of a broken-down UTC time.
+std::int64_t TimeGm(struct tm* t);
 
 // Little-endian reads out of a byte string, for checking file bytes.
 std::uint16_t U16At(const std::string& bytes, std::size_t offset);
@@ -68,11 +95,13 @@ class Zandrel {
   // Everything the child wrote to its standard error so far.
   std::string Errors() const;
 
+  struct Process;  // the host's child process and pipes
+
  private:
+  // Appends what arrives within `timeout_ms` to pending_; false when
+  // nothing did (end of output, or the time ran out).
   bool ReadSome(int timeout_ms);
-  pid_t pid_ = -1;
-  int in_ = -1, out_ = -1;
-  int err_ = -1;  // a memory file that takes the child's standard error
+  std::unique_ptr<Process> proc_;
   std::string pending_;
 };
 

@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "fileio.h"
+
 namespace zt {
 
 namespace {
@@ -38,26 +40,16 @@ ChildResult RunForked(const std::function<bool()>& restrict, const ChildFn& fn) 
     } catch (...) {
       out += "exception in the child";
     }
-    for (std::size_t done = 0; done < out.size();) {
-      ssize_t w = ::write(pipefd[1], out.data() + done, out.size() - done);
-      if (w <= 0) break;
-      done += std::size_t(w);
-    }
+    write_all(pipefd[1], out.data(), out.size());
     ::_exit(code & 0xFF);
   }
   ::close(pipefd[1]);
   char buf[4096];
-  for (ssize_t n; (n = ::read(pipefd[0], buf, sizeof buf)) != 0;) {
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
+  for (std::int64_t n; (n = read_upto(pipefd[0], buf, sizeof buf)) > 0;)
     r.out.append(buf, std::size_t(n));
-  }
   ::close(pipefd[0]);
   int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
+  retry_eintr([&] { return ::waitpid(pid, &status, 0); });
   r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return r;
 }
