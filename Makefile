@@ -5,9 +5,11 @@
 # build-asan/. `make fuzz` runs every fuzz target (clang, build-fuzz/) for
 # FUZZ_SECONDS each; `make soak` runs writers, readers and deleters against
 # every format and kills writers in the middle of posts (SOAK_ARGS passes
-# options). `make win32` cross-compiles the gateway for 32-bit Windows
-# (build-win32/zandrel.exe) and `make test-win32` runs the tests of that build
-# under Wine. Missing build tools are installed on first use.
+# options), then `make soak-nntpd`, the news server under load and abuse.
+# `make deb` builds the Debian package. `make win32` cross-compiles the
+# gateway for 32-bit Windows (build-win32/zandrel.exe) and `make test-win32`
+# runs the tests of that build under Wine. Missing build tools are installed
+# on first use.
 
 BUILD      ?= build
 PREFIX     ?= /usr/local
@@ -24,8 +26,8 @@ GENERATOR  := -G Ninja
 FUZZ_RT := $(shell clang -print-file-name=libclang_rt.fuzzer-x86_64.a 2>/dev/null)
 FUZZ_RT := $(if $(FUZZ_RT),$(FUZZ_RT),/usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a)
 
-.PHONY: all deps configure build test test-asan test-slow demo bench bench-nntpd install fuzz fuzz-build \
-        fuzz-seeds soak win32 win32-configure test-win32 clean
+.PHONY: all deps configure build test test-asan test-slow demo bench bench-nntpd install deb deb-check \
+        fuzz fuzz-build fuzz-seeds soak soak-nntpd win32 win32-configure test-win32 clean
 
 all: build
 
@@ -74,6 +76,16 @@ bench-nntpd: build
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
+# The Debian package of both programs: $(BUILD)/zandrel_<version>_amd64.deb.
+# `make deb-check` installs it on this machine (as root), serves an article
+# from the installed files as the user zandrel, and removes it again.
+deb: build
+	@scripts/ensure-deps.sh dpkg-dev:dpkg-shlibdeps
+	cd $(BUILD) && cpack -G DEB
+
+deb-check: deb
+	scripts/deb-check.sh $(BUILD)
+
 # libFuzzer targets; the whole build is instrumented, so it has its own tree.
 fuzz-build: deps
 	@scripts/ensure-deps.sh clang:clang++ libclang-rt-14-dev:$(FUZZ_RT)
@@ -91,6 +103,19 @@ fuzz-seeds: build
 
 soak: build
 	$(BUILD)/zandrel_soak --bin $(BUILD)/zandrel $(SOAK_ARGS)
+	@$(MAKE) --no-print-directory soak-nntpd
+
+# The news server for longer: 100 readers and 10 posters for 60 s against
+# areas of every kind (figures into docs/reliability.md; SOAK_NNTPD_ARGS
+# passes options), then the abuse test for 60 s and 10,000 dropped
+# connections.
+NNTPD_PYTHON := $(firstword $(wildcard /usr/bin/python3.11) python3)
+NNTPD_RUN := ZANDREL=$(BUILD)/zandrel ZANDREL_NNTPD=$(BUILD)/zandrel-nntpd \
+  $(NNTPD_PYTHON) -W ignore::DeprecationWarning
+soak-nntpd: build
+	$(NNTPD_RUN) nntpd/tests/e2e/load_test.py --out docs/reliability.md $(SOAK_NNTPD_ARGS)
+	NNTPD_ABUSE_SECONDS=60 $(NNTPD_RUN) nntpd/tests/e2e/abuse_test.py
+	NNTPD_LEAK_CONNECTIONS=10000 $(NNTPD_RUN) nntpd/tests/e2e/leak_test.py
 
 # The 32-bit Windows console program, cross-compiled with MinGW-w64 and
 # linked statically: $(WIN32_BUILD)/zandrel.exe.

@@ -1,6 +1,7 @@
 // Writes the seed corpus of the fuzz targets: small valid bases made
 // through msglib (packed as the format targets expect), command scripts for
-// the gateway session, and sample texts for the parsers.
+// the gateway session, sample texts for the parsers, and the news
+// server's command lines, articles and back-end replies.
 //
 //   zandrel_fuzz_seeds OUTDIR              (writes OUTDIR/<target>/<seed>)
 //   zandrel_fuzz_seeds --unpack INPUT DIR  (a format target's input as files,
@@ -140,6 +141,61 @@ void SessionSeeds() {
   Seed("session", "cp1251", cyr);
 }
 
+
+// For the news server's parsers: command streams as readers send them,
+// articles as they post them (plain, MIME in its encodings, multipart), and
+// the back end's article and overview lines.
+void NewsSeeds() {
+  const char* commands[] = {
+      "ARTICLE <2$3a5020$2f52$2e1$201a2b3c4d@zandrel.exe>",
+      "XOVER 1-100",
+      "LISTGROUP fido.ru.linux 3-",
+      "LIST ACTIVE fido.*,!fido.ru.* fido.su.hardw",
+      "NEWNEWS fido.[a-m]?*,\\!x fido.ru.linux 20240101 000000 GMT",
+      "HDR Subject 00012-0099",
+      "mode\treader  ",
+  };
+  // Two bytes first: the line limit (odd: the server's) and how the stream
+  // is split into reads.
+  std::string all("\x01\x00", 2);
+  int i = 0;
+  for (const char* c : commands) {
+    Seed("command", Numbered('c', i++), std::string("\x01\x07", 2) + c + "\r\n");
+    all += c;
+    all += "\r\n";
+  }
+  Seed("command", "stream", all + std::string(600, 'x') + "\nDATE\nQUIT\r\n");
+  Seed("command", "small", "\x40\x03GROUP fido.test\r\nLISTGROUP\nHELP\r\n");
+
+  const std::string head =
+      "From: Ivan Petrov <ivan@example.org>\r\nNewsgroups: fido.ru.linux, fido.test\r\n"
+      "Subject: =?utf-8?b?0J/RgNC40LLQtdGC?= again\r\n"
+      "References: <a@b> <2$3a5020$2f53$20deadbeef@zandrel.exe>\r\nX-Comment-To: All\r\n";
+  Seed("post", "plain", head + "\r\nHello, All!\r\n..dot\r\n");
+  Seed("post", "qp-flowed", head +
+      "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=\"windows-1251\"; format=flowed; delsp=yes\r\n"
+      "Content-Transfer-Encoding: quoted-printable\r\n\r\n=CF=F0=E8=E2=E5=F2 \r\n=E2=F1=E5=EC=\r\n!\r\n");
+  Seed("post", "multipart", head +
+      "Content-Type: multipart/mixed; boundary=\"b1\"\r\n\r\npreamble\r\n--b1\r\n"
+      "Content-Type: multipart/alternative; boundary=b2\r\n\r\n--b2\r\n"
+      "Content-Type: text/plain; charset*=koi8-r''x\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+      "8NLJ18XU\r\n--b2--\r\n--b1\r\nContent-Type: text/html\r\n\r\n<p>x</p>\r\n--b1--\r\n");
+  Seed("post", "folded", "Newsgroups: g\nFrom: x@y (Name\n\tfolded)\nSubject: s\n  more\n"
+       "Control: cancel <a@b>\n\nbody");
+
+  Seed("render", "article", std::string("\x02", 1) +
+       "From: Ivan Petrov <Ivan_Petrov@p1.f52.n5020.z2.fidonet.org>\r\nSubject: Re: test\r\n"
+       "Date: 07 Mar 2002 09:05:42 +0000\r\n"
+       "Message-ID: <2$3a5020$2f52$2e1$201a2b3c4d@zandrel.exe>\r\n"
+       "References: <2$3a5020$2f53$20deadbeef@zandrel.exe>\r\nX-Comment-To: All\r\nLines: 2\r\n"
+       "X-Kludge: CHRS: CP866 2\r\nX-Kludge: TZUTC: -0300\r\n\r\n\x8f\xe0\xa8\xa2\xa5\xe2!\r\n"
+       "> quoted\r\n");
+  Seed("render", "overview", std::string("\x01", 1) +
+       "12\tRe: test\tIvan Petrov <Ivan_Petrov@p1.f52.n5020.z2.fidonet.org>\t07 Mar 02 09:05:42\t"
+       "<2$3a5020$2f52$2e1$201a2b3c4d@zandrel.exe>\t<@zandrel.exe>\t120\t3\t\t\n"
+       "13\t\xcf\xf0\xe8\xe2\xe5\xf2\tx\t31 Dec 79 23:59:59\t\t\t0\t0\t\t\n");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -171,5 +227,6 @@ int main(int argc, char** argv) {
   }
   ParserSeeds();
   SessionSeeds();
+  NewsSeeds();
   return 0;
 }

@@ -70,6 +70,8 @@ class Backend {
   // Counts child starts: a change across a command means the child that
   // had it ended.
   unsigned generation() const { return generation_; }
+  // Commands submitted whose replies are not read yet.
+  std::size_t inflight() const { return inflight_.size(); }
 
   // The longest line the back end reads in one piece.
   static constexpr std::size_t MAX_LINE = 8191;

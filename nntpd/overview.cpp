@@ -123,13 +123,18 @@ awaitable<std::vector<OverLine>> Session::overviewChunk(std::size_t area, std::i
 awaitable<void> Session::overviews(std::size_t area, std::int64_t first, std::int64_t last,
                                    const ChunkSink& sink) {
   // Two lists are out at a time: while the server converts one reply, the
-  // back end builds the next, each on its own core.
+  // back end builds the next, each on its own core. A sink that needs whole
+  // articles (a header the overview lacks, the addressee of private
+  // netmail) sends commands of its own, before which the back end's reply
+  // to the list sent ahead is read and dropped: that list is sent again,
+  // and from then on one list at a time.
   const std::string& spec = config_->areas[area].spec;
   std::deque<std::pair<std::int64_t, std::int64_t>> sent;
+  std::size_t ahead = 2;
   std::int64_t next = std::max<std::int64_t>(first, 1);
   bool stopped = false;
   for (;;) {
-    while (!stopped && sent.size() < 2 && next <= last) {
+    while (!stopped && sent.size() < ahead && next <= last) {
       std::vector<std::int64_t> numbers = chunkNumbers(area, next, last);
       co_await backend_.submitHead(spec, numbers);
       sent.emplace_back(next, next + std::int64_t(numbers.size()) - 1);
@@ -142,6 +147,11 @@ awaitable<void> Session::overviews(std::size_t area, std::int64_t first, std::in
     if (stopped) continue;  // what was sent is read all the same
     std::vector<OverLine> chunk = convertChunk(area, from, to, reply);
     if (!co_await sink(chunk)) stopped = true;
+    if (backend_.inflight() < sent.size()) {
+      if (!sent.empty()) next = sent.front().first;
+      sent.clear();
+      ahead = 1;
+    }
   }
 }
 

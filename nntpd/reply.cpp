@@ -3,7 +3,12 @@
 namespace nntpd {
 
 Reply& Reply::status(std::string_view text) {
+  // Status lines echo what the client sent (a header name, say); a CR, LF
+  // or NUL of its own would end or cut the line for the reader.
+  const std::size_t start = data_.size();
   data_ += text;
+  for (std::size_t i = start; i < data_.size(); ++i)
+    if (data_[i] == '\r' || data_[i] == '\n' || data_[i] == '\0') data_[i] = '?';
   data_ += "\r\n";
   return *this;
 }

@@ -180,12 +180,20 @@ std::string convertFrom(std::string_view shown, const Decoder& decode, HeaderMod
 
 // The stamp holds the writer's local time; its zone is the TZUTC kludge's
 // when there is one.
+// A field the back end prints itself (the date, the line count) as it came,
+// for want of a better: controls blanked, and cut where no real one reaches,
+// so that a damaged reply makes no header line past the limit.
+std::string printedField(std::string_view shown) {
+  constexpr std::size_t LONGEST = 200;
+  return blankControls(std::string(shown.substr(0, LONGEST)));
+}
+
 std::string convertDate(std::string_view shown, const std::optional<std::string>& zone = {}) {
   if (auto st = parseStamp(shown)) {
     if (zone) st->zone = *zone;
     return formatRfc5322(*st);
   }
-  return blankControls(std::string(shown));
+  return printedField(shown);
 }
 
 std::string dateForHash(std::string_view shown) {
@@ -376,7 +384,7 @@ std::optional<Article> renderArticle(std::string_view retr, std::string_view gro
   add("Message-ID", a.messageId);
   if (isBackendMessageId(get("References"))) add("References", get("References"));
   if (!get("X-Comment-To").empty()) addText("X-Comment-To", get("X-Comment-To"));
-  if (rawField(fields, "Lines")) add("Lines", blankControls(get("Lines")));
+  if (rawField(fields, "Lines")) add("Lines", printedField(get("Lines")));
   if (!server.xref.empty()) add("Xref", foldValue("Xref", server.xref));
   add("MIME-Version", "1.0");
   add("Content-Type", "text/plain; charset=utf-8");
