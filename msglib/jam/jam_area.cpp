@@ -295,6 +295,15 @@ sword JamLock(HAREA ha) {
     return -1;
   }
   ha->locked = 1;
+  // What other programs stored or deleted since the area was opened is taken
+  // in now, so that the locked handle numbers every message there is until
+  // it lets go. Unchanged since then, the base costs one read to check.
+  JamBase* b = &jam_area(ha);
+  JamHdrInfo disk;
+  if (Jam_SyncLocked(b, &disk)) {
+    ha->num_msg = b->num_active();
+    ha->high_msg = Jam_HighMsg(b);
+  }
   return 0;
 }
 
