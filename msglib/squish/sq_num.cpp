@@ -109,15 +109,19 @@ bool have_ahead(const SquishAreaData& d, dword pos) {
 }
 
 // Reads the records from `pos` on, as many as the file holds up to
-// IDX_AHEAD. False when not even the one at `pos` arrives whole.
+// IDX_AHEAD; walking back from the block read last (POST looking for the
+// newest messages of a sender), the IDX_AHEAD records up to `pos` instead.
+// False when not even the one at `pos` arrives whole.
 bool read_ahead(SquishAreaData& d, dword pos) {
   uint8_t buf[IDX_AHEAD * SQIDX_SIZE];
-  std::int64_t got = read_at(d.ifd.get(), buf, sizeof buf, std::int64_t(pos) * SQIDX_SIZE);
-  if (got < SQIDX_SIZE) return false;
+  const bool back = !d.ahead.empty() && pos + 1 == d.ahead_first;
+  const dword first = back ? pos - std::min(pos, IDX_AHEAD - 1) : pos;
+  std::int64_t got = read_at(d.ifd.get(), buf, sizeof buf, std::int64_t(first) * SQIDX_SIZE);
+  if (got < std::int64_t(pos - first + 1) * SQIDX_SIZE) return false;
   const std::size_t n = std::size_t(got) / SQIDX_SIZE;
   d.ahead.resize(n);
   for (std::size_t i = 0; i < n; ++i) decode_sqidx(buf + i * SQIDX_SIZE, &d.ahead[i]);
-  d.ahead_first = pos;
+  d.ahead_first = first;
   d.ahead_gen = d.write_gen;
   return true;
 }
