@@ -231,11 +231,8 @@ void postArticle(const char* str) {
   Posting post;
   if (const char* why = readPosting(len, post)) return failed(why);
 
-  // JAM's lock leaves its handle with the numbering it had when it was
-  // opened; a second handle opened under the lock sees the messages stored
-  // since. It closes last: closing a JAM area takes the lock. Squish and
-  // *.MSG bring the locked handle itself up to date.
-  AreaPtr fresh;
+  // Every format's lock brings the handle up to date with what other
+  // programs stored since it was opened.
   AreaPtr area(openArea(spec.c_str(), 1));
   if (!area) return failed(MsgErrorText());
   // Without the lock nothing is stored: the serial could not be decided.
@@ -244,12 +241,8 @@ void postArticle(const char* str) {
     const bool held = std::strcmp(MsgErrorText(), MSGERR_LOCKED) == 0;
     return failed(held ? MSGERR_LOCKED " for 10 s" : MsgErrorText());
   }
-  if (area->type == AT_JAM) fresh.reset(openArea(spec.c_str(), 0));
-  // Should that open fail, the post is still stored, its serial decided on
-  // what the area showed when it was opened.
-  HAREA view = fresh ? fresh.get() : area.get();
   const std::time_t now = std::time(nullptr);
-  const dword serial = nextSerial(view, orig, dword(now));
+  const dword serial = nextSerial(area.get(), orig, dword(now));
   MsgPtr msg = openMsg(area.get(), MO_CREATE, 0);
   if (!msg) return failed(MsgErrorText());
 

@@ -155,6 +155,28 @@ TEST_F(JamArea, CloseRefusedWhileMessagesAreOpen) {
   EXPECT_EQ(ha->api->CloseArea(ha), 0);
 }
 
+// A handle locked after other handles stored or killed messages numbers
+// them all: a writer deciding from it (the gateway's MSGID serial) sees the
+// newest message there is.
+TEST_F(JamArea, LockTakesInWhatOthersChanged) {
+  HAREA a = zt::OpenJam(base_);
+  HAREA b = zt::OpenJam(base_);
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  for (const char* t : {"one", "two", "three"}) ASSERT_EQ(zt::PostJam(b, zt::MakeXmsg(), t), 0);
+  ASSERT_EQ(b->api->KillMsg(b, 1), 0);
+  EXPECT_EQ(a->num_msg, 0u);
+  ASSERT_EQ(a->api->Lock(a), 0);
+  EXPECT_EQ(a->num_msg, 2u);
+  EXPECT_EQ(a->high_msg, 3u);
+  zt::JamRead r;
+  ASSERT_TRUE(zt::ReadJam(a, 2, &r));
+  EXPECT_EQ(r.text, "three\r");
+  ASSERT_EQ(a->api->Unlock(a), 0);
+  EXPECT_EQ(a->api->CloseArea(a), 0);
+  EXPECT_EQ(b->api->CloseArea(b), 0);
+}
+
 TEST_F(JamArea, LockIsTheFirstByteOfTheHeaderFile) {
   HAREA ha = zt::OpenJam(base_);
   ASSERT_NE(ha, nullptr);

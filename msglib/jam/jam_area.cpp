@@ -295,6 +295,15 @@ sword JamLock(HAREA ha) {
     return -1;
   }
   ha->locked = 1;
+  // What other programs stored or deleted since the area was opened is taken
+  // in now, so that the locked handle numbers every message there is until
+  // it lets go. Unchanged since then, the base costs one read to check.
+  JamBase* b = &jam_area(ha);
+  JamHdrInfo disk;
+  if (Jam_SyncLocked(b, &disk)) {
+    ha->num_msg = b->num_active();
+    ha->high_msg = Jam_HighMsg(b);
+  }
   return 0;
 }
 
@@ -326,14 +335,19 @@ bool Jam_ReadIdx(JamBase* b, dword idx_pos, JamIdx* out) {
   // Records per read: overviews open hundreds of messages in index order.
   constexpr std::size_t IDX_AHEAD = 512;
   if (idx_pos < b->ahead_pos || idx_pos - b->ahead_pos + IDX_SIZE > b->ahead.size()) {
+    // Walking back from the block read last (POST looking for the newest
+    // messages of a sender), the block that ends at `idx_pos`.
+    const bool back = !b->ahead.empty() && idx_pos + IDX_SIZE == b->ahead_pos;
+    const dword first =
+        back ? idx_pos - std::min<dword>(idx_pos, (IDX_AHEAD - 1) * IDX_SIZE) : idx_pos;
     b->ahead.resize(IDX_AHEAD * IDX_SIZE);
-    std::int64_t got = read_at(b->jdx.get(), b->ahead.data(), b->ahead.size(), idx_pos);
-    if (got < std::int64_t(IDX_SIZE)) {
+    std::int64_t got = read_at(b->jdx.get(), b->ahead.data(), b->ahead.size(), first);
+    if (got < std::int64_t(idx_pos - first + IDX_SIZE)) {
       b->ahead.clear();
       return false;
     }
     b->ahead.resize(std::size_t(got) / IDX_SIZE * IDX_SIZE);
-    b->ahead_pos = idx_pos;
+    b->ahead_pos = first;
   }
   decode_idx(b->ahead.data() + (idx_pos - b->ahead_pos), out);
   return true;

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <memory>
 
 #include "apiutil.h"
@@ -53,10 +54,19 @@ bool EndsWithMsg(const char* name) {
 }
 
 // Whether `name` is exactly "<n>.msg", the name this format gives message n.
+// Asked of every entry of every listing: the digits are compared in place
+// rather than the name printed and compared whole.
 bool IsPlainName(const char* name, word n) {
-  char plain[16];
-  std::snprintf(plain, sizeof plain, "%u.msg", unsigned(n));
-  return std::strcmp(name, plain) == 0;
+  char digits[8];
+  char* first = std::end(digits);
+  unsigned v = n;
+  do {
+    *--first = char('0' + v % 10);
+    v /= 10;
+  } while (v != 0);
+  for (; first != std::end(digits); ++first, ++name)
+    if (*name != *first) return false;
+  return std::strcmp(name, ".msg") == 0;
 }
 
 }  // namespace

@@ -339,7 +339,9 @@ sword SquishLock(HAREA ha) {
     _SquishUnlock(d);
     return fail(APIERR_FILE_IO);
   }
-  if (_SquishReadIndex(d) != 0) {
+  // Only the index records from the message count on are taken in: a batch
+  // of writes appends there, and whatever needs more brings it in then.
+  if (_SquishReadIndexFrom(d, ha->num_msg) != 0) {
     _SquishUnlock(d);
     return -1;
   }

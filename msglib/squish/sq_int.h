@@ -55,8 +55,14 @@ struct SquishAreaData {
   // hold zeroed records past idx_count: a deletion keeps them so that the
   // write-back clears them on disk too. Records dirty_lo..dirty_hi-1 may
   // differ from the file.
+  // The copy may start at record idx_first (idx[i] is record idx_first + i):
+  // Lock takes in only the records from the message count on, which is all
+  // that appending needs. The records before it are read from the file,
+  // where nothing of ours is pending for them, until a change that needs
+  // them in memory brings them in (_SquishLoadIndexFrom).
   bool have_idx = false;
   std::vector<SQIDX> idx;
+  dword idx_first = 0;
   dword idx_count = 0;
   dword dirty_lo = 0, dirty_hi = 0;
 
@@ -180,6 +186,12 @@ class SqChange {
 
 // --- index, numbering and deletion (sq_num.cpp)
 sword _SquishReadIndex(SquishAreaData& d);
+// Takes in the records from `from` on (all of them from 0) as the in-memory
+// index; 0 or -1.
+sword _SquishReadIndexFrom(SquishAreaData& d, dword from);
+// Brings the records from `pos` on into the in-memory index that the area
+// holds; 0 or -1.
+sword _SquishLoadIndexFrom(SquishAreaData& d, dword pos);
 sword _SquishWriteIndex(SquishAreaData& d);
 void _SquishDropIndex(SquishAreaData& d);
 sword _SquishGetIdxFrame(SquishAreaData& d, dword pos, SQIDX* out);

@@ -11,28 +11,56 @@
 void _SquishDropIndex(SquishAreaData& d) {
   d.have_idx = false;
   std::vector<SQIDX>().swap(d.idx);
-  d.idx_count = d.dirty_lo = d.dirty_hi = 0;
+  d.idx_first = d.idx_count = d.dirty_lo = d.dirty_hi = 0;
 }
 
-sword _SquishReadIndex(SquishAreaData& d) {
+namespace {
+
+// Records `from`..`to`-1 of the file, into a vector with room for `spare`
+// more; 0 or -1.
+sword read_records(SquishAreaData& d, dword from, dword to, std::size_t spare,
+                   std::vector<SQIDX>& out) {
+  try {
+    out.reserve(std::size_t(to - from) + spare);
+    out.resize(to - from);
+  } catch (const std::bad_alloc&) {
+    return fail(APIERR_NO_MEMORY);
+  }
+  if (to > from && (seek_file(d.ifd.get(), std::int64_t(from) * SQIDX_SIZE, SEEK_FROM_START) < 0 ||
+                    !read_sqidx(d.ifd.get(), out.data(), to - from)))
+    return fail(APIERR_FILE_IO);
+  return 0;
+}
+
+}  // namespace
+
+sword _SquishReadIndex(SquishAreaData& d) { return _SquishReadIndexFrom(d, 0); }
+
+sword _SquishReadIndexFrom(SquishAreaData& d, dword from) {
   std::int64_t len = file_length(d.ifd.get());
   if (len < 0) return fail(APIERR_FILE_IO);
   // A partial record at the end of the file is ignored.
   std::uint64_t count = std::uint64_t(len) / SQIDX_SIZE;
   if (count > 0xFFFFFFFFu / SQIDX_SIZE) return fail(APIERR_FILE_IO);
+  from = dword(std::min<std::uint64_t>(from, count));
   std::vector<SQIDX> idx;
-  try {
-    idx.reserve(count + 16);  // room for a few new records before growing
-    idx.resize(count);
-  } catch (const std::bad_alloc&) {
-    return fail(APIERR_NO_MEMORY);
-  }
-  if (count && (seek_file(d.ifd.get(), 0, SEEK_FROM_START) != 0 ||
-                !read_sqidx(d.ifd.get(), idx.data(), dword(count))))
-    return fail(APIERR_FILE_IO);
+  // Room for a few new records before growing.
+  if (read_records(d, from, dword(count), 16, idx) != 0) return -1;
   d.idx = std::move(idx);
   d.have_idx = true;
+  d.idx_first = from;
   d.idx_count = d.dirty_lo = d.dirty_hi = dword(count);
+  return 0;
+}
+
+sword _SquishLoadIndexFrom(SquishAreaData& d, dword pos) {
+  if (!d.have_idx) return -1;
+  if (pos >= d.idx_first) return 0;
+  std::vector<SQIDX> idx;
+  if (read_records(d, pos, d.idx_first, d.idx.size() + 16, idx) != 0) return -1;
+  idx.insert(idx.end(), d.idx.begin(), d.idx.end());  // within the room reserved
+  d.idx = std::move(idx);
+  d.idx_first = pos;
   return 0;
 }
 
@@ -43,8 +71,10 @@ sword _SquishWriteIndex(SquishAreaData& d) {
     _SquishNoteWrite(d);
     // The file is never shortened: records freed by deletions are written
     // back as zeros.
+    // Every dirty record is in memory: dirty_lo is never below idx_first.
     if (seek_file(d.ifd.get(), std::int64_t(d.dirty_lo) * SQIDX_SIZE, SEEK_FROM_START) < 0 ||
-        !write_sqidx(d.ifd.get(), d.idx.data() + d.dirty_lo, d.dirty_hi - d.dirty_lo))
+        !write_sqidx(d.ifd.get(), d.idx.data() + (d.dirty_lo - d.idx_first),
+                     d.dirty_hi - d.dirty_lo))
       r = fail(APIERR_FILE_IO);
   }
   _SquishDropIndex(d);
@@ -79,25 +109,33 @@ bool have_ahead(const SquishAreaData& d, dword pos) {
 }
 
 // Reads the records from `pos` on, as many as the file holds up to
-// IDX_AHEAD. False when not even the one at `pos` arrives whole.
+// IDX_AHEAD; walking back from the block read last (POST looking for the
+// newest messages of a sender), the IDX_AHEAD records up to `pos` instead.
+// False when not even the one at `pos` arrives whole.
 bool read_ahead(SquishAreaData& d, dword pos) {
   uint8_t buf[IDX_AHEAD * SQIDX_SIZE];
-  std::int64_t got = read_at(d.ifd.get(), buf, sizeof buf, std::int64_t(pos) * SQIDX_SIZE);
-  if (got < SQIDX_SIZE) return false;
+  const bool back = !d.ahead.empty() && pos + 1 == d.ahead_first;
+  const dword first = back ? pos - std::min(pos, IDX_AHEAD - 1) : pos;
+  std::int64_t got = read_at(d.ifd.get(), buf, sizeof buf, std::int64_t(first) * SQIDX_SIZE);
+  if (got < std::int64_t(pos - first + 1) * SQIDX_SIZE) return false;
   const std::size_t n = std::size_t(got) / SQIDX_SIZE;
   d.ahead.resize(n);
   for (std::size_t i = 0; i < n; ++i) decode_sqidx(buf + i * SQIDX_SIZE, &d.ahead[i]);
-  d.ahead_first = pos;
+  d.ahead_first = first;
   d.ahead_gen = d.write_gen;
   return true;
 }
 
+// Whether record `pos` is to be taken from the in-memory index rather than
+// the file.
+bool in_memory(const SquishAreaData& d, dword pos) { return d.have_idx && pos >= d.idx_first; }
+
 }  // namespace
 
 sword _SquishGetIdxFrame(SquishAreaData& d, dword pos, SQIDX* out) {
-  if (d.have_idx) {
+  if (in_memory(d, pos)) {
     if (pos >= d.idx_count) return fail(APIERR_NOT_FOUND);
-    *out = d.idx[pos];
+    *out = d.idx[pos - d.idx_first];
   } else {
     if (!have_ahead(d, pos) && !read_ahead(d, pos)) return fail(APIERR_FILE_IO);
     *out = d.ahead[pos - d.ahead_first];
@@ -106,7 +144,7 @@ sword _SquishGetIdxFrame(SquishAreaData& d, dword pos, SQIDX* out) {
 }
 
 dword _SquishPeekIdxFrame(const SquishAreaData& d, dword pos) {
-  if (d.have_idx) return pos < d.idx_count ? d.idx[pos].frame_offset : 0;
+  if (in_memory(d, pos)) return pos < d.idx_count ? d.idx[pos - d.idx_first].frame_offset : 0;
   return have_ahead(d, pos) ? d.ahead[pos - d.ahead_first].frame_offset : 0;
 }
 
@@ -124,7 +162,9 @@ sword AddIndex(SquishAreaData& d, const SQIDX& rec, dword pos) {
     return fail(APIERR_FILE_IO, SQ_INDEX_SHORT);
   if (!d.have_idx) return write_record(d, pos, rec);
   if (pos > d.idx_count) return -1;  // would leave a gap
-  if (pos >= d.idx.size()) {
+  if (_SquishLoadIndexFrom(d, pos) != 0) return -1;
+  const dword at = pos - d.idx_first;
+  if (at >= d.idx.size()) {
     try {
       if (d.idx.size() == d.idx.capacity()) d.idx.reserve(d.idx.size() + 16);
       d.idx.push_back(SQIDX{});
@@ -135,7 +175,7 @@ sword AddIndex(SquishAreaData& d, const SQIDX& rec, dword pos) {
       return write_record(d, pos, rec);
     }
   }
-  d.idx[pos] = rec;
+  d.idx[at] = rec;
   d.idx_count = std::max(d.idx_count, pos + 1);
   d.dirty_hi = std::max(d.dirty_hi, pos + 1);
   d.dirty_lo = std::min(d.dirty_lo, pos);
@@ -183,8 +223,8 @@ dword SquishUidToMsgn(HAREA ha, UMSGID umsgid, word type) {
     records = dword(std::min<std::uint64_t>(std::uint64_t(len) / SQIDX_SIZE, 0xFFFFFFFFu));
   }
   auto uid_at = [&](dword pos, UMSGID* out) {
-    if (d.have_idx) {
-      *out = d.idx[pos].umsgid;
+    if (in_memory(d, pos)) {
+      *out = d.idx[pos - d.idx_first].umsgid;
       return true;
     }
     SQIDX rec;
@@ -285,6 +325,10 @@ sword SquishKillMsg(HAREA ha, dword msgnum) {
   if (!d.have_idx) {
     if (_SquishReadIndex(d) != 0) return -1;
     loaded = true;
+  } else if (_SquishLoadIndexFrom(d, 0) != 0) {
+    // A locked area takes in the whole index once, for this and the
+    // deletions that may follow.
+    return -1;
   }
   if (pos >= d.idx_count) {
     if (loaded) _SquishDropIndex(d);
