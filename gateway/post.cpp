@@ -9,6 +9,8 @@
 // The MSGID serial is decided under the area's lock together with the write:
 // two posts from one address never share a serial, within one process or
 // across processes, or tossers' duplicate checks would drop the second.
+#include "commands.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -25,7 +27,6 @@
 #include "message.h"
 #include "recode.h"
 #include "textio.h"
-#include "zandrel.h"
 
 namespace {
 
@@ -212,46 +213,44 @@ std::string controlInfo(const NETADDR& orig, dword serialNo, const std::string& 
 }  // namespace
 
 void postArticle(const char* str) {
-  std::string spec;
-  auto failed = [&spec](const char* why) { commandFailed("POST", spec, why); };
-  const char* space = cutAreaSpec(str, spec);
-  if (!space) return failed(BAD_LINE);
+  const CommandLine cmd("POST", str);
+  if (!cmd.args()) return cmd.failed(BAD_LINE);
   // Addresses that do not parse are stored as far as they went, zero
   // otherwise.
   NETADDR orig{}, dest{};
-  const char* origText = space + 1;
+  const char* origText = cmd.args();
   parseFtnAddr(origText, &orig);
   const char* destSpace = std::strchr(origText, ' ');
-  if (!destSpace) return failed(BAD_LINE);
+  if (!destSpace) return cmd.failed(BAD_LINE);
   parseFtnAddr(destSpace + 1, &dest);
   const char* lenSpace = std::strchr(destSpace + 1, ' ');
-  if (!lenSpace) return failed(BAD_LINE);
+  if (!lenSpace) return cmd.failed(BAD_LINE);
   const std::size_t len = std::size_t(readNumber(lenSpace));
 
   Posting post;
-  if (const char* why = readPosting(len, post)) return failed(why);
+  if (const char* why = readPosting(len, post)) return cmd.failed(why);
 
   // JAM's lock leaves its handle with the numbering it had when it was
   // opened; a second handle opened under the lock sees the messages stored
   // since. It closes last: closing a JAM area takes the lock. Squish and
   // *.MSG bring the locked handle itself up to date.
   AreaPtr fresh;
-  AreaPtr area(openArea(spec.c_str(), 1));
-  if (!area) return failed(MsgErrorText());
+  AreaPtr area = cmd.open(AREA_WRITE);
+  if (!area) return;
   // Without the lock nothing is stored: the serial could not be decided.
   if (!lockArea(area.get())) {
     // The lock was tried for as long as writers wait for it.
     const bool held = std::strcmp(MsgErrorText(), MSGERR_LOCKED) == 0;
-    return failed(held ? MSGERR_LOCKED " for 10 s" : MsgErrorText());
+    return cmd.failed(held ? MSGERR_LOCKED " for 10 s" : MsgErrorText());
   }
-  if (area->type == AT_JAM) fresh.reset(openArea(spec.c_str(), 0));
+  if (area->type == AT_JAM) fresh.reset(openArea(cmd.spec().c_str(), AREA_READ));
   // Should that open fail, the post is still stored, its serial decided on
   // what the area showed when it was opened.
   HAREA view = fresh ? fresh.get() : area.get();
   const std::time_t now = std::time(nullptr);
   const dword serial = nextSerial(view, orig, dword(now));
   MsgPtr msg = openMsg(area.get(), MO_CREATE, 0);
-  if (!msg) return failed(MsgErrorText());
+  if (!msg) return cmd.failed(MsgErrorText());
 
   XMSG x{};
   copyField(x.from, post.from);
@@ -277,5 +276,5 @@ void postArticle(const char* str) {
     why = MsgErrorText();
   msg.reset();
   if (area->api->Unlock(area.get()) != 0 && why.empty()) why = MsgErrorText();
-  if (!why.empty()) failed(why.c_str());
+  if (!why.empty()) cmd.failed(why.c_str());
 }
