@@ -7,7 +7,6 @@
 #include "commands.h"
 #include "message.h"
 #include "msgapi.h"
-#include "recode.h"
 #include "textio.h"
 
 namespace {
@@ -91,8 +90,6 @@ bool runOption(const char* arg) {
 }
 
 void startUp() {
-  recode = alt2win;
-  recodeBack = win2alt;
   _minf minf{};
   minf.req_version = 0;
   minf.def_zone = DEFAULT_ZONE;

@@ -22,7 +22,8 @@
 // ends); anything else is ignored and returns false.
 bool runOption(const char* arg);
 
-// Installs the recoding tables and opens the message API.
+// Opens the message API for the process. Recoding needs nothing: its tables
+// are constants.
 void startUp();
 // Reads and answers commands until EXIT or end of input; returns the exit
 // status (always 0).
