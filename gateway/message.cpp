@@ -17,9 +17,8 @@ constexpr long NUMBER_LIMIT = 2147483647;
 // character, normally a space, that is not looked at.
 constexpr std::size_t SPEC_START = 5;
 
-// No host the protocol was built for could hold a message of 2 GB; a length
-// that large comes from a damaged base and is refused like a failed
-// allocation instead of being tried.
+// A length of 2 GB or more comes from a damaged base: it is refused like a
+// failed allocation instead of being tried.
 constexpr dword MAX_BUFFER = 0x7FFFFFFF;
 
 // Shows a fixed-width name or subject field: cut at its last byte, recoded.
