@@ -1,5 +1,14 @@
-// Helpers shared by the tests: scratch directories, file surgery, and the
-// real gateway binary driven over pipes the way a front end drives it.
+// testing/: what the tests, the fuzz targets, the soak run and the
+// benchmarks share, in two libraries.
+//   testkit      no test framework, for every harness: the base checkers
+//                (base_check.h) and the gateway started on pipes (spawn.h).
+//                It may use msglib.
+//   testsupport  the GoogleTest suites' own: this header (scratch
+//                directories, file surgery, the real gateway binary driven
+//                over pipes the way a front end drives it), fixtures, child
+//                processes (child.h, childrun.h) with a half per host in
+//                posix/ and win32/. It may use testkit, the gateway library
+//                and GoogleTest.
 #ifndef ZANDREL_TESTUTIL_H
 #define ZANDREL_TESTUTIL_H
 
