@@ -1,7 +1,8 @@
 // testing/: what the tests, the fuzz targets, the soak run and the
 // benchmarks share, in two libraries.
 //   testkit      no test framework, for every harness: the base checkers
-//                (base_check.h) and the gateway started on pipes (spawn.h).
+//                (base_check.h), little-endian file bytes (bytes.h) and
+//                the gateway started on pipes (spawn.h).
 //                It may use msglib.
 //   testsupport  the GoogleTest suites' own: this header (scratch
 //                directories, file surgery, the real gateway binary driven
@@ -18,6 +19,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "bytes.h"  // little-endian reads and writes of file bytes
 
 namespace zt {
 
@@ -73,10 +76,6 @@ std::pair<std::string, int> Shell(const std::string& command);
 void SetTimeZone(const char* tz);
 // The calendar time of a broken-down UTC time.
 std::int64_t TimeGm(struct tm* t);
-
-// Little-endian reads out of a byte string, for checking file bytes.
-std::uint16_t U16At(const std::string& bytes, std::size_t offset);
-std::uint32_t U32At(const std::string& bytes, std::size_t offset);
 
 // Where the third-party bases used by the format tests live.
 std::string ForeignFixtures();  // .../foreign

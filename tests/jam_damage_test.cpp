@@ -14,12 +14,7 @@
 
 namespace {
 
-std::string Le32(std::uint32_t v) {
-  std::string s(4, '\0');
-  uint8_t* p = reinterpret_cast<uint8_t*>(s.data());
-  put_u32(p, v);
-  return s;
-}
+using zt::Le32;
 
 const std::string kTexts[] = {"first\r", "second\rSEEN-BY: 1/1\r", "third\r"};
 
