@@ -7,7 +7,7 @@
 //   testsupport  the GoogleTest suites' own: this header (scratch
 //                directories, file surgery, the real gateway binary driven
 //                over pipes the way a front end drives it), fixtures, child
-//                processes (child.h, childrun.h) with a half per host in
+//                processes (child.h) with a half per host in
 //                posix/ and win32/. It may use testkit, the gateway library
 //                and GoogleTest.
 #ifndef ZANDREL_TESTUTIL_H

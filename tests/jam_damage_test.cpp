@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "api_jam.h"
-#include "childrun.h"
+#include "child.h"
 #include "fileio.h"
 #include "jam_check.h"
 #include "jamtest.h"
