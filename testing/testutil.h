@@ -2,7 +2,9 @@
 // benchmarks share, in two libraries.
 //   testkit      no test framework, for every harness: the base checkers
 //                (base_check.h), little-endian file bytes (bytes.h) and
-//                the gateway started on pipes (spawn.h).
+//                the gateway as a child on pipes (spawn.h, POSIX hosts:
+//                the soak run drives it directly, the suites through
+//                Zandrel, the benchmarks start it with SpawnOnPipes).
 //                It may use msglib.
 //   testsupport  the GoogleTest suites' own: this header (scratch
 //                directories, file surgery, the real gateway binary driven
