@@ -6,7 +6,7 @@
 #include <string>
 
 #include "address.h"
-#include "parsenn.h"
+#include "fidotext.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, unsigned long size) {
   const std::string text(reinterpret_cast<const char*>(data), size);

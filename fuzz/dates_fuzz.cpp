@@ -5,7 +5,7 @@
 #include <ctime>
 #include <vector>
 
-#include "dates.h"
+#include "fidotext.h"
 #include "structrw.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, unsigned long size) {

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "api_jam_int.h"
+#include "jam_int.h"
 #include "fileio.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, unsigned long size) {

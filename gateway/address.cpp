@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr char SOH = '\x01';
-
 // Message-IDs and kludge values fit the 256-byte buffers front ends were
 // written against.
 constexpr std::size_t MAX_VALUE = 255;
@@ -22,12 +20,6 @@ constexpr const char MSGID_SUFFIX[] = "@zandrel.exe>";
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 bool isAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-
-char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
-
-bool endsAddress(char c) {
-  return c == '\0' || c == '\t' || c == '\n' || c == '\r' || c == ' ' || c == '@';
-}
 
 // Russian letters in Latin by the transliteration of ICAO Doc 9303 (the
 // machine-readable travel documents: Nikolai, Zhukov, Shchukin), which needs
@@ -113,45 +105,6 @@ void appendLabel(std::string& out, char letter, word v) {
 
 }  // namespace
 
-int parseFtnAddr(const char* s, NETADDR* a) {
-  if (!s || !*s) return 0;
-  *a = NETADDR{};
-  enum { NONE, ZONE, NET, POINT } last = NONE;  // the last separator met
-  bool digits = false;  // digits seen since that separator
-  word value = 0;       // wraps: only the low 16 bits of a number are kept
-  for (; !endsAddress(*s); ++s) {
-    char c = *s;
-    if (isDigit(c)) {
-      digits = true;
-      value = word(value * 10 + (c - '0'));
-      continue;
-    }
-    if (c != ':' && c != '/' && c != '.') return 0;
-    if (!digits) return 0;
-    if (c == ':') {
-      if (last != NONE) return 0;
-      a->zone = value;
-      last = ZONE;
-    } else if (c == '/') {
-      if (last == NET || last == POINT) return 0;
-      a->net = value;
-      last = NET;
-    } else {
-      if (last == POINT) return 0;
-      a->node = value;
-      last = POINT;
-    }
-    digits = false;
-    value = 0;
-  }
-  if (!digits || last == ZONE) return 0;
-  if (last == POINT)
-    a->point = value;
-  else
-    a->node = value;
-  return 1;
-}
-
 std::string ftnAddrStr(const NETADDR& a) {
   std::string out;
   appendNum(out, a.zone);
@@ -213,27 +166,6 @@ std::string msgidStr(const char* msgid) {
   std::string out;
   if (msgid) appendMsgid(out, std::string_view(msgid));
   return out;
-}
-
-std::optional<std::string_view> findKludge(const char* ctl, const char* name) {
-  if (!ctl) return std::nullopt;
-  const std::size_t nlen = std::strlen(name);
-  while (*ctl == SOH) {
-    ++ctl;
-    const char* end = ctl + std::strcspn(ctl, "\x01");  // next SOH or the NUL
-    const std::size_t klen = std::size_t(end - ctl);
-    if (klen >= nlen &&
-        std::equal(ctl, ctl + nlen, name,
-                   [](char x, char y) { return lowerAscii(x) == lowerAscii(y); }))
-      return std::string_view(ctl + nlen, std::min(klen - nlen, MAX_VALUE));
-    ctl = end;
-  }
-  return std::nullopt;
-}
-
-std::optional<std::string> getKludge(const char* ctl, const char* name) {
-  if (auto v = findKludge(ctl, name)) return std::string(*v);
-  return std::nullopt;
 }
 
 std::string dateZone(const char* ctl) {

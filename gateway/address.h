@@ -1,5 +1,6 @@
 // FidoNet identities turned into the Usenet-style identities the front end
-// shows, and lookups in a message's control information.
+// shows. Addresses are read, and kludges looked up, by msglib's FidoNet text
+// module (fidotext.h), which this header brings along.
 //
 // Results are returned by value, or appended to a string for callers that
 // build a line per message; the length limits of the fixed buffers the
@@ -12,17 +13,11 @@
 #include <string>
 #include <string_view>
 
+#include "fidotext.h"
 #include "msgapi.h"
 
 // Every generated From address ends in this domain.
 constexpr const char GATE_DOMAIN[] = "fidonet.org";
-
-// Parses the address at the start of `s` (node, net/node, zone:net/node, each
-// with an optional .point; also zone:node.point and node.point). The address
-// ends at NUL, TAB, LF, CR, space or '@'; numbers keep their low 16 bits.
-// Returns 1 on success, 0 on failure. `a` is zeroed unless `s` is null or
-// empty; after a failure it may hold the parts parsed so far.
-int parseFtnAddr(const char* s, NETADDR* a);
 
 // "zone:net/node", with ".point" when the point is not 0.
 std::string ftnAddrStr(const NETADDR& a);
@@ -41,13 +36,6 @@ inline std::string msgidStr(const std::optional<std::string>& msgid) {
 }
 // The same appended to `out`; nothing for no value.
 void appendMsgid(std::string& out, std::optional<std::string_view> msgid);
-
-// The value (at most 255 characters) of the first kludge of block `ctl` whose
-// text begins with `name`, compared without regard to case. Nothing when the
-// kludge is absent or the block does not start with SOH.
-std::optional<std::string> getKludge(const char* ctl, const char* name);
-// The same value seen where it lies in `ctl`, without a copy.
-std::optional<std::string_view> findKludge(const char* ctl, const char* name);
 
 // The zone of an article's Date header: the writer's offset from UTC that a
 // TZUTC kludge in `ctl` gives, as "+hhmm" or "-hhmm". "+0000" without one,

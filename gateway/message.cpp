@@ -6,6 +6,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "formats.h"
 #include "recode.h"
 #include "textio.h"
 
@@ -47,11 +48,9 @@ void chomp(char* s) {
 
 HAREA openArea(const char* p, int write) {
   word type = AT_SDM;  // no prefix: a netmail directory, the whole text is the path
-  switch (*p) {
-    case '$': type = AT_SQUISH | AT_ECHO; ++p; break;
-    case '#': type = AT_JAM | AT_ECHO; ++p; break;
-    case '@': type = AT_SDM | AT_ECHO; ++p; break;
-    default: break;
+  if (const MsgFormat* f = MsgFormatByPrefix(*p)) {
+    type = f->type | AT_ECHO;  // a prefix marks an echo area of its format
+    ++p;
   }
   return MsgOpenArea(p, write ? AOPEN_CREATE_IF_MISSING : AOPEN_EXISTING, type);
 }

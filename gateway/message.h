@@ -2,7 +2,9 @@
 // loop: the limits and texts of the protocol, opening an area from its area
 // spec, cutting command lines, telling why a command failed, handles that
 // close themselves, one message read whole, and the date fields of the
-// replies. Everything here reaches the areas through msglib's public API.
+// replies (their month abbreviations, monthStr, come from msglib's FidoNet
+// text module). Everything here reaches the areas through msglib's public
+// API.
 //
 // Functions that can fail return bool, true when they did their work, or a
 // handle that is null when they did not; where the caller reports a
@@ -15,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "fidotext.h"
 #include "msgapi.h"
 
 #define ZANDREL_VERSION "1.2"
@@ -31,16 +34,6 @@ constexpr dword READ_FAILED = 0xFFFFFFFFu;
 
 // Shown for a message without a subject.
 constexpr const char NONESTR[] = "none";
-
-// Month abbreviations; slot i holds month i + 1.
-constexpr const char* monthStrs[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-
-// The abbreviation of a stored month. A damaged stamp can hold 0 or 13-15;
-// those show as "Jan", like the date strings of msglib.
-inline const char* monthStr(unsigned mo) {
-  return mo >= 1 && mo <= 12 ? monthStrs[mo - 1] : monthStrs[0];
-}
 
 // The blanks a number may be preceded by: space, TAB, LF, VT, FF and CR.
 inline bool isBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "address.h"
-#include "dates.h"
+#include "fidotext.h"
 #include "locking.h"
 #include "message.h"
 #include "recode.h"

@@ -1,5 +1,5 @@
 // Date stamps, the FidoNet date string and the parser for stored dates.
-#include "dates.h"
+#include "fidotext.h"
 
 #include <climits>
 #include <cstdlib>

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "api_jam_int.h"
+#include "jam_int.h"
 #include "jam_check.h"
 #include "jamtest.h"
 #include "locking.h"
@@ -31,7 +31,7 @@ class JamNumber : public ::testing::Test {
   // The table this area holds, as the independent scan lists messages.
   static std::vector<zt::JamLive> TableOf(HAREA ha) {
     std::vector<zt::JamLive> v;
-    for (const JamActive& e : jam_base(ha)->scan.table) v.push_back({e.idx_pos, e.hdr_ofs});
+    for (const JamActive& e : jam_area(ha).scan.table) v.push_back({e.idx_pos, e.hdr_ofs});
     return v;
   }
   // A fresh rebuild, both ways the library can scan.
@@ -39,7 +39,7 @@ class JamNumber : public ::testing::Test {
     const std::vector<zt::JamLive> full = zt::JamLiveMessages(base_);
     EXPECT_EQ(TableOf(ha), full);
     EXPECT_EQ(ha->num_msg, full.size());
-    JamBase* b = jam_base(ha);
+    JamBase* b = &jam_area(ha);
     JamScan mapped, plain;
     ASSERT_EQ(read_allidx(b->jdx.get(), b->jhr.get(), &mapped), 1);
     ASSERT_EQ(read_allidx_plain(b->jdx.get(), b->jhr.get(), &plain), 1);

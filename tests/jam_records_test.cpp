@@ -9,7 +9,7 @@
 #include <ctime>
 #include <vector>
 
-#include "dates.h"
+#include "fidotext.h"
 #include "fileio.h"
 #include "structrw.h"
 #include "testutil.h"

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include "formats.h"
+#include "testutil.h"
+
 namespace {
 
 TEST(MsgApi, OpenApiKeepsZoneAndAlwaysSharing) {
@@ -59,6 +62,39 @@ TEST(MsgApi, MissingAreasDoNotOpen) {
     EXPECT_NE(msgapierr, APIERR_OK);
     EXPECT_EQ(MsgValidate(type, "/nonexistent/zandrel/area"), 0);
   }
+}
+
+// Each format is one row of the table: its prefix, its type bit, an open that
+// makes an area of that format and a validate that knows it, and only it.
+TEST(MsgApi, EachFormatIsOneRowOfTheTable) {
+  struct Row {
+    char prefix;
+    word type;
+    word handle_type;
+  };
+  const Row rows[] = {{'$', AT_SQUISH, AT_SQUISH}, {'#', AT_JAM, AT_JAM}, {'@', AT_SDM, 0}};
+  zt::TempDir dir;
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.prefix);
+    const MsgFormat* f = MsgFormatByPrefix(r.prefix);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(f->type, r.type);
+    const std::string path = dir / std::string(1, char('a' + (&r - rows)));
+    HAREA ha = MsgOpenArea(path.c_str(), AOPEN_CREATE, word(f->type | AT_ECHO));
+    ASSERT_NE(ha, nullptr);
+    EXPECT_EQ(ha->type, r.handle_type);
+    EXPECT_EQ(ha->api->CloseArea(ha), 0);
+    for (const Row& other : rows)
+      EXPECT_EQ(MsgValidate(other.type, path.c_str()), &other == &r ? 1 : 0) << other.prefix;
+  }
+  EXPECT_EQ(MsgFormatByPrefix('/'), nullptr);
+  EXPECT_EQ(MsgFormatByPrefix('\0'), nullptr);
+  // A type without a format's bit is a *.MSG area; with several, the first
+  // row decides.
+  EXPECT_EQ(MsgFormatOf(0).type, AT_SDM);
+  EXPECT_EQ(MsgFormatOf(AT_ECHO).type, AT_SDM);
+  EXPECT_EQ(MsgFormatOf(AT_JAM | AT_SDM).type, AT_JAM);
+  EXPECT_EQ(MsgFormatOf(AT_SQUISH | AT_JAM).type, AT_SQUISH);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // FidoNet address parsing: parts present in the text are filled, the others
 // keep what the caller put there; and the word finder beneath it.
-#include "parsenn.h"
+#include "fidotext.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "dates.h"
+#include "fidotext.h"
 #include "jsonl.h"
 #include "msgapi.h"
 #include "sdm_testutil.h"
