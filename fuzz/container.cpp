@@ -12,6 +12,7 @@
 #include <mutex>
 #include <set>
 
+#include "bytes.h"
 #include "fileio.h"
 
 namespace fz {
@@ -49,8 +50,7 @@ std::string PackFiles(const std::vector<FileEntry>& files) {
   for (const FileEntry& f : files) {
     out.push_back(char(f.name.size()));
     out += f.name;
-    std::uint32_t len = std::uint32_t(f.data.size());
-    for (int i = 0; i < 4; ++i) out.push_back(char(len >> (8 * i)));
+    out += zt::Le32(std::uint32_t(f.data.size()));
     out += f.data;
   }
   return out;

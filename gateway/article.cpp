@@ -1,6 +1,8 @@
 // RETR: one stored message as a news article. Kludges become X-Kludge
 // header lines, SEEN-BY lines X-Seen-By header lines, and the rest of the
 // text the body, recoded, with CR turned into LF and long lines wrapped.
+#include "commands.h"
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -10,7 +12,6 @@
 #include "message.h"
 #include "recode.h"
 #include "textio.h"
-#include "zandrel.h"
 
 namespace {
 
@@ -116,16 +117,15 @@ void splitText(char* text, char* end) {
 }  // namespace
 
 void getArticle(const char* str) {
-  std::string spec;
-  const char* space = cutAreaSpec(str, spec);
-  if (!space) return commandFailed("RETR", spec, BAD_LINE);
-  AreaPtr area(openArea(spec.c_str(), 0));
-  if (!area) return commandFailed("RETR", spec, MsgErrorText());
-  MsgPtr msg = openMsg(area.get(), MO_READ, dword(readNumber(space + 1)));
-  if (!msg) return commandFailed("RETR", spec, MsgErrorText());
+  const CommandLine cmd("RETR", str);
+  if (!cmd.args()) return cmd.failed(BAD_LINE);
+  AreaPtr area = cmd.open(AREA_READ);
+  if (!area) return;
+  MsgPtr msg = openMsg(area.get(), MO_READ, dword(readNumber(cmd.args())));
+  if (!msg) return cmd.failed(MsgErrorText());
   StoredMsg m;
   const char* why = nullptr;
-  if (!readStored(area.get(), msg.get(), m, &why)) return commandFailed("RETR", spec, why);
+  if (!readStored(area.get(), msg.get(), m, &why)) return cmd.failed(why);
 
   printHeaders(m);
   if (!printControlKludges(m.ctrl)) return;

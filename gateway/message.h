@@ -1,7 +1,15 @@
-// Pieces shared by the commands that read and write messages: handles that
-// close themselves, one message read whole, numbers from command lines. The
-// month abbreviations of the replies' dates (monthStr) come from msglib's
-// FidoNet text module.
+// What the four commands share, so that none of them needs the command
+// loop: the limits and texts of the protocol, opening an area from its area
+// spec, cutting command lines, telling why a command failed, handles that
+// close themselves, one message read whole, and the date fields of the
+// replies (their month abbreviations, monthStr, come from msglib's FidoNet
+// text module). Everything here reaches the areas through msglib's public
+// API.
+//
+// Functions that can fail return bool, true when they did their work, or a
+// handle that is null when they did not; where the caller reports a
+// failure, the reason comes back through a `why` argument as a text for
+// standard error.
 #ifndef ZANDREL_MESSAGE_H
 #define ZANDREL_MESSAGE_H
 
@@ -11,6 +19,18 @@
 
 #include "fidotext.h"
 #include "msgapi.h"
+
+#define ZANDREL_VERSION "1.2"
+
+// Longest command line read at once; a longer line arrives in pieces, each
+// taken as a line of its own.
+constexpr int MAX_LINE = 8191;
+
+// The reason for a command line that lacks a part the command needs.
+constexpr const char BAD_LINE[] = "bad command line";
+
+// ReadMsg's result when nothing could be read.
+constexpr dword READ_FAILED = 0xFFFFFFFFu;
 
 // Shown for a message without a subject.
 constexpr const char NONESTR[] = "none";
@@ -25,17 +45,51 @@ inline bool isBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 // message numbers at the top of the dword range, and nothing overflows.
 long readNumber(const char* s);
 
-// Cuts the area spec out of a command line: the text from the sixth
-// character up to the first space at or after it. Returns that space, or
-// null when the line is too short or has none; `spec` then holds the text
-// from the sixth character on, if any, for the report of the bad line.
-const char* cutAreaSpec(const char* str, std::string& spec);
+// Removes every CR and LF from the end of `s`, in place.
+void chomp(char* s);
+
+// The `write` argument of openArea.
+constexpr int AREA_READ = 0;   // the area must exist
+constexpr int AREA_WRITE = 1;  // a missing area is created
+
+// Opens the area named by an area spec: "$path" Squish, "#path" JAM,
+// "@path" *.MSG echo area, any other text a *.MSG netmail directory. Null
+// when it cannot be opened; MsgErrorText then says why.
+HAREA openArea(const char* p, int write);
 
 // An open area, closed when the owner goes out of scope.
 struct AreaCloser {
   void operator()(MSGA* a) const { a->api->CloseArea(a); }
 };
 using AreaPtr = std::unique_ptr<MSGA, AreaCloser>;
+
+// One command line as a handler gets it: the verb it was recognised by, the
+// area spec (the text from the sixth character up to the first space at or
+// after it) and the arguments after that space.
+class CommandLine {
+ public:
+  CommandLine(const char* verb, const char* str);
+
+  // The text after the space that ends the spec; null when the line is too
+  // short to hold a spec or has no such space (a BAD_LINE).
+  const char* args() const { return args_; }
+  // The area spec; for a bad line, the text from the sixth character on.
+  const std::string& spec() const { return spec_; }
+
+  // Tells on standard error why the command failed, in one line of its
+  // own: "zandrel: RETR #/var/fido/jam/ru.linux: message 12 not found". An
+  // empty spec (a line too short to have one) is left out; its control
+  // characters are shown as "?", for the line goes to a terminal or a log.
+  void failed(const char* reason) const;
+  // The line's area opened with openArea; null, and the failure told, when
+  // it cannot be.
+  AreaPtr open(int write) const;
+
+ private:
+  const char* verb_;
+  std::string spec_;
+  const char* args_ = nullptr;
+};
 
 // An open message. It must go before its area does (an area refuses to close
 // while messages of it are open), so declare it after the AreaPtr.

@@ -1,4 +1,6 @@
 // HEAD: one news overview line per requested message.
+#include "commands.h"
+
 #include <cstring>
 #include <string>
 
@@ -6,7 +8,6 @@
 #include "message.h"
 #include "strfmt.h"
 #include "textio.h"
-#include "zandrel.h"
 
 namespace {
 
@@ -59,14 +60,12 @@ void overviewLine(HAREA area, long num, StoredMsg& m, std::string& line) {
 // of deleted messages stay in them. A message that is there but cannot be
 // read says why when it is retrieved.
 void listHeaders(const char* str) {
-  std::string spec;
-  const char* space = cutAreaSpec(str, spec);
-  if (!space) return commandFailed("HEAD", spec, BAD_LINE);
-  // The character after the space is a filler the front end always sends
-  // and is skipped unseen; a line that ends there has no list at all.
-  if (!space[1]) return commandFailed("HEAD", spec, BAD_LINE);
-  AreaPtr area(openArea(spec.c_str(), 0));
-  if (!area) return commandFailed("HEAD", spec, MsgErrorText());
+  const CommandLine cmd("HEAD", str);
+  // The first character of the arguments is a filler the front end always
+  // sends and is skipped unseen; a line that ends there has no list at all.
+  if (!cmd.args() || !cmd.args()[0]) return cmd.failed(BAD_LINE);
+  AreaPtr area = cmd.open(AREA_READ);
+  if (!area) return;
 
   // Every space starts a number, and a number skips leading blanks, so a run
   // of spaces repeats the number after it. The first non-blank and its value
@@ -75,7 +74,7 @@ void listHeaders(const char* str) {
   std::string line;
   const char* digits = nullptr;
   long value = 0;
-  for (const char* p = space + 2;;) {
+  for (const char* p = cmd.args() + 1;;) {
     if (!digits || digits < p) {
       digits = p;
       while (isBlank(*digits)) ++digits;

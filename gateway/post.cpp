@@ -9,6 +9,8 @@
 // The MSGID serial is decided under the area's lock together with the write:
 // two posts from one address never share a serial, within one process or
 // across processes, or tossers' duplicate checks would drop the second.
+#include "commands.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -25,12 +27,11 @@
 #include "message.h"
 #include "recode.h"
 #include "textio.h"
-#include "zandrel.h"
 
 namespace {
 
 constexpr const char PID_KLUDGE[] = "\x01PID: zandrel-" ZANDREL_VERSION;
-// The control block is built as it always was, in 8192 bytes with its NUL.
+// Longest control block stored, without its NUL: a REPLY value is cut to fit.
 constexpr std::size_t MAX_CTRL = 8191;
 // Room set aside for a text before any of it arrives; an announced length
 // alone must not claim memory.
@@ -42,6 +43,9 @@ constexpr int LOCK_POLLS = 200;
 constexpr unsigned LOCK_POLL_PAUSE_MS = 2;
 constexpr int LOCK_ATTEMPTS = 10;
 constexpr unsigned LOCK_PAUSE_MS = 1000;
+// Standard error's reason when that wait gave up.
+constexpr const char LOCK_GAVE_UP[] = MSGERR_LOCKED " for 10 s";
+static_assert(LOCK_ATTEMPTS == 10 && LOCK_PAUSE_MS == 1000, "LOCK_GAVE_UP names the wait");
 
 // Looking for the serial an address used last: messages read, newest first,
 // and message numbers tried on the way (numbers may have gaps, and a JAM
@@ -50,6 +54,10 @@ constexpr int SERIAL_SCAN_MSGS = 128;
 constexpr dword SERIAL_SCAN_NUMBERS = 0x10000;
 // Control information read per message; the MSGID comes first in practice.
 constexpr dword SERIAL_SCAN_CTRL = 0x10000;
+// A MSGID serial is at most eight hexadecimal digits; the largest one has
+// no successor.
+constexpr std::size_t SERIAL_DIGITS = 8;
+constexpr dword LAST_SERIAL = 0xFFFFFFFFu;
 
 struct Posting {
   std::string reply, from, to, subj;
@@ -69,9 +77,9 @@ constexpr const char INPUT_ENDED[] = "input ended before the whole article";
 constexpr const char NO_MEMORY[] = "out of memory";
 
 // Reads exactly `len` characters, each LF stored as CR. All of them are
-// consumed even when they cannot be kept. Null, or why not: input ended,
-// or no memory for the text.
-const char* readText(std::size_t len, std::string& text) {
+// consumed even when they cannot be kept. False when input ended first or
+// there was no memory for the text; `why` says which.
+bool readText(std::size_t len, std::string& text, const char** why) {
   bool kept = true;
   try {
     text.reserve(std::min(len, TEXT_RESERVE));
@@ -80,7 +88,10 @@ const char* readText(std::size_t len, std::string& text) {
   }
   for (std::size_t i = 0; i < len; ++i) {
     int c = gwIn().getc();
-    if (c < 0) return INPUT_ENDED;
+    if (c < 0) {
+      *why = INPUT_ENDED;
+      return false;
+    }
     if (!kept) continue;
     try {
       text.push_back(c == '\n' ? '\r' : char(c));
@@ -89,18 +100,21 @@ const char* readText(std::size_t len, std::string& text) {
       std::string().swap(text);
     }
   }
-  return kept ? nullptr : NO_MEMORY;
+  if (!kept) *why = NO_MEMORY;
+  return kept;
 }
 
-// Null once the whole posting is read, else why not.
-const char* readPosting(std::size_t len, Posting& p) {
+// Reads the four lines and the text; false, with `why`, when any of it is
+// missing or cannot be kept.
+bool readPosting(std::size_t len, Posting& p, const char** why) {
   // Every part is read even after a failure, to stay in step with the input.
-  bool ok = readLine(p.reply);
-  ok = readLine(p.from) && ok;
-  ok = readLine(p.to) && ok;
-  ok = readLine(p.subj) && ok;
-  const char* why = readText(len, p.text);
-  return ok ? why : INPUT_ENDED;
+  bool lines = readLine(p.reply);
+  lines = readLine(p.from) && lines;
+  lines = readLine(p.to) && lines;
+  lines = readLine(p.subj) && lines;
+  const bool text = readText(len, p.text, why);
+  if (!lines) *why = INPUT_ENDED;
+  return lines && text;
 }
 
 // Copies a line into a fixed-width field: NUL-padded, and a value as long as
@@ -155,7 +169,8 @@ std::optional<dword> serialFrom(std::string_view id, const NETADDR& orig) {
     return std::nullopt;
   dword v = 0;
   std::size_t n = 0;
-  for (std::size_t i = space + 1; i < id.size() && n < 8 && hexDigit(id[i]) >= 0; ++i, ++n)
+  for (std::size_t i = space + 1; i < id.size() && n < SERIAL_DIGITS && hexDigit(id[i]) >= 0;
+       ++i, ++n)
     v = v << 4 | dword(hexDigit(id[i]));
   if (n == 0) return std::nullopt;
   return v;
@@ -179,15 +194,14 @@ dword nextSerial(HAREA area, const NETADDR& orig, dword now) {
     ++read;
     const dword clen = std::min(api.GetCtrlLen(msg.get()), SERIAL_SCAN_CTRL);
     ctrl.assign(std::size_t(clen) + 1, 0);
-    if (api.ReadMsg(msg.get(), nullptr, 0, 0, nullptr, clen, ctrl.data()) == 0xFFFFFFFFu) continue;
+    if (api.ReadMsg(msg.get(), nullptr, 0, 0, nullptr, clen, ctrl.data()) == READ_FAILED) continue;
     ctrl[clen] = 0;
     auto id = findKludge(reinterpret_cast<const char*>(ctrl.data()), "MSGID: ");
     if (!id) continue;
     std::optional<dword> last = serialFrom(*id, orig);
     if (!last) continue;
-    // At the top of the range there is no next serial; such a value is
-    // none of ours, and the clock is decades from reaching it.
-    return *last >= now && *last != 0xFFFFFFFFu ? *last + 1 : now;
+    // LAST_SERIAL is none of ours: the clock is decades from reaching it.
+    return *last >= now && *last != LAST_SERIAL ? *last + 1 : now;
   }
   return now;
 }
@@ -212,39 +226,38 @@ std::string controlInfo(const NETADDR& orig, dword serialNo, const std::string& 
 }  // namespace
 
 void postArticle(const char* str) {
-  std::string spec;
-  auto failed = [&spec](const char* why) { commandFailed("POST", spec, why); };
-  const char* space = cutAreaSpec(str, spec);
-  if (!space) return failed(BAD_LINE);
+  const CommandLine cmd("POST", str);
+  if (!cmd.args()) return cmd.failed(BAD_LINE);
   // Addresses that do not parse are stored as far as they went, zero
   // otherwise.
   NETADDR orig{}, dest{};
-  const char* origText = space + 1;
+  const char* origText = cmd.args();
   parseFtnAddr(origText, &orig);
   const char* destSpace = std::strchr(origText, ' ');
-  if (!destSpace) return failed(BAD_LINE);
+  if (!destSpace) return cmd.failed(BAD_LINE);
   parseFtnAddr(destSpace + 1, &dest);
   const char* lenSpace = std::strchr(destSpace + 1, ' ');
-  if (!lenSpace) return failed(BAD_LINE);
+  if (!lenSpace) return cmd.failed(BAD_LINE);
   const std::size_t len = std::size_t(readNumber(lenSpace));
 
   Posting post;
-  if (const char* why = readPosting(len, post)) return failed(why);
+  const char* why = nullptr;
+  if (!readPosting(len, post, &why)) return cmd.failed(why);
 
   // Every format's lock brings the handle up to date with what other
   // programs stored since it was opened.
-  AreaPtr area(openArea(spec.c_str(), 1));
-  if (!area) return failed(MsgErrorText());
+  AreaPtr area = cmd.open(AREA_WRITE);
+  if (!area) return;
   // Without the lock nothing is stored: the serial could not be decided.
   if (!lockArea(area.get())) {
     // The lock was tried for as long as writers wait for it.
     const bool held = std::strcmp(MsgErrorText(), MSGERR_LOCKED) == 0;
-    return failed(held ? MSGERR_LOCKED " for 10 s" : MsgErrorText());
+    return cmd.failed(held ? LOCK_GAVE_UP : MsgErrorText());
   }
   const std::time_t now = std::time(nullptr);
   const dword serial = nextSerial(area.get(), orig, dword(now));
   MsgPtr msg = openMsg(area.get(), MO_CREATE, 0);
-  if (!msg) return failed(MsgErrorText());
+  if (!msg) return cmd.failed(MsgErrorText());
 
   XMSG x{};
   copyField(x.from, post.from);
@@ -264,11 +277,11 @@ void postArticle(const char* str) {
   // message missing, as a front end would find out by listing the area, and
   // standard error says why. A locked Squish area stores its index and
   // header only when it is unlocked: that can fail the post too.
-  std::string why;
+  std::string writeFailed;
   if (area->api->WriteMsg(msg.get(), 0, &x, text, dword(len), dword(len), dword(ctrl.size()),
                           reinterpret_cast<const byte*>(ctrl.data())) != 0)
-    why = MsgErrorText();
+    writeFailed = MsgErrorText();
   msg.reset();
-  if (area->api->Unlock(area.get()) != 0 && why.empty()) why = MsgErrorText();
-  if (!why.empty()) failed(why.c_str());
+  if (area->api->Unlock(area.get()) != 0 && writeFailed.empty()) writeFailed = MsgErrorText();
+  if (!writeFailed.empty()) cmd.failed(writeFailed.c_str());
 }

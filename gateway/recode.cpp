@@ -1,8 +1,9 @@
 #include "recode.h"
 
-// Both tables are exactly as our users' software has always had them,
-// irregular entries included: they are not inverses of each other. 1251 0xCD
-// (capital EN) becomes the Latin H, so stored text never gets 0x8D from here.
+// The tables are fixed, irregular entries included. They are not inverses of
+// each other, so text posted and read back can differ from what was posted:
+// 1251 0xCD (capital EN) becomes the Latin H, so stored text never gets
+// 0x8D from here.
 const byte alt2win[128] = {
     0xC0, 0xC1, 0xC2, 0xC3, 0xC4, 0xC5, 0xC6, 0xC7,  // 0x80
     0xC8, 0xC9, 0xCA, 0xCB, 0xCC, 0xCD, 0xCE, 0xCF,
@@ -41,22 +42,25 @@ const byte win2alt[128] = {
     0xE8, 0xE9, 0xEA, 0xEB, 0xEC, 0xED, 0xEE, 0xEF,
 };
 
-const byte* recode = nullptr;
-const byte* recodeBack = nullptr;
+namespace {
+
+// Bytes up to this one are control characters, shown as spaces in header
+// fields.
+constexpr byte LAST_CONTROL = 0x1F;
+
+}  // namespace
 
 void recodeStr(char* s) {
   for (; *s; ++s) {
-    auto b = static_cast<byte>(*s);
-    if (b >= 0x80 && recode) b = recode[b - 0x80];
-    if (b <= 0x1F) b = ' ';
+    auto b = static_cast<byte>(recodeChar(*s));
+    if (b <= LAST_CONTROL) b = ' ';
     *s = static_cast<char>(b);
   }
 }
 
 void recodeStrBack(char* s) {
-  if (!recodeBack) return;
   for (; *s; ++s) {
     auto b = static_cast<byte>(*s);
-    if (b >= 0x80) *s = static_cast<char>(recodeBack[b - 0x80]);
+    if (b >= RECODE_FIRST) *s = static_cast<char>(recodeBack[b - RECODE_FIRST]);
   }
 }

@@ -1,8 +1,7 @@
 // Standard streams in the host's text mode.
 //
-// The front end expects the line ends of the platform the protocol was born
-// on: every LF written leaves as CR LF, and an incoming CR LF arrives as a
-// single LF. NUL and every other byte pass unchanged (a lone CR stays a CR).
+// The front end reads and writes lines ended by CR LF: every LF written
+// leaves as CR LF, and an incoming CR LF arrives as a single LF. NUL and every other byte pass unchanged (a lone CR stays a CR).
 // Line limits and the POST text length count characters after translation.
 #ifndef ZANDREL_TEXTIO_H
 #define ZANDREL_TEXTIO_H

@@ -1,42 +1,60 @@
 #include "zandrel.h"
 
-#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 
-#include "formats.h"
+#include "commands.h"
 #include "message.h"
-#include "recode.h"
+#include "msgapi.h"
 #include "textio.h"
 
-HAREA openArea(const char* p, int write) {
-  word type = AT_SDM;  // no prefix: a netmail directory, the whole text is the path
-  if (const MsgFormat* f = MsgFormatByPrefix(*p)) {
-    type = f->type | AT_ECHO;  // a prefix marks an echo area of its format
-    ++p;
-  }
-  return MsgOpenArea(p, write ? AOPEN_CREATE_IF_MISSING : AOPEN_EXISTING, type);
+namespace {
+
+// The zone that addresses naming none belong to.
+constexpr word DEFAULT_ZONE = 2;
+
+constexpr int EXIT_STATUS = 0;
+
+// How the loop ends a command's reply.
+enum class Framing {
+  // The handler's output as it stands: no terminator and no flush. The
+  // output leaves with the next reply that is flushed, or at the end.
+  Bare,
+  // One NUL after the handler's output, then a flush. The NUL is written
+  // whatever the handler did, so a failed command answers with it alone.
+  NulEnded,
+  // No handler: the loop ends, flushing what is left.
+  EndsSession,
+};
+
+struct Command {
+  std::string_view verb;
+  void (*handler)(const char* str);
+  Framing framing;
+};
+
+// A command is recognised by the first four characters of its line,
+// compared with case; the fifth is not looked at.
+constexpr std::size_t VERB_LENGTH = 4;
+
+constexpr Command COMMANDS[] = {
+    {"EXIT", nullptr, Framing::EndsSession},
+    {"POST", postArticle, Framing::Bare},
+    {"STAT", groupInfo, Framing::Bare},
+    {"HEAD", listHeaders, Framing::NulEnded},
+    {"RETR", getArticle, Framing::NulEnded},
+};
+// Any other line: nothing runs, and the reply is the NUL alone.
+constexpr Command UNKNOWN_LINE{"", nullptr, Framing::NulEnded};
+
+const Command& findCommand(std::string_view line) {
+  for (const Command& c : COMMANDS)
+    if (line.substr(0, VERB_LENGTH) == c.verb) return c;
+  return UNKNOWN_LINE;
 }
 
-void chomp(char* s) {
-  std::size_t n = std::strlen(s);
-  while (n > 0 && (s[n - 1] == '\r' || s[n - 1] == '\n')) s[--n] = '\0';
-}
-
-void commandFailed(const char* command, const std::string& spec, const char* reason) {
-  std::string line = "zandrel: ";
-  line += command;
-  if (!spec.empty()) {
-    line += ' ';
-    for (char c : spec) line += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c;
-  }
-  line += ": ";
-  line += reason;
-  line += '\n';
-  TextOut& err = gwErr();
-  err.write(line.data(), line.size());
-  err.flush();  // whole lines, each in one write: processes may share the stream
-}
+}  // namespace
 
 bool runOption(const char* arg) {
   TextOut& out = gwOut();
@@ -71,26 +89,15 @@ bool runOption(const char* arg) {
   return true;
 }
 
-void groupInfo(const char* str) {
-  std::string spec;
-  const char* space = cutAreaSpec(str, spec);
-  if (!space) return commandFailed("STAT", spec, BAD_LINE);
-  HAREA area = openArea(spec.c_str(), 0);
-  if (!area) return commandFailed("STAT", spec, MsgErrorText());
-  // An active-file line: group, highest number, lowest number, posting flag.
-  gwOut().printf("%s %ld %ld y\n", space + 1, long(sdword(area->high_msg)), 1L);
-  area->api->CloseArea(area);
-}
-
 void startUp() {
-  recode = alt2win;
-  recodeBack = win2alt;
   _minf minf{};
   minf.req_version = 0;
-  minf.def_zone = 2;
-  MsgOpenApi(&minf);
+  minf.def_zone = DEFAULT_ZONE;
+  MsgOpenApi(&minf);  // it cannot fail: it only records the settings
 }
 
+// EXIT ends the process without closing the message API, which has nothing
+// to close; end of input closes it.
 int commandLoop() {
   TextOut& out = gwOut();
   std::string line;
@@ -100,29 +107,19 @@ int commandLoop() {
     // Drop the last character unseen: normally the line feed, but a final
     // line without one, or a piece of an over-long line, loses a real one.
     if (!line.empty()) line.pop_back();
-    const char* str = line.c_str();
 
-    if (std::strncmp(str, "EXIT", 4) == 0) {
+    const Command& command = findCommand(line);
+    if (command.framing == Framing::EndsSession) {
       out.flush();
-      return 0;
+      return EXIT_STATUS;
     }
-    if (std::strncmp(str, "POST", 4) == 0) {
-      postArticle(str);
-      continue;
+    if (command.handler) command.handler(line.c_str());
+    if (command.framing == Framing::NulEnded) {
+      out.put('\0');
+      out.flush();
     }
-    if (std::strncmp(str, "STAT", 4) == 0) {
-      groupInfo(str);
-      continue;
-    }
-    if (std::strncmp(str, "HEAD", 4) == 0)
-      listHeaders(str);
-    else if (std::strncmp(str, "RETR", 4) == 0)
-      getArticle(str);
-    // HEAD, RETR and anything unrecognised end their reply with one NUL.
-    out.put('\0');
-    out.flush();
   }
   MsgCloseApi();
   out.flush();
-  return 0;
+  return EXIT_STATUS;
 }

@@ -168,59 +168,25 @@ Verdict Judge(const std::string& subj, const std::string& from, const std::strin
 // ---------------------------------------------------------------------------
 // The gateway as a child process on pipes
 
-class Gateway {
+class Gateway : public zt::GatewayPipe {
  public:
-  bool Start(const std::string& bin) {
-    pid_ = SpawnOnPipes(bin.c_str(), &in_, &out_, DevNull());
-    return pid_ > 0;
-  }
-  ~Gateway() { Kill(); }
+  // Diagnostics go nowhere: readers race the deleters and fail by design.
+  bool Start(const std::string& bin) { return GatewayPipe::Start(bin, DevNull()); }
 
   // Writes everything, draining replies meanwhile; false when the gateway
   // stopped reading.
-  bool Send(const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-      pollfd p[2] = {{in_, POLLOUT, 0}, {out_, POLLIN, 0}};
-      if (retry_eintr([&] { return ::poll(p, 2, 60000); }) <= 0) return false;
-      if (p[1].revents & POLLIN) ReadSome();
-      if (p[0].revents & (POLLERR | POLLHUP)) return false;
-      if (p[0].revents & POLLOUT) {
-        ssize_t w = ::write(in_, bytes.data() + done, bytes.size() - done);
-        if (w < 0 && errno != EINTR && errno != EAGAIN) return false;
-        if (w > 0) done += std::size_t(w);
-      }
-    }
-    return true;
-  }
+  bool Send(const std::string& bytes) { return GatewayPipe::Send(bytes, 60000) == Sent::kAll; }
 
   // Everything up to the next NUL; false on timeout or when the gateway ended.
   bool Reply(std::string* reply, int timeout_ms = 60000) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-    for (;;) {
-      auto nul = pending_.find('\0');
-      if (nul != std::string::npos) {
-        *reply = pending_.substr(0, nul);
-        pending_.erase(0, nul + 1);
-        return true;
-      }
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-      pollfd p{out_, POLLIN, 0};
-      if (left.count() <= 0 || retry_eintr([&] { return ::poll(&p, 1, int(left.count())); }) <= 0 ||
-          !ReadSome())
-        return false;
-    }
+    return GatewayPipe::Reply(reply, timeout_ms);
   }
 
   // EXIT, then the exit status (-1 when it did not end normally).
   int Exit() {
     Send("EXIT\n");
-    ::close(in_);
-    in_ = -1;
-    int status = 0;
-    pid_t r = retry_eintr([&] { return ::waitpid(pid_, &status, 0); });
-    pid_ = -1;
-    return r > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    CloseInput();
+    return Wait(-1);
   }
 
   // Sends `bytes` (a whole POST) while tracing the gateway's system calls,
@@ -237,12 +203,12 @@ class Gateway {
     // First make sure it is idle, waiting for a command: not starting up.
     std::string reply;
     if (!Send("NOOP\n") || !Reply(&reply)) return false;
-    if (::ptrace(PTRACE_SEIZE, pid_, 0, PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL) != 0)
+    if (::ptrace(PTRACE_SEIZE, pid(), 0, PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL) != 0)
       return false;
     int status = 0;
     // Stopped while it waits in read() for the next command.
-    if (::ptrace(PTRACE_INTERRUPT, pid_, 0, 0) != 0 ||
-        retry_eintr([&] { return ::waitpid(pid_, &status, 0); }) != pid_) {
+    if (::ptrace(PTRACE_INTERRUPT, pid(), 0, 0) != 0 ||
+        retry_eintr([&] { return ::waitpid(pid(), &status, 0); }) != pid()) {
       Kill();
       return true;
     }
@@ -252,8 +218,8 @@ class Gateway {
     std::uint64_t last_nr = SYS_read, last_fd = 0;
     int signal = 0;
     for (;;) {
-      if (::ptrace(PTRACE_SYSCALL, pid_, 0, signal) != 0 ||
-          retry_eintr([&] { return ::waitpid(pid_, &status, 0); }) != pid_ || !WIFSTOPPED(status))
+      if (::ptrace(PTRACE_SYSCALL, pid(), 0, signal) != 0 ||
+          retry_eintr([&] { return ::waitpid(pid(), &status, 0); }) != pid() || !WIFSTOPPED(status))
         break;
       signal = 0;
       if (WSTOPSIG(status) != (SIGTRAP | 0x80)) {
@@ -264,7 +230,7 @@ class Gateway {
         continue;
       }
       __ptrace_syscall_info info{};
-      if (::ptrace(PTRACE_GET_SYSCALL_INFO, pid_, sizeof info, &info) <= 0) break;
+      if (::ptrace(PTRACE_GET_SYSCALL_INFO, pid(), sizeof info, &info) <= 0) break;
       if (info.op == PTRACE_SYSCALL_INFO_EXIT) {
         if (!fetched && last_nr == SYS_read && last_fd == 0 && !info.exit.is_error &&
             info.exit.rval > 0)
@@ -285,29 +251,6 @@ class Gateway {
     return true;
   }
 
-  void Kill() {
-    if (in_ >= 0) ::close(in_);
-    if (out_ >= 0) ::close(out_);
-    in_ = out_ = -1;
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      retry_eintr([&] { return ::waitpid(pid_, nullptr, 0); });
-    }
-    pid_ = -1;
-  }
-
- private:
-  bool ReadSome() {
-    char buf[65536];
-    ssize_t r = retry_eintr([&] { return ::read(out_, buf, sizeof buf); });
-    if (r <= 0) return false;
-    pending_.append(buf, std::size_t(r));
-    return true;
-  }
-
-  pid_t pid_ = -1;
-  int in_ = -1, out_ = -1;
-  std::string pending_;
 };
 
 // Posts one article and waits until the gateway has answered the NOOP after

@@ -10,7 +10,7 @@
 #include <string>
 #include <utility>
 
-#include "childrun.h"
+#include "child.h"
 #include "gwfixture.h"
 #include "testutil.h"
 

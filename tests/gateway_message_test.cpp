@@ -1,12 +1,16 @@
-// Reading one message whole, against a format that misbehaves on purpose:
-// lengths no buffer can hold, failed and short reads, and buffers reused
-// from the message before.
+// What the commands share: reading one message whole, against a format that
+// misbehaves on purpose (lengths no buffer can hold, failed and short reads,
+// buffers reused from the message before), and cutting a command line.
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
 #include "message.h"
+#include "testutil.h"
+#include "textio.h"
 
 namespace {
 
@@ -89,6 +93,48 @@ TEST_F(ReadStored, HeaderFieldsEndAtTheirLastByteAndShowNoControls) {
   ASSERT_TRUE(readStored(&area_, &msg_, m));
   EXPECT_EQ(std::string(reinterpret_cast<char*>(m.hdr.from)), std::string(35, 'F'));
   EXPECT_EQ(std::string(reinterpret_cast<char*>(m.hdr.subj)), "a b");
+}
+
+// The area spec runs from the sixth character to the first space at or
+// after it; whatever the line lacks, a failure names the verb and the spec.
+TEST(CommandLine, CutsTheSpecAndTellsFailures) {
+  struct Case {
+    const char* name;
+    const char* line;
+    const char* spec;
+    const char* args;  // null: a bad line
+  } cases[] = {
+      {"too short for a spec", "STAT ", "", nullptr},
+      {"spec without a space after it", "STAT $a/b", "$a/b", nullptr},
+      {"fifth character unseen", "RETR!#x 5", "#x", "5"},
+      {"space inside the first five", "HE D @d  x1", "@d", " x1"},
+      {"empty arguments", "STAT d ", "d", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const CommandLine cmd("STAT", c.line);
+    EXPECT_EQ(cmd.spec(), c.spec);
+    if (c.args)
+      EXPECT_STREQ(cmd.args(), c.args);
+    else
+      EXPECT_EQ(cmd.args(), nullptr);
+  }
+
+  int fds[2];
+  ASSERT_TRUE(zt::MakePipe(fds));
+  {
+    TextOut err(fds[1], false);
+    gwRedirectErr(&err);
+    CommandLine("RETR", "RETR #a\x01" "b 3").failed("message 3 not found");
+    CommandLine("STAT", "STAT").failed(BAD_LINE);
+    gwRedirectErr(nullptr);
+  }
+  char buf[256];
+  const auto n = ::read(fds[0], buf, sizeof buf);
+  ::close(fds[0]);
+  ::close(fds[1]);
+  EXPECT_EQ(std::string(buf, n > 0 ? std::size_t(n) : 0),
+            "zandrel: RETR #a?b: message 3 not found\nzandrel: STAT: bad command line\n");
 }
 
 }  // namespace

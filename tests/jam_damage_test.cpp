@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "api_jam.h"
-#include "childrun.h"
+#include "child.h"
 #include "fileio.h"
 #include "jam_check.h"
 #include "jamtest.h"
@@ -14,12 +14,7 @@
 
 namespace {
 
-std::string Le32(std::uint32_t v) {
-  std::string s(4, '\0');
-  uint8_t* p = reinterpret_cast<uint8_t*>(s.data());
-  put_u32(p, v);
-  return s;
-}
+using zt::Le32;
 
 const std::string kTexts[] = {"first\r", "second\rSEEN-BY: 1/1\r", "third\r"};
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "basekind.h"
-#include "childrun.h"
+#include "child.h"
 #include "gwfixture.h"
 #include "squish_util.h"
 #include "testutil.h"

@@ -8,10 +8,6 @@ namespace {
 
 class Recode : public ::testing::Test {
  protected:
-  void SetUp() override {
-    recode = alt2win;
-    recodeBack = win2alt;
-  }
   static std::string Out(std::string s) {
     recodeStr(s.data());
     return s;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "base_check.h"
+#include "bytes.h"
 #include "squish_check.h"
 #include "squish_util.h"
 
@@ -58,11 +59,7 @@ TEST_F(SquishRegress, EndOfFilePastTheFileAppendsAfterTheData) {
 
 namespace {
 
-std::string Le32(dword v) {
-  std::string s(4, '\0');
-  for (int i = 0; i < 4; ++i) s[i] = char(v >> (8 * i));
-  return s;
-}
+using zt::Le32;
 
 // A writer killed while it takes a frame off the free chain (found by the
 // crash run) leaves one neighbour's link rewritten and the other not. Later

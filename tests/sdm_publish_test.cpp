@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "base_check.h"
-#include "childrun.h"
+#include "child.h"
 #include "sdm_testutil.h"
 #include "testutil.h"
 

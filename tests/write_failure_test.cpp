@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "basekind.h"
-#include "childrun.h"
+#include "child.h"
 #include "squish_util.h"
 #include "testutil.h"
 

@@ -1,6 +1,7 @@
 #include "squish_util.h"
 
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "gwfixture.h"
@@ -55,21 +56,18 @@ SQBASE SquishTest::DiskBase() const {
     ADD_FAILURE() << "data file too short";
     return out;
   }
-  out.base_size = U16At(b, 0);
-  out.num_msg = U32At(b, 4);
-  out.high_msg = U32At(b, 8);
-  out.skip_msgs = U32At(b, 12);
-  out.high_water = U32At(b, 16);
-  out.next_uid = U32At(b, 20);
+  // The fields at their offsets in the file, read here without msglib.
+  static constexpr std::pair<dword SQBASE::*, std::size_t> kDwords[] = {
+      {&SQBASE::num_msg, 4},      {&SQBASE::high_msg, 8},    {&SQBASE::skip_msgs, 12},
+      {&SQBASE::high_water, 16},  {&SQBASE::next_uid, 20},   {&SQBASE::first_frame, 104},
+      {&SQBASE::last_frame, 108}, {&SQBASE::free_first, 112}, {&SQBASE::free_last, 116},
+      {&SQBASE::end_of_file, 120}, {&SQBASE::max_msgs, 124},
+  };
+  static constexpr std::pair<word SQBASE::*, std::size_t> kWords[] = {
+      {&SQBASE::base_size, 0}, {&SQBASE::retention, 128}, {&SQBASE::frame_hdr_size, 130}};
+  for (const auto& [field, at] : kDwords) out.*field = U32At(b, at);
+  for (const auto& [field, at] : kWords) out.*field = U16At(b, at);
   std::memcpy(out.base_name, b.data() + 24, sizeof out.base_name);
-  out.first_frame = U32At(b, 104);
-  out.last_frame = U32At(b, 108);
-  out.free_first = U32At(b, 112);
-  out.free_last = U32At(b, 116);
-  out.end_of_file = U32At(b, 120);
-  out.max_msgs = U32At(b, 124);
-  out.retention = U16At(b, 128);
-  out.frame_hdr_size = U16At(b, 130);
   return out;
 }
 

@@ -1,5 +1,17 @@
-// Helpers shared by the tests: scratch directories, file surgery, and the
-// real gateway binary driven over pipes the way a front end drives it.
+// testing/: what the tests, the fuzz targets, the soak run and the
+// benchmarks share, in two libraries.
+//   testkit      no test framework, for every harness: the base checkers
+//                (base_check.h), little-endian file bytes (bytes.h) and
+//                the gateway as a child on pipes (spawn.h, POSIX hosts:
+//                the soak run drives it directly, the suites through
+//                Zandrel, the benchmarks start it with SpawnOnPipes).
+//                It may use msglib.
+//   testsupport  the GoogleTest suites' own: this header (scratch
+//                directories, file surgery, the real gateway binary driven
+//                over pipes the way a front end drives it), fixtures, child
+//                processes (child.h) with a half per host in
+//                posix/ and win32/. It may use testkit, the gateway library
+//                and GoogleTest.
 #ifndef ZANDREL_TESTUTIL_H
 #define ZANDREL_TESTUTIL_H
 
@@ -9,6 +21,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "bytes.h"  // little-endian reads and writes of file bytes
 
 namespace zt {
 
@@ -64,10 +78,6 @@ std::pair<std::string, int> Shell(const std::string& command);
 void SetTimeZone(const char* tz);
 // The calendar time of a broken-down UTC time.
 std::int64_t TimeGm(struct tm* t);
-
-// Little-endian reads out of a byte string, for checking file bytes.
-std::uint16_t U16At(const std::string& bytes, std::size_t offset);
-std::uint32_t U32At(const std::string& bytes, std::size_t offset);
 
 // Where the third-party bases used by the format tests live.
 std::string ForeignFixtures();  // .../foreign

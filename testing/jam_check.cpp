@@ -1,6 +1,7 @@
 #include "jam_check.h"
 
 #include "base_check.h"
+#include "bytes.h"
 
 #include <fstream>
 #include <sstream>
@@ -15,12 +16,6 @@ std::string Slurp(const std::string& path, bool* ok) {
   std::ostringstream ss;
   ss << f.rdbuf();
   return ss.str();
-}
-
-std::uint32_t Le32(const std::string& s, std::uint64_t at) {
-  std::uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = v << 8 | std::uint8_t(s[std::size_t(at) + std::size_t(i)]);
-  return v;
 }
 
 struct Files {
@@ -46,9 +41,9 @@ std::vector<JamLive> JamLiveMessages(const std::string& base) {
   Files f = Load(base);
   std::vector<JamLive> out;
   for (std::uint64_t k = 0; k + 8 <= f.jdx.size(); k += 8) {
-    const std::uint32_t ofs = Le32(f.jdx, k + 4);
+    const std::uint32_t ofs = U32At(f.jdx, k + 4);
     if (ofs == 0xFFFFFFFFu || !HeaderReadable(f, ofs)) continue;
-    if (Le32(f.jhr, std::uint64_t(ofs) + 52) & 0x80000000u) continue;
+    if (U32At(f.jhr, std::uint64_t(ofs) + 52) & 0x80000000u) continue;
     out.push_back({std::uint32_t(k), ofs});
   }
   return out;
@@ -72,7 +67,7 @@ BaseCheck CheckJamBaseDetailed(const std::string& base) {
   std::uint32_t live = 0;
   for (std::uint64_t k = 0; k + 8 <= f.jdx.size(); k += 8) {
     const std::string rec = "index record " + std::to_string(k / 8) + ": ";
-    const std::uint32_t crc = Le32(f.jdx, k), ofs = Le32(f.jdx, k + 4);
+    const std::uint32_t crc = U32At(f.jdx, k), ofs = U32At(f.jdx, k + 4);
     if (ofs == 0xFFFFFFFFu) {
       if (crc != 0xFFFFFFFFu) report(rec + "killed record with a UserCRC");
       continue;
@@ -85,19 +80,19 @@ BaseCheck CheckJamBaseDetailed(const std::string& base) {
       report(rec + "no JAM header at " + std::to_string(ofs));
       continue;
     }
-    const std::uint32_t attr = Le32(f.jhr, std::uint64_t(ofs) + 52);
+    const std::uint32_t attr = U32At(f.jhr, std::uint64_t(ofs) + 52);
     if (attr & 0x80000000u) continue;  // a deleted header behind a live record
     ++live;
-    const std::uint64_t sublen = Le32(f.jhr, std::uint64_t(ofs) + 8);
-    const std::uint64_t txtofs = Le32(f.jhr, std::uint64_t(ofs) + 60);
-    const std::uint64_t txtlen = Le32(f.jhr, std::uint64_t(ofs) + 64);
+    const std::uint64_t sublen = U32At(f.jhr, std::uint64_t(ofs) + 8);
+    const std::uint64_t txtofs = U32At(f.jhr, std::uint64_t(ofs) + 60);
+    const std::uint64_t txtlen = U32At(f.jhr, std::uint64_t(ofs) + 64);
     const std::uint64_t chain = std::uint64_t(ofs) + 76;
     if (chain + sublen > f.jhr.size()) {
       report(rec + "subfield chain runs past the header file");
     } else {
       std::uint64_t p = 0;
       while (p + 8 <= sublen) {
-        const std::uint64_t len = Le32(f.jhr, chain + p + 4);
+        const std::uint64_t len = U32At(f.jhr, chain + p + 4);
         p += 8 + len;
       }
       if (p != sublen)
@@ -109,7 +104,7 @@ BaseCheck CheckJamBaseDetailed(const std::string& base) {
   // A writer stores text, header and index record before the header info
   // that counts them: cut off in between, the count is stale until the
   // next change recounts.
-  const std::uint32_t active = Le32(f.jhr, 12);
+  const std::uint32_t active = U32At(f.jhr, 12);
   if (active != live)
     out.leftovers.push_back("ActiveMsgs " + std::to_string(active) + " but " +
                             std::to_string(live) + " live messages");

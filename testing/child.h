@@ -1,19 +1,28 @@
-// Other processes in tests: a function of the test program run as a process
-// of its own, the way another program sharing a base runs beside zandrel.
+// Other processes in tests, of two kinds.
 //
-// A host with fork() runs the function in a forked copy of the test process;
-// a host without it starts the test program anew with the function's name
-// and arguments on its command line, and the program's main hands it over
-// to RunChildIfAsked. Either way the function only sees its arguments, so it
+// Child functions: a function of the test program run as a process of its
+// own, the way another program sharing a base runs beside zandrel. A host
+// with fork() runs the function in a forked copy of the test process; a host
+// without it starts the test program anew with the function's name and
+// arguments on its command line, and the program's main hands it over to
+// RunChildIfAsked. Either way the function only sees its arguments, so it
 // must not rely on anything the test set up in memory, apart from the message
 // API, which is open.
+//
+// Restricted runs: test code run in a forked child under a restriction that
+// the test process itself must not take on (an unprivileged user, a limit on
+// file sizes). Only a host with fork() and those restrictions has them; on
+// any other the child's result carries the reason (zt::Lacks).
 #ifndef ZANDREL_CHILD_H
 #define ZANDREL_CHILD_H
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "testutil.h"
 #include "typedefs.h"
 
 namespace zt {
@@ -71,6 +80,37 @@ std::unique_ptr<Child> HoldLock(const std::string& path, dword offset, dword len
 // The test program's main calls this first: when the command line names a
 // child function, runs it and returns true with its exit status.
 bool RunChildIfAsked(int argc, char** argv, int* status);
+
+// Restricted runs. The child reports through the function's result (0 to
+// 255) and the text it leaves in its argument; test assertions made inside
+// it do not reach the parent, so the function checks for itself and says
+// what went wrong.
+struct ChildResult {
+  int status = -1;  // the function's result; -1 when the child did not exit
+  std::string out;  // what the function left in its argument
+};
+
+using ChildFn = std::function<int(std::string& out)>;
+
+// Runs `fn` as a user without privileges. As root (tests run as root in CI,
+// and root ignores file modes) the child first drops to uid and gid 65534
+// ("nobody") with no supplementary groups, so modes apply to it as to any
+// other user's program; anyone else runs it as they are, to whom modes
+// apply already. Files the child is to reach must be reachable by that
+// user: see OpenToAll.
+ChildResult RunUnprivileged(const ChildFn& fn);
+
+// Gives everybody search and read permission on `dir` and read permission
+// on the files in it, leaving write permission to the owner.
+void OpenToAll(const std::string& dir);
+
+// The gateway on `input`, as RunZandrel, run by RunUnprivileged's user.
+RunResult RunZandrelUnprivileged(const std::string& input);
+
+// Runs `fn` with every file limited to `bytes` (RLIMIT_FSIZE) and SIGXFSZ
+// ignored: a write that would pass the limit stores what fits below it, and
+// the next fails (EFBIG), as on a disk that fills up mid-write.
+ChildResult RunWithFileSizeLimit(std::uint64_t bytes, const ChildFn& fn);
 
 }  // namespace zt
 

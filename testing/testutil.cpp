@@ -99,14 +99,6 @@ std::vector<std::string> ListDir(const std::string& dir) {
   return names;
 }
 
-std::uint16_t U16At(const std::string& b, std::size_t o) {
-  return std::uint16_t(std::uint8_t(b.at(o)) | std::uint8_t(b.at(o + 1)) << 8);
-}
-
-std::uint32_t U32At(const std::string& b, std::size_t o) {
-  return std::uint32_t(U16At(b, o)) | std::uint32_t(U16At(b, o + 2)) << 16;
-}
-
 std::string ForeignFixtures() { return std::string(ZANDREL_TESTDATA) + "/foreign"; }
 std::string RegressInputs() { return std::string(ZANDREL_TESTDATA) + "/regress"; }
 
