@@ -159,8 +159,10 @@ class SqWriteLock {
 // lock for its length; with `refresh`, a change that took the lock takes in
 // the header on disk first, so that it decides nothing from a stale one
 // (a change inside a locked area, or inside another change, finds the header
-// fresh already). The header is stored once, by commit; a change that failed
-// part-way calls rollback instead.
+// fresh already). Its header is stored by commit, once the change is done
+// (the free-chain steps store it on the way as well, so that a writer
+// killed between them leaves a free chain others can follow); a change that
+// failed part-way calls rollback instead.
 class SqChange {
  public:
   SqChange(SquishAreaData& d, bool refresh);
@@ -209,7 +211,7 @@ sword _SquishWriteHeader(SquishAreaData& d, dword frame, SQHDR* hdr);
 // Fetches message `msgnum`'s index record and frame header; optionally makes
 // it the current message. 0 or -1.
 sword _SquishGotoMsg(SquishAreaData& d, dword msgnum, dword* frame_out, SQIDX* rec_out,
-                   SQHDR* hdr_out, bool set_current);
+                     SQHDR* hdr_out, bool set_current);
 void _SquishPositionBeforeFirst(SquishAreaData& d);
 
 // --- writing (sq_write.cpp)

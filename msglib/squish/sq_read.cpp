@@ -71,7 +71,7 @@ bool file_reaches(SquishAreaData& d, std::uint64_t end) {
 // text length or a read past the end. `msgnum` names the message in the
 // reason for a failure.
 sword read_message_head(SquishAreaData& d, dword frame, dword want, dword msgnum,
-                      SquishMsgHandle* m) {
+                        SquishMsgHandle* m) {
   if (frame == 0) return 0;
   if (d.data_gen != d.write_gen) {
     d.data_ahead.drop();
@@ -235,7 +235,7 @@ void _SquishPositionBeforeFirst(SquishAreaData& d) {
 }
 
 sword _SquishGotoMsg(SquishAreaData& d, dword msgnum, dword* frame_out, SQIDX* rec_out,
-                   SQHDR* hdr_out, bool set_current) {
+                     SQHDR* hdr_out, bool set_current) {
   SQIDX rec;
   SQHDR hdr;
   if (msgnum == 0 || _SquishGetIdxFrame(d, msgnum - 1, &rec) != 0) return -1;

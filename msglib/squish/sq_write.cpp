@@ -252,7 +252,7 @@ sword refresh_hash(SquishAreaData& d, const SquishMsgHandle& m, dword hash) {
 // every frame the base header counts, and no other writer takes the
 // missing bytes for the end of the file.
 sword write_contents(SquishAreaData& d, SquishMsgHandle& m, const XMSG* header, bool first,
-                   const byte* ctext, dword clen, const byte* text, dword textlen) {
+                     const byte* ctext, dword clen, const byte* text, dword textlen) {
   const int fd = d.sfd.get();
   _SquishNoteWrite(d);
   std::int64_t pos = std::int64_t(m.frame_offset) + d.base.frame_hdr_size;
@@ -285,7 +285,7 @@ sword write_contents(SquishAreaData& d, SquishMsgHandle& m, const XMSG* header, 
 // base header, in that order. Memory takes the new message only once all of
 // it is on disk.
 sword write_first(SquishAreaData& d, SquishMsgHandle& m, const XMSG& header, const byte* text,
-                dword textlen, dword totlen, dword clen, const byte* ctext) {
+                  dword textlen, dword totlen, dword clen, const byte* ctext) {
   HAREA ha = &d.ha;
   const dword need = XMSG_SIZE + clen + totlen;
   m.text_total = totlen;
