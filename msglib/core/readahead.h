@@ -21,9 +21,12 @@
 
 class ReadAhead {
  public:
-  // Bytes per block read: the texts of dozens of short messages. A piece at
-  // least half as long is read on its own.
+  // Bytes per block read: the texts of dozens of short messages. A piece of
+  // LONE bytes or more is read on its own, straight where it is wanted: the
+  // read then costs little beside the copy, and a second copy out of the
+  // block would cost more.
   static constexpr std::size_t BLOCK = 128 * 1024;
+  static constexpr std::size_t LONE = 16 * 1024;
 
   // `n` bytes of `fd` from `pos` into `buf`: the count placed there (short
   // only where the file ends), or -1, as read_at gives them.
@@ -39,15 +42,16 @@ class ReadAhead {
 
   // The same bytes left where they lie in the block: where they start, with
   // *have the count held (short only where the file ends). Null when the
-  // piece is not read through the block (a read out of order, a long piece,
-  // or a failed read, which failed() then tells): the caller reads it
-  // itself. The pointer stays good while fills() stays the same.
+  // piece is not read through the block (a read out of order, a piece of
+  // LONE bytes or more, or a failed read, which failed() then tells): the
+  // caller reads it itself. The pointer stays good while fills() stays the
+  // same.
   const std::uint8_t* fetch(int fd, std::uint64_t pos, std::size_t n, std::size_t* have) {
     const bool in_order = pos == next_;
     next_ = pos + n;
     failed_ = false;
     if (!holds(pos, n)) {
-      if (!in_order || n >= BLOCK / 2) {
+      if (!in_order || n >= LONE) {
         drop();
         return nullptr;
       }

@@ -30,7 +30,8 @@
 #include "structrw_jam.h"
 
 // A message handle. Its buffers keep their room when the area takes it back
-// for the next message (JamBase::spare).
+// for the next message (JamBase::spare; Jam_NewMsg in jam_read.cpp resets
+// every member, and must learn of any new one).
 struct JamMsgState : _msgh {
   JamIdx idx{};
   JamHdr hdr{};

@@ -78,15 +78,18 @@ const JamSubfield* first_subf(const JamMsgState* m, word id) {
 std::unique_ptr<JamMsgState> Jam_NewMsg(JamBase* b, bool decoding = false) {
   if (!b->spare) return std::make_unique<JamMsgState>();
   std::unique_ptr<JamMsgState> m = std::move(b->spare);
-  JamChain chain = std::move(m->chain);
-  std::string ctrl = std::move(m->ctrl), trailer = std::move(m->trailer);
-  *m = JamMsgState{};
-  m->chain = std::move(chain);
+  // Every member as a new handle has it; the containers only emptied.
+  static_cast<MSGH&>(*m) = MSGH{};
+  m->idx = JamIdx{};
+  m->hdr = JamHdr{};
   if (!decoding) m->chain.clear();
-  m->ctrl = std::move(ctrl);
+  m->has_chain = false;
+  m->idx_pos = 0;
+  m->hdr_pos = 0;
   m->ctrl.clear();
-  m->trailer = std::move(trailer);
   m->trailer.clear();
+  m->msgnum = 0;
+  m->mode = 0;
   return m;
 }
 
