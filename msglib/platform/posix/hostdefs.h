@@ -1,4 +1,8 @@
-// Constants of a POSIX host.
+// The POSIX half of the platform layer: this folder implements what
+// platform.h declares (files, byte-range locks as OFD locks, directory
+// search, existence tests, process set-up) with POSIX calls, and may use
+// nothing of msglib above the basic types and failure notes. This header
+// holds the constants of a POSIX host.
 #ifndef ZANDREL_HOSTDEFS_H
 #define ZANDREL_HOSTDEFS_H
 

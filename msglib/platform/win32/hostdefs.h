@@ -1,4 +1,8 @@
-// Constants of a Windows host.
+// The Windows half of the platform layer: this folder implements what
+// platform.h declares (files, byte-range locks, directory search, existence
+// tests, process set-up) with the Windows API (winapi.h, winlock.h), and
+// may use nothing of msglib above the basic types and failure notes. This
+// header holds the constants of a Windows host.
 #ifndef ZANDREL_HOSTDEFS_H
 #define ZANDREL_HOSTDEFS_H
 
