@@ -59,8 +59,10 @@ demo: configure
 	@cmake --build $(BUILD) --target zandrel zandrel-nntpd
 	@scripts/demo.sh $(BUILD)/zandrel
 
-# Speed and memory against the raw read floor; areas are cached in
-# build/bench-data, figures go to docs/performance.md.
+# Speed and memory against the raw read floor, on areas of mixed and of small
+# messages (BENCH_ARGS="--profiles small" for one profile), and beside
+# jamnntpd when it is installed; areas are cached in build/bench-data,
+# figures go to docs/performance.md.
 bench: build
 	$(BUILD)/zandrel_bench --bin $(BUILD)/zandrel --data $(BUILD)/bench-data --out docs/performance.md $(BENCH_ARGS)
 

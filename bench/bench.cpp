@@ -4,9 +4,15 @@
 // reading the area's files once. Prints a table, checks the targets, and
 // writes the figures to docs/performance.md.
 //
+// Two profiles of areas: "mixed" texts of 0.3-20 KB, where copying the texts
+// dominates, and "small" ones of 0.2-2 KB with the kludges, SEEN-BY and PATH
+// lines of tossed echomail, where the work per message does. Where Debian's
+// jamnntpd is installed, its XOVER over each 10,000-message JAM area is
+// measured beside zandrel's HEAD over the same messages.
+//
 //   zandrel_bench [--bin build/zandrel] [--data build/bench-data]
 //                 [--out docs/performance.md] [--quick] [--formats sq,jam,msg]
-//                 [--before FILE]   (figures of an earlier run to keep beside)
+//                 [--profiles mixed,small]
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -36,6 +42,7 @@
 
 #include "fileio.h"
 #include "msgapi.h"
+#include "nntpclient.h"
 #include "spawn.h"
 
 namespace fs = std::filesystem;
@@ -46,6 +53,11 @@ namespace {
 // ---------------------------------------------------------------------------
 // Formats and sizes
 
+// What the texts of an area are like.
+enum class Profile { kMixed, kSmall };
+
+const char* ProfileKey(Profile p) { return p == Profile::kMixed ? "mixed" : "small"; }
+
 struct Format {
   std::string key;    // sq, jam, msg
   std::string name;   // for the report
@@ -53,17 +65,30 @@ struct Format {
   char prefix;        // area spec prefix ('\0' for none)
   bool kills;         // a few percent of messages deleted after generation
   std::vector<unsigned> sizes;
+  Profile profile;
 };
 
-std::vector<Format> AllFormats(bool quick) {
+std::vector<Format> AllFormats(bool quick, Profile p) {
   std::vector<unsigned> big = {1000, 10000, 100000};
   std::vector<unsigned> msg = {1000, 10000, 60000};  // *.MSG numbers are 16-bit
-  if (quick) big = msg = {1000, 10000};
+  if (p == Profile::kSmall) {
+    big = {10000, 100000};
+    msg = {10000, 60000};
+  }
+  if (quick) big = msg = {p == Profile::kSmall ? 10000u : 1000u, 10000};
+  if (quick && p == Profile::kSmall) big = msg = {10000};
   return {
-      {"sq", "Squish", AT_SQUISH | AT_ECHO, '$', true, big},
-      {"jam", "JAM", AT_JAM | AT_ECHO, '#', true, big},
-      {"msg", "*.MSG echo", AT_SDM | AT_ECHO, '@', false, msg},
+      {"sq", "Squish", AT_SQUISH | AT_ECHO, '$', true, big, p},
+      {"jam", "JAM", AT_JAM | AT_ECHO, '#', true, big, p},
+      {"msg", "*.MSG echo", AT_SDM | AT_ECHO, '@', false, msg, p},
   };
+}
+
+// Where an area of a format, profile and size is cached; the mixed areas
+// keep the names they had before there were profiles.
+std::string DataDir(const std::string& data, const Format& f, unsigned size) {
+  return data + "/" + f.key + (f.profile == Profile::kSmall ? "-small-" : "-") +
+         std::to_string(size);
 }
 
 // Where an area of a format lives inside its data directory, as msglib
@@ -148,6 +173,50 @@ std::size_t TextSize(std::mt19937_64& rng) {
   return std::size_t(std::exp(d(rng)));
 }
 
+// A line of node numbers as tossers write SEEN-BY and PATH: "net/node" when
+// the net changes, the node alone while it stays, in rising order.
+std::string NodeList(std::mt19937_64& rng, const char* head, std::size_t width) {
+  std::string l = head;
+  unsigned net = 0;
+  unsigned node = 0;
+  while (l.size() < width) {
+    if (net == 0 || rng() % 4 == 0) {
+      net += 1 + unsigned(rng() % 900);
+      node = unsigned(rng() % 20);
+      l += ' ' + std::to_string(net) + '/' + std::to_string(node);
+    } else {
+      node += 1 + unsigned(rng() % 60);
+      l += ' ' + std::to_string(node);
+    }
+  }
+  return l + '\r';
+}
+
+// A tossed echomail text of 0.2-2 KB in all: a body with a quote now and
+// then, tear line and origin, two to five SEEN-BY lines and one or two PATH
+// kludge lines, as a tosser stores what it received.
+std::string MakeSmallText(std::mt19937_64& rng, unsigned n) {
+  const std::size_t size = 200 + std::size_t(rng() % 1801);
+  std::string tail = "--- GoldED+/LNX 1.1.5-b20230304\r * Origin: Station " +
+                     std::to_string(n % 211) + " of the bench (2:" +
+                     std::to_string(5000 + n % 90) + "/" + std::to_string(n % 300) + ")\r";
+  for (unsigned k = 2 + unsigned(rng() % 4); k > 0; --k) tail += NodeList(rng, "SEEN-BY:", 72);
+  for (unsigned k = 1 + unsigned(rng() % 2); k > 0; --k) tail += NodeList(rng, "\x01PATH:", 60);
+  const auto& words = Words();
+  std::string body;
+  std::string line = rng() % 3 == 0 ? " AB> " : "";
+  while (body.size() + tail.size() < size || body.size() < 40) {
+    const std::string& w = words[rng() % words.size()];
+    if (line.size() + w.size() + 1 > 72) {
+      body += line + '\r';
+      line = rng() % 5 == 0 ? " AB> " : "";
+    }
+    if (!line.empty() && line.back() != ' ') line += ' ';
+    line += w;
+  }
+  return body + line + "\r\r" + tail;
+}
+
 XMSG MakeHeader(unsigned n) {
   XMSG x;
   std::memset(&x, 0, sizeof x);
@@ -168,6 +237,7 @@ XMSG MakeHeader(unsigned n) {
 }
 
 bool Generate(const Format& f, unsigned count, const std::string& dir) {
+  const bool small = f.profile == Profile::kSmall;
   std::string marker = dir + "/.complete";
   if (fs::exists(marker)) {
     std::ifstream m(marker);
@@ -188,12 +258,21 @@ bool Generate(const Format& f, unsigned count, const std::string& dir) {
   }
   // Squish keeps the index in memory while locked: one index write at the end.
   bool locked = f.key == "sq" && area->api->Lock(area) == 0;
-  std::mt19937_64 rng(count * 7919ULL + f.type);
+  std::mt19937_64 rng(count * 7919ULL + f.type + (small ? 1 : 0));
   for (unsigned n = 1; n <= count; ++n) {
-    std::string text = MakeText(rng, TextSize(rng), n);
+    std::string text = small ? MakeSmallText(rng, n) : MakeText(rng, TextSize(rng), n);
     char ctrl[256];
     int clen;
-    if (n > 1 && n % 3 == 0)
+    if (small) {
+      char reply[64] = "";
+      if (n > 1 && n % 2 == 0)
+        std::snprintf(reply, sizeof reply, "\x01REPLY: 2:%u/%u %08x", 5000 + n / 2 % 90,
+                      n / 2 % 300, 0x5f000000u + n / 2);
+      clen = std::snprintf(ctrl, sizeof ctrl,
+                           "\x01MSGID: 2:%u/%u %08x%s\x01PID: GoldED+/LNX 1.1.5-b20230304"
+                           "\x01TID: hpt/lnx 1.9\x01" "CHRS: CP866 2\x01TZUTC: 0300",
+                           5000 + n % 90, n % 300, 0x5f000000u + n, reply);
+    } else if (n > 1 && n % 3 == 0)
       clen = std::snprintf(ctrl, sizeof ctrl,
                            "\x01MSGID: 2:5020/52 %08x\x01REPLY: 2:5020/52 %08x\x01PID: bench 1",
                            n, n - 1);
@@ -277,8 +356,15 @@ class Gateway {
     }
   }
 
-  // Ends input and returns the child's peak resident memory in KB.
+  // Ends input and returns the child's peak resident memory in KB: its
+  // high-water mark as the kernel keeps it for the program it runs. (The
+  // maximum that wait4 reports also counts the copy of this process the
+  // child was until it ran the program.)
   long Finish() {
+    long peak = -1;
+    std::ifstream proc("/proc/" + std::to_string(pid_) + "/status");
+    for (std::string l; std::getline(proc, l);)
+      if (l.rfind("VmHWM:", 0) == 0) peak = std::atol(l.c_str() + 6);
     ::close(in_);
     in_ = -1;
     char sink[4096];
@@ -288,7 +374,7 @@ class Gateway {
     struct rusage ru;
     retry_eintr([&] { return ::wait4(pid_, &status, 0, &ru); });
     pid_ = -1;
-    return ru.ru_maxrss;
+    return peak >= 0 ? peak : ru.ru_maxrss;
   }
 
  private:
@@ -315,6 +401,7 @@ double Seconds(Clock::time_point a, Clock::time_point b) {
 
 struct Result {
   std::string format;
+  Profile profile = Profile::kMixed;
   unsigned size = 0;
   unsigned high = 0;         // highest number as STAT gives it
   double stat_us = 0;        // per STAT
@@ -329,6 +416,12 @@ struct Result {
   double post_us = 0;        // per POST
   long head_rss_kb = 0;      // peak resident memory while serving HEAD
   long max_rss_kb = 0;       // peak over all phases
+  // Beside jamnntpd (JAM areas of 10,000 messages, where it is installed):
+  // its GROUP + XOVER over what it lists, and zandrel's HEAD over as many.
+  std::size_t jam_lines = 0;
+  double jam_xover_s = 0;
+  double head_same_s = 0;
+  std::string jam_note;      // why there is no comparison, when there is none
 };
 
 unsigned ParseHigh(const std::string& reply) {
@@ -389,10 +482,76 @@ double BestBatchUs(Gateway& g, const std::vector<std::string>& reqs) {
   return best;
 }
 
+// HEAD over numbers 1 to `high`, in command lines of at most 8191 characters.
+std::vector<std::string> HeadRequests(const std::string& spec, unsigned high) {
+  std::vector<std::string> reqs;
+  std::string prefix = "HEAD " + spec + " x";
+  std::string line = prefix;
+  bool any = false;
+  for (unsigned n = 1; n <= high; ++n) {
+    std::string num = std::to_string(n);
+    if (line.size() + (any ? 1 : 0) + num.size() + 1 > 8191) {
+      reqs.push_back(line + "\n");
+      line = prefix;
+      any = false;
+    }
+    if (any) line += ' ';
+    line += num;
+    any = true;
+  }
+  if (any) reqs.push_back(line + "\n");
+  return reqs;
+}
+
+// Best of three passes of the requests, like the raw floor HEAD is compared
+// with.
+double BestHeadPass(Gateway& g, const std::vector<std::string>& reqs) {
+  double best = 1e18;
+  for (int pass = 0; pass < 3; ++pass) {
+    auto t0 = Clock::now();
+    for (const auto& q : reqs) g.Ask(q);
+    best = std::min(best, Seconds(t0, Clock::now()));
+  }
+  return best;
+}
+
+// jamnntpd's GROUP + XOVER over the JAM base in `dir` (best of three after
+// a warm-up, over loopback with TCP_NODELAY), and zandrel's HEAD over the
+// same number of messages from 1 on. The amd64 build lists only part of an
+// area, so both are timed on the messages that both list.
+void BesideJamnntpd(const std::string& dir, const std::string& spec, const std::string& bin,
+                    const std::string& run, Result& r) {
+  namespace nn = benchnntp;
+  if (!fs::exists(nn::JAMNNTPD)) {
+    r.jam_note = std::string(nn::JAMNNTPD) + " is not installed";
+    return;
+  }
+  try {
+    nn::Process server;
+    const int port = nn::startJamnntpd(run, "FIDO.BENCH", dir + "/area", server);
+    nn::Client c(port);
+    r.jam_lines = nn::xover(c, "FIDO.BENCH");
+    r.jam_xover_s = 1e18;
+    for (int pass = 0; pass < 3; ++pass) {
+      auto t0 = Clock::now();
+      r.jam_lines = nn::xover(c, "FIDO.BENCH");
+      r.jam_xover_s = std::min(r.jam_xover_s, Seconds(t0, Clock::now()));
+    }
+  } catch (const std::exception& e) {
+    r.jam_note = std::string("jamnntpd: ") + e.what();
+    r.jam_lines = 0;
+    return;
+  }
+  Gateway g(bin);
+  g.Ask("NOOP\n");
+  r.head_same_s = BestHeadPass(g, HeadRequests(spec, unsigned(r.jam_lines)));
+}
+
 Result Measure(const Format& f, unsigned size, const std::string& dir, const std::string& bin,
                const std::string& scratch) {
   Result r;
   r.format = f.name;
+  r.profile = f.profile;
   r.size = size;
   std::string spec = AreaSpec(f, dir);
 
@@ -419,37 +578,17 @@ Result Measure(const Format& f, unsigned size, const std::string& dir, const std
   // HEAD over every number up to the highest, in lines of at most 8191
   // characters, as a front end asks for an overview of the whole group.
   {
-    std::vector<std::string> reqs;
-    std::string prefix = "HEAD " + spec + " x";
-    std::string line = prefix;
-    bool any = false;
-    for (unsigned n = 1; n <= r.high; ++n) {
-      std::string num = std::to_string(n);
-      if (line.size() + (any ? 1 : 0) + num.size() + 1 > 8191) {
-        reqs.push_back(line + "\n");
-        line = prefix;
-        any = false;
-      }
-      if (any) line += ' ';
-      line += num;
-      any = true;
-    }
-    if (any) reqs.push_back(line + "\n");
-    // Best of three passes, like the raw floor it is compared with.
+    std::vector<std::string> reqs = HeadRequests(spec, r.high);
     Gateway g(bin);
     g.Ask("NOOP\n");
-    r.head_s = 1e18;
-    for (int pass = 0; pass < 3; ++pass) {
-      auto t0 = Clock::now();
-      for (const auto& q : reqs) g.Ask(q);
-      r.head_s = std::min(r.head_s, Seconds(t0, Clock::now()));
-    }
+    r.head_s = BestHeadPass(g, reqs);
     r.head_cmds = unsigned(reqs.size());
     r.head_rss_kb = g.Finish();
     r.max_rss_kb = std::max(r.max_rss_kb, r.head_rss_kb);
     r.head_us_per_msg = r.high ? r.head_s * 1e6 / r.high : 0;
     r.head_ms_per_cmd = reqs.empty() ? 0 : r.head_s * 1e3 / double(reqs.size());
   }
+  if (f.key == "jam" && size == 10000) BesideJamnntpd(dir, spec, bin, scratch + "-jamnntpd", r);
 
   // RETR of 1,000 random messages.
   {
@@ -465,8 +604,9 @@ Result Measure(const Format& f, unsigned size, const std::string& dir, const std
     r.max_rss_kb = std::max(r.max_rss_kb, g.Finish());
   }
 
-  // POST of 1,000 articles into a copy of the area.
-  {
+  // POST of 1,000 articles into a copy of the area; the small areas are
+  // there for HEAD, and copying them for POST would only make the run longer.
+  if (f.profile == Profile::kMixed) {
     fs::remove_all(scratch);
     fs::create_directories(scratch);
     for (const auto& p : AreaFiles(f, dir)) fs::copy_file(p, scratch + "/" + fs::path(p).filename().string());
@@ -521,10 +661,15 @@ struct Target {
   std::string detail;
 };
 
-const Result* Find(const std::vector<Result>& rs, const std::string& fmt, unsigned size) {
+const Result* Find(const std::vector<Result>& rs, const Format& f, unsigned size) {
   for (const auto& r : rs)
-    if (r.format == fmt && r.size == size) return &r;
+    if (r.format == f.name && r.profile == f.profile && r.size == size) return &r;
   return nullptr;
+}
+
+// "JAM" for the mixed profile, "JAM small" for the other.
+std::string Named(const Format& f) {
+  return f.profile == Profile::kMixed ? f.name : f.name + " small";
 }
 
 std::string Fmt(const char* f, double v) {
@@ -537,17 +682,30 @@ std::vector<Target> CheckTargets(const std::vector<Result>& rs, const std::vecto
   std::vector<Target> ts;
   for (const auto& f : fs) {
     unsigned small = f.sizes.front(), large = f.sizes.back();
-    const Result* a = Find(rs, f.name, small);
-    const Result* b = Find(rs, f.name, large);
+    const Result* a = Find(rs, f, small);
+    const Result* b = Find(rs, f, large);
     for (unsigned sz : f.sizes) {
       if (sz < 10000) continue;
-      const Result* r = Find(rs, f.name, sz);
+      const Result* r = Find(rs, f, sz);
       if (!r) continue;
       double ratio = r->head_s / r->raw_s;
-      ts.push_back({f.name + " HEAD over " + std::to_string(sz) + " messages <= 3x raw read",
+      ts.push_back({Named(f) + " HEAD over " + std::to_string(sz) + " messages <= 3x raw read",
                     ratio <= 3.0, Fmt("%.2fx", ratio)});
+      if (r->jam_lines && r->head_same_s > 0) {
+        double x = r->jam_xover_s / r->head_same_s;
+        ts.push_back({Named(f) + " HEAD over the " + std::to_string(r->jam_lines) +
+                          " messages jamnntpd lists >= 10x faster than its XOVER",
+                      x >= 10, Fmt("%.1fx", x)});
+      }
     }
     if (!a || !b) continue;
+    if (f.profile == Profile::kSmall) {
+      if (large >= 60000)
+        ts.push_back({Named(f) + " peak memory serving HEAD over " + std::to_string(large) +
+                          " messages <= 64 MB",
+                      b->head_rss_kb <= 64 * 1024, Fmt("%.1f MB", b->head_rss_kb / 1024.0)});
+      continue;  // the growth targets are the mixed areas', from 1,000 up
+    }
     if (f.key == "sq") {
       ts.push_back({"Squish STAT cost at " + std::to_string(large) + " within 2x of " +
                         std::to_string(small),
@@ -577,16 +735,17 @@ std::vector<Target> CheckTargets(const std::vector<Result>& rs, const std::vecto
 
 std::string Table(const std::vector<Result>& rs) {
   std::ostringstream o;
-  o << "| Format | Messages | STAT us | HEAD us/msg | HEAD ms/cmd | HEAD s | raw read s | "
+  o << "| Format | Texts | Messages | STAT us | HEAD us/msg | HEAD ms/cmd | HEAD s | raw read s | "
        "HEAD/raw | RETR us | POST us | HEAD peak MB |\n";
-  o << "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n";
+  o << "|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n";
   for (const auto& r : rs) {
     char b[512];
     std::snprintf(b, sizeof b,
-                  "| %s | %u | %.0f | %.2f | %.2f | %.3f | %.3f (%.0f MB) | %.2fx | %.0f | %.0f | "
+                  "| %s | %s | %u | %.0f | %.2f | %.2f | %.3f | %.3f (%.0f MB) | %.2fx | %.0f | %s | "
                   "%.1f |\n",
-                  r.format.c_str(), r.size, r.stat_us, r.head_us_per_msg, r.head_ms_per_cmd,
-                  r.head_s, r.raw_s, r.raw_bytes / 1e6, r.head_s / r.raw_s, r.retr_us, r.post_us,
+                  r.format.c_str(), ProfileKey(r.profile), r.size, r.stat_us, r.head_us_per_msg,
+                  r.head_ms_per_cmd, r.head_s, r.raw_s, r.raw_bytes / 1e6, r.head_s / r.raw_s,
+                  r.retr_us, r.post_us > 0 ? Fmt("%.0f", r.post_us).c_str() : "-",
                   r.head_rss_kb / 1024.0);
     o << b;
   }
@@ -598,15 +757,48 @@ std::string Growth(const std::vector<Result>& rs, const std::vector<Format>& fs)
   o << "| Format | from | to | size | STAT | HEAD per message | RETR | POST |\n";
   o << "|---|---:|---:|---:|---:|---:|---:|---:|\n";
   for (const auto& f : fs) {
-    const Result* a = Find(rs, f.name, f.sizes.front());
-    const Result* b = Find(rs, f.name, f.sizes.back());
+    const Result* a = Find(rs, f, f.sizes.front());
+    const Result* b = Find(rs, f, f.sizes.back());
     if (!a || !b || a == b) continue;
     char buf[256];
-    std::snprintf(buf, sizeof buf, "| %s | %u | %u | %.0fx | %.2fx | %.2fx | %.2fx | %.2fx |\n",
-                  f.name.c_str(), a->size, b->size, double(b->size) / a->size,
+    std::snprintf(buf, sizeof buf, "| %s | %u | %u | %.0fx | %.2fx | %.2fx | %.2fx | %s |\n",
+                  Named(f).c_str(), a->size, b->size, double(b->size) / a->size,
                   b->stat_us / a->stat_us, b->head_us_per_msg / a->head_us_per_msg,
-                  b->retr_us / a->retr_us, b->post_us / a->post_us);
+                  b->retr_us / a->retr_us,
+                  a->post_us > 0 ? Fmt("%.2fx", b->post_us / a->post_us).c_str() : "-");
     o << buf;
+  }
+  return o.str();
+}
+
+// What learning the numbering costs HEAD over the largest JAM areas: every
+// command opens the area and builds it, which is what a STAT costs. And the
+// jamnntpd comparisons, or why there are none.
+std::string Notes(const std::vector<Result>& rs, const std::vector<Format>& fs) {
+  std::ostringstream o;
+  for (const auto& f : fs) {
+    if (f.key != "jam") continue;
+    const Result* b = Find(rs, f, f.sizes.back());
+    if (b && b->head_s > 0) {
+      const double numbering = b->stat_us * 1e-6 * b->head_cmds;
+      o << "- " << Named(f) << " at " << b->size << " messages: HEAD "
+        << Fmt("%.3f s", b->head_s) << " in " << b->head_cmds << " commands, "
+        << Fmt("%.2fx", b->head_s / b->raw_s) << " the raw read; learning the numbering (a STAT, "
+        << Fmt("%.0f us", b->stat_us) << ", in each command) "
+        << Fmt("%.3f s", numbering) << ", " << Fmt("%.0f%%", 100 * numbering / b->head_s)
+        << " of HEAD.\n";
+    }
+    for (const auto& r : rs) {
+      if (r.format != f.name || r.profile != f.profile || r.size != 10000) continue;
+      if (r.jam_lines)
+        o << "- " << Named(f) << " at 10000 messages beside jamnntpd: its GROUP + XOVER "
+          << Fmt("%.1f ms", r.jam_xover_s * 1e3) << " for the " << r.jam_lines
+          << " messages it lists, zandrel's HEAD over as many " << Fmt("%.1f ms", r.head_same_s * 1e3)
+          << " (" << Fmt("%.1fx", r.jam_xover_s / r.head_same_s) << " faster).\n";
+      else
+        o << "- " << Named(f) << " at 10000 messages: no jamnntpd comparison (" << r.jam_note
+          << ").\n";
+    }
   }
   return o.str();
 }
@@ -634,7 +826,7 @@ void WriteReport(const std::string& path, const std::string& generated) {
 
 int main(int argc, char** argv) {
   std::string bin = "build/zandrel", data = "build/bench-data", out = "docs/performance.md";
-  std::string only;
+  std::string only, profiles = "mixed,small";
   bool quick = false;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
@@ -643,9 +835,10 @@ int main(int argc, char** argv) {
     else if (a == "--data") data = next();
     else if (a == "--out") out = next();
     else if (a == "--formats") only = next();
+    else if (a == "--profiles") profiles = next();
     else if (a == "--quick") quick = true;
     else {
-      std::fprintf(stderr, "usage: %s [--bin B] [--data D] [--out F] [--formats sq,jam,msg] [--quick]\n",
+      std::fprintf(stderr, "usage: %s [--bin B] [--data D] [--out F] [--formats sq,jam,msg] [--profiles mixed,small] [--quick]\n",
                    argv[0]);
       return 2;
     }
@@ -657,25 +850,32 @@ int main(int argc, char** argv) {
   m.def_zone = 2;
   MsgOpenApi(&m);
 
+  auto listed = [](const std::string& list, const std::string& key) {
+    return list.empty() || ("," + list + ",").find("," + key + ",") != std::string::npos;
+  };
   std::vector<Format> formats;
-  for (auto& f : AllFormats(quick))
-    if (only.empty() || ("," + only + ",").find("," + f.key + ",") != std::string::npos)
-      formats.push_back(f);
+  for (Profile p : {Profile::kMixed, Profile::kSmall}) {
+    if (!listed(profiles, ProfileKey(p))) continue;
+    for (auto& f : AllFormats(quick, p))
+      if (listed(only, f.key)) formats.push_back(f);
+  }
 
+  const auto started = Clock::now();
   std::vector<Result> results;
   for (const auto& f : formats) {
     for (unsigned size : f.sizes) {
-      std::string dir = data + "/" + f.key + "-" + std::to_string(size);
+      std::string dir = DataDir(data, f, size);
       if (!Generate(f, size, dir)) return 1;
-      std::printf("  measuring %s, %u messages ...\n", f.name.c_str(), size);
+      std::printf("  measuring %s, %u messages ...\n", Named(f).c_str(), size);
       std::fflush(stdout);
       results.push_back(Measure(f, size, dir, bin, data + "/scratch"));
     }
   }
 
-  std::string table = Table(results), growth = Growth(results, formats);
+  std::string table = Table(results), growth = Growth(results, formats),
+              notes = Notes(results, formats);
   std::vector<Target> targets = CheckTargets(results, formats);
-  std::printf("\n%s\n%s\n", table.c_str(), growth.c_str());
+  std::printf("\n%s\n%s\n%s\n", table.c_str(), growth.c_str(), notes.c_str());
   std::ostringstream tt;
   tt << "| Target | Result | Met |\n|---|---|---|\n";
   for (const auto& t : targets) {
@@ -683,6 +883,8 @@ int main(int argc, char** argv) {
     tt << "| " << t.what << " | " << t.detail << " | " << (t.met ? "yes" : "**no**") << " |\n";
   }
 
+  const double took = Seconds(started, Clock::now());
+  std::printf("\nmeasured in %.0f s (areas generated before that not counted)\n", took);
   char when[64];
   std::time_t now = std::time(nullptr);
   std::strftime(when, sizeof when, "%Y-%m-%d %H:%M UTC", std::gmtime(&now));
@@ -695,14 +897,21 @@ int main(int argc, char** argv) {
          "answer without a terminator, are each followed by an unknown line whose lone NUL "
          "flushes the reply. HEAD asks for every number from 1 to the highest that STAT "
          "reports, in command lines of at most 8191 characters; RETR reads 1,000 random "
-         "numbers; POST stores 1,000 articles of about 2 KB into a copy of the area. The raw "
+         "numbers; POST stores 1,000 articles of about 2 KB into a copy of the area (mixed areas "
+         "only). The raw "
          "read floor is the best of three reads of every byte of the area's files, page "
          "cache warm, in the same run, taken just before HEAD so that HEAD runs warm too; "
          "HEAD is the best of three passes over the area, and STAT, RETR and POST the "
-         "fastest of five batches of their requests. Peak memory is the resident set of "
-         "the zandrel process (getrusage).\n\n"
+         "fastest of five batches of their requests. Peak memory is the high-water mark "
+         "of the zandrel process's resident set (VmHWM). Texts: \"mixed\" 0.3-20 KB of body, \"small\" "
+         "0.2-2 KB in all with the kludges, SEEN-BY and PATH lines of tossed echomail. "
+         "jamnntpd, where installed, serves the 10,000-message JAM areas over loopback "
+         "(TCP_NODELAY); its GROUP + XOVER is the best of three passes after a warm-up. "
+         "The measurements took "
+      << Fmt("%.0f s", took) << ".\n\n"
       << table << "\nGrowth from the smallest to the largest area (cost per operation):\n\n"
-      << growth << "\nTargets:\n\n"
+      << growth << "\nNumbering and jamnntpd:\n\n"
+      << notes << "\nTargets:\n\n"
       << tt.str() << "\n";
   WriteReport(out, doc.str());
   std::printf("\nfigures written to %s\n", out.c_str());

@@ -48,8 +48,14 @@ std::string dateZone(const char* ctl);
 // byte at most.
 std::string getFrom(const char* ctl, const XMSG& msg, const char* txt);
 void appendFrom(std::string& out, const char* ctl, const XMSG& msg, const char* txt);
+// The same with the MSGID kludge's value already looked up in `ctl`.
+void appendFrom(std::string& out, std::optional<std::string_view> msgid, const XMSG& msg,
+                const char* txt);
 
 // The number of carriage returns in `txt`, up to its NUL.
 int countLines(const char* txt);
+// The same for a text of which at most `size` bytes are looked at: up to
+// its first NUL, or all `size` when it has none.
+int countLines(const char* txt, std::size_t size);
 
 #endif

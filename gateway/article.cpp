@@ -38,7 +38,7 @@ void printHeaders(const StoredMsg& m) {
   if (auto reply = getKludge(m.ctl(), "REPLY: "))
     out.printf("References: %s\n", msgidStr(reply).c_str());
   out.printf("X-Comment-To: %s\n", reinterpret_cast<const char*>(m.hdr.to));
-  out.printf("Lines: %d\n", countLines(m.txt()));
+  out.printf("Lines: %d\n", countLines(m.txt(), m.text.size()));
 }
 
 // Prints the kludges of the control block. False when the block is damaged

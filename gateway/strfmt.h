@@ -14,8 +14,16 @@ inline void appendNum(std::string& out, long v, int width = 0) {
   (void)ec;  // a long always fits
   const long digits = end - buf - (v < 0);
   if (v < 0) out += '-';
-  for (long i = digits; i < width; ++i) out += '0';
+  if (digits < width) out.append(std::size_t(width - digits), '0');
   out.append(end - digits, end);
+}
+
+// The same for a value of 0 to 99 in two digits, as "%02d" writes it: the
+// fields of a date.
+inline void appendTwoDigits(std::string& out, unsigned v) {
+  if (v > 99) return appendNum(out, long(v), 2);
+  const char pair[2] = {char('0' + v / 10), char('0' + v % 10)};
+  out.append(pair, 2);
 }
 
 #endif

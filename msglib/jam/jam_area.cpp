@@ -353,8 +353,8 @@ bool Jam_ReadIdx(JamBase* b, dword idx_pos, JamIdx* out) {
   return true;
 }
 
-std::int64_t Jam_ReadHeaderBytes(JamBase* b, dword msgn, std::uint64_t pos, uint8_t* buf,
-                                 std::size_t want) {
+const uint8_t* Jam_HeaderBytes(JamBase* b, dword msgn, std::uint64_t pos, std::size_t want,
+                               std::int64_t* got) {
   // Bytes per read: the headers of a few hundred messages.
   constexpr std::uint64_t HDR_AHEAD = 64 * 1024;
   auto& blk = b->hdr_ahead;
@@ -369,20 +369,24 @@ std::int64_t Jam_ReadHeaderBytes(JamBase* b, dword msgn, std::uint64_t pos, uint
            ++j)
         end = std::max<std::uint64_t>(end, t[j].hdr_ofs);
     }
-    if (end - pos == want) return read_at(b->jhr.get(), buf, want, std::int64_t(pos));
-    blk.resize(std::size_t(end - pos));
-    std::int64_t got = read_at(b->jhr.get(), blk.data(), blk.size(), std::int64_t(pos));
-    if (got < 0) {
-      blk.clear();
-      return -1;
+    if (end - pos == want) {
+      b->hdr_buf.resize(want);
+      *got = read_at(b->jhr.get(), b->hdr_buf.data(), want, std::int64_t(pos));
+      return *got < 0 ? nullptr : b->hdr_buf.data();
     }
-    blk.resize(std::size_t(got));
+    blk.resize(std::size_t(end - pos));
+    std::int64_t n = read_at(b->jhr.get(), blk.data(), blk.size(), std::int64_t(pos));
+    if (n < 0) {
+      blk.clear();
+      *got = -1;
+      return nullptr;
+    }
+    blk.resize(std::size_t(n));
     b->hdr_ahead_pos = pos;
   }
   const std::uint64_t rel = pos - b->hdr_ahead_pos;
-  const std::size_t n = std::size_t(std::min<std::uint64_t>(want, blk.size() - rel));
-  std::memcpy(buf, blk.data() + rel, n);
-  return std::int64_t(n);
+  *got = std::int64_t(std::min<std::uint64_t>(want, blk.size() - rel));
+  return blk.data() + rel;
 }
 
 bool Jam_SyncLocked(JamBase* b, JamHdrInfo* disk) {

@@ -26,7 +26,24 @@
 #include "apiutil.h"
 #include "fidotext.h"
 #include "platform.h"
+#include "readahead.h"
 #include "structrw_jam.h"
+
+// A message handle. Its buffers keep their room when the area takes it back
+// for the next message (JamBase::spare; Jam_NewMsg in jam_read.cpp resets
+// every member, and must learn of any new one).
+struct JamMsgState : _msgh {
+  JamIdx idx{};
+  JamHdr hdr{};
+  JamChain chain;
+  bool has_chain = false;  // mode-0 handles on a stored message carry none
+  dword idx_pos = 0;       // of the index record in ".jdx"
+  dword hdr_pos = 0;       // of the header in ".jhr"
+  std::string ctrl;        // control block built from the subfields
+  std::string trailer;     // SEEN-BY, PATH, Via and Recd lines, each ended by CR
+  dword msgnum = 0;        // 0 for a new message
+  word mode = 0;
+};
 
 struct JamBase {
   MSGA ha{};
@@ -67,27 +84,22 @@ struct JamBase {
   // messages follow one another.
   std::vector<uint8_t> hdr_ahead;
   std::uint64_t hdr_ahead_pos = 0;
+  // Texts read ahead while they are read one after another.
+  ReadAhead txt_ahead;
+  // Header and chain bytes of the message being opened.
+  std::vector<uint8_t> hdr_buf;
+  // The handle of the last message closed, kept for the next one to open so
+  // that its buffers need not be allocated again.
+  std::unique_ptr<JamMsgState> spare;
 
   // Every change of ours to the files, and every rebuild of the table.
   void drop_ahead() {
     ahead.clear();
     hdr_ahead.clear();
+    txt_ahead.drop();
   }
 
   dword num_active() const { return dword(scan.table.size()); }
-};
-
-struct JamMsgState : _msgh {
-  JamIdx idx{};
-  JamHdr hdr{};
-  JamChain chain;
-  bool has_chain = false;  // mode-0 handles on a stored message carry none
-  dword idx_pos = 0;       // of the index record in ".jdx"
-  dword hdr_pos = 0;       // of the header in ".jhr"
-  std::string ctrl;        // control block built from the subfields
-  std::string trailer;     // SEEN-BY, PATH, Via and Recd lines, each ended by CR
-  dword msgnum = 0;        // 0 for a new message
-  word mode = 0;
 };
 
 inline JamBase& jam_area(HAREA ha) { return area_object<JamBase>(ha); }
@@ -121,11 +133,12 @@ bool Jam_SyncLocked(JamBase* b, JamHdrInfo* disk);
 // it; false when the record cannot be read whole.
 bool Jam_ReadIdx(JamBase* b, dword idx_pos, JamIdx* out);
 // `want` bytes of ".jhr" from `pos`, where message `msgn` of the table has
-// its header: from the block read ahead when it holds them, else read, with
-// the headers of the messages after it when they follow. The count placed
-// in `buf` (short only where the file ends), or -1.
-std::int64_t Jam_ReadHeaderBytes(JamBase* b, dword msgn, std::uint64_t pos, uint8_t* buf,
-                                 std::size_t want);
+// its header: in the block read ahead when it holds them, else read, with
+// the headers of the messages after it when they follow, or alone into
+// hdr_buf. Where they lie, with *got the count there (short only where the
+// file ends); null (*got -1) when the read fails. Good until the next call.
+const uint8_t* Jam_HeaderBytes(JamBase* b, dword msgn, std::uint64_t pos, std::size_t want,
+                               std::int64_t* got);
 // Writes the header info at offset 0 and records it as in memory; false
 // when the write fails.
 bool Jam_WriteHdrInfo(JamBase* b, const JamHdrInfo& h);

@@ -33,7 +33,8 @@ bool starts_with_nocase(std::string_view s, std::string_view prefix) {
   return true;
 }
 
-void makeKludge(std::string* to, const char* prefix, std::string_view data, const char* suffix) {
+void makeKludge(std::string* to, std::string_view prefix, std::string_view data,
+                std::string_view suffix) {
   to->append(prefix);
   to->append(data);
   to->append(suffix);
@@ -70,6 +71,28 @@ const JamSubfield* first_subf(const JamMsgState* m, word id) {
   return Jam_GetSubField(m, &p, id);
 }
 
+// A handle as a new one is, made from the area's spare one when it has one:
+// the buffers keep their room. With `decoding` the chain keeps its old
+// subfields too, for decode_subfields to overwrite in place; the caller
+// then decodes a chain before the handle is used.
+std::unique_ptr<JamMsgState> Jam_NewMsg(JamBase* b, bool decoding = false) {
+  if (!b->spare) return std::make_unique<JamMsgState>();
+  std::unique_ptr<JamMsgState> m = std::move(b->spare);
+  // Every member as a new handle has it; the containers only emptied.
+  static_cast<MSGH&>(*m) = MSGH{};
+  m->idx = JamIdx{};
+  m->hdr = JamHdr{};
+  if (!decoding) m->chain.clear();
+  m->has_chain = false;
+  m->idx_pos = 0;
+  m->hdr_pos = 0;
+  m->ctrl.clear();
+  m->trailer.clear();
+  m->msgnum = 0;
+  m->mode = 0;
+  return m;
+}
+
 // Null, with the reason noted, when the message cannot be opened.
 std::unique_ptr<JamMsgState> Jam_OpenMsg(HAREA ha, word mode, dword msgn) {
   JamBase* b = &jam_area(ha);
@@ -89,7 +112,7 @@ std::unique_ptr<JamMsgState> Jam_OpenMsg(HAREA ha, word mode, dword msgn) {
   }
   if (msgn < 1 || msgn > ha->num_msg || msgn > b->scan.table.size()) return failed(nullptr);
 
-  auto m = std::make_unique<JamMsgState>();
+  std::unique_ptr<JamMsgState> m = Jam_NewMsg(b, mode != MO_CREATE);
   m->sq = ha;
   m->msgnum = msgn;
   m->mode = mode;
@@ -113,10 +136,11 @@ std::unique_ptr<JamMsgState> Jam_OpenMsg(HAREA ha, word mode, dword msgn) {
     }
   }
   const std::uint64_t room = std::uint64_t(b->jhr_size) - m->hdr_pos;
-  std::vector<uint8_t> buf(std::size_t(std::min<std::uint64_t>(room, want)));
-  std::int64_t got = Jam_ReadHeaderBytes(b, msgn, m->hdr_pos, buf.data(), buf.size());
-  if (got < std::int64_t(HDR_SIZE)) return failed("cannot read its header");
-  decode_hdr(buf.data(), &m->hdr);
+  std::int64_t got = 0;
+  const uint8_t* bytes = Jam_HeaderBytes(b, msgn, m->hdr_pos,
+                                         std::size_t(std::min<std::uint64_t>(room, want)), &got);
+  if (!bytes || got < std::int64_t(HDR_SIZE)) return failed("cannot read its header");
+  decode_hdr(bytes, &m->hdr);
   if (!jam_signature_ok(m->hdr.Signature)) return failed("damaged header");
   // Lengths and offsets from disk must stay inside their files.
   if (!Jam_HeaderFits(b, m->hdr_pos, m->hdr.SubfieldLen))
@@ -127,16 +151,20 @@ std::unique_ptr<JamMsgState> Jam_OpenMsg(HAREA ha, word mode, dword msgn) {
   if (mode != MO_CREATE) {
     const dword len = m->hdr.SubfieldLen;
     if (std::uint64_t(got) - HDR_SIZE < len) {
+      // The rest of a longer chain is read behind what came.
+      std::vector<uint8_t>& buf = b->hdr_buf;
+      if (bytes != buf.data()) buf.assign(bytes, bytes + got);
       buf.resize(HDR_SIZE + std::size_t(len));
       std::int64_t more = read_at(b->jhr.get(), buf.data() + got, buf.size() - std::size_t(got),
                                   m->hdr_pos + std::uint64_t(got));
       // A short read is not refused: the records that arrived are decoded.
       got += std::max<std::int64_t>(more, 0);
+      bytes = buf.data();
     }
     const dword have = dword(std::min<std::uint64_t>(std::uint64_t(got) - HDR_SIZE, len));
     // The header keeps its stored SubfieldLen: that is the room a rewrite in
     // place may use.
-    decode_subfields(buf.data() + HDR_SIZE, have, &m->chain);
+    decode_subfields(bytes + HDR_SIZE, have, &m->chain);
     m->has_chain = true;
     DecodeSubf(m.get());
   }
@@ -155,7 +183,7 @@ HMSG JamOpenMsg(HAREA ha, word mode, dword msgn) {
     }
     if (msgn == 0) {
       try {
-        m = std::make_unique<JamMsgState>();
+        m = Jam_NewMsg(&jam_area(ha));
       } catch (const std::bad_alloc&) {
         return fail_null(APIERR_NO_MEMORY);
       }
@@ -183,9 +211,10 @@ HMSG JamOpenMsg(HAREA ha, word mode, dword msgn) {
 sword JamCloseMsg(HMSG mh) {
   if (InvalidMsgh(mh)) return -1;
   JamMsgState* m = &jam_msg(mh);
-  jam_area(m->sq).open_msgs--;
+  JamBase& b = jam_area(m->sq);
+  b.open_msgs--;
   m->id = 0;
-  delete m;
+  b.spare.reset(m);  // its buffers serve the next message
   return 0;
 }
 
@@ -287,8 +316,7 @@ dword JamReadMsg(HMSG mh, XMSG* msg, dword ofs, dword bytes, byte* text, dword c
     std::uint64_t n = 0;
     if (at < body) {
       n = std::min<std::uint64_t>(bytes, body - at);
-      if (read_at(b->jdt.get(), text, std::size_t(n), std::int64_t(m->hdr.TxtOffset + at)) !=
-          std::int64_t(n)) {
+      if (b->txt_ahead.read(b->jdt.get(), m->hdr.TxtOffset + at, text, std::size_t(n)) != std::int64_t(n)) {
         text[0] = 0;  // never a text made of what happened to be in the buffer
         note_message(m->msgnum, "cannot read its text");
         return fail_dword(APIERR_FILE_IO);

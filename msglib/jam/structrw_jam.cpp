@@ -119,27 +119,34 @@ void encode_idx(const JamIdx& x, uint8_t* buf) {
 // Subfield chains
 
 dword decode_subfields(const uint8_t* buf, dword n, JamChain* out) {
-  out->clear();
-  if (n <= SUBF_HEAD_SIZE) return 0;
-  out->reserve(16);  // a message carries a handful of subfields
+  // The records already in `out` are overwritten in place, so that a chain
+  // decoded into the one of the message before keeps the room of its data.
+  std::size_t count = 0;
+  auto next = [out, &count]() -> JamSubfield& {
+    if (count == out->size()) out->emplace_back();
+    return (*out)[count++];
+  };
   std::uint64_t p = 0;
-  do {
-    const uint8_t* q = buf + p;
-    JamSubfield sf;
-    sf.id = get_u16(q);
-    sf.reserved = get_u16(q);
-    const std::int32_t len = get_s32(q);
-    // The length comes from disk: a negative or overlong one ends the chain,
-    // keeping the record's id with no data.
-    if (len < 0 || p + SUBF_HEAD_SIZE + std::uint64_t(len) > n || std::uint64_t(len) >= n) {
-      out->push_back(std::move(sf));
-      p += SUBF_HEAD_SIZE;
-      break;
-    }
-    sf.data.assign(reinterpret_cast<const char*>(q), std::size_t(len));
-    out->push_back(std::move(sf));
-    p += SUBF_HEAD_SIZE + std::uint64_t(len);
-  } while (p + SUBF_HEAD_SIZE < n);
+  if (n > SUBF_HEAD_SIZE) {
+    out->reserve(16);  // a message carries a handful of subfields
+    do {
+      const uint8_t* q = buf + p;
+      JamSubfield& sf = next();
+      sf.id = get_u16(q);
+      sf.reserved = get_u16(q);
+      const std::int32_t len = get_s32(q);
+      // The length comes from disk: a negative or overlong one ends the
+      // chain, keeping the record's id with no data.
+      if (len < 0 || p + SUBF_HEAD_SIZE + std::uint64_t(len) > n || std::uint64_t(len) >= n) {
+        sf.data.clear();
+        p += SUBF_HEAD_SIZE;
+        break;
+      }
+      sf.data.assign(reinterpret_cast<const char*>(q), std::size_t(len));
+      p += SUBF_HEAD_SIZE + std::uint64_t(len);
+    } while (p + SUBF_HEAD_SIZE < n);
+  }
+  out->resize(count);
   return dword(p);
 }
 

@@ -31,6 +31,7 @@
 #include "arealock.h"
 #include "msgapi.h"
 #include "platform.h"
+#include "readahead.h"
 #include "structrw_sq.h"
 
 struct SquishAreaData {
@@ -84,6 +85,10 @@ struct SquishAreaData {
   std::vector<SQIDX> ahead;  // index records from position ahead_first on
   dword ahead_first = 0;
   dword ahead_gen = 0;
+  // Frames read ahead while they are read one after another; used only
+  // while write_gen still equals data_gen.
+  ReadAhead data_ahead;
+  dword data_gen = 0;
   // Data file length as last learned: frames are checked against it, and it
   // is learned again only when a frame seems to reach past it.
   std::int64_t sqd_len = -1;
@@ -103,8 +108,12 @@ struct SquishMsgHandle : MSGH {
   word mode = MO_CREATE;
   // The frame's first head_len bytes as read when it was opened (frame
   // header, message header, control information, text), taken in one read;
-  // valid while the area's write_gen still equals head_gen.
+  // valid while the area's write_gen still equals head_gen. They are in
+  // `head`, or, for a frame read in order, in the area's data_ahead block
+  // at `view` while its fills() still equals view_fill.
   std::unique_ptr<byte[]> head;
+  const byte* view = nullptr;
+  std::uint64_t view_fill = 0;
   dword head_len = 0;
   dword head_gen = 0;
 };

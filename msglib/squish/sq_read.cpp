@@ -73,15 +73,28 @@ bool file_reaches(SquishAreaData& d, std::uint64_t end) {
 sword read_message_head(SquishAreaData& d, dword frame, dword want, dword msgnum,
                         SquishMsgHandle* m) {
   if (frame == 0) return 0;
-  auto buf = std::make_unique<byte[]>(want);
-  std::int64_t got = read_at(d.sfd.get(), buf.get(), want, frame);
+  if (d.data_gen != d.write_gen) {
+    d.data_ahead.drop();
+    d.data_gen = d.write_gen;
+  }
+  // Frames read in order stay where they lie in the block read ahead; any
+  // other is read into a buffer of its own.
+  std::unique_ptr<byte[]> buf;
+  std::size_t held = 0;
+  const byte* view = d.data_ahead.fetch(d.sfd.get(), frame, want, &held);
+  std::int64_t got = std::int64_t(held);
+  if (!view) {
+    buf.reset(new byte[want]);  // filled by the read, not cleared first
+    got = d.data_ahead.failed() ? -1 : read_at(d.sfd.get(), buf.get(), want, frame);
+  }
+  const byte* head = view ? view : buf.get();
   SQHDR h;
   auto damaged = [msgnum](const char* what) {
     note_message(msgnum, what);
     return fail(APIERR_FILE_IO);
   };
   if (got < SQHDR_SIZE) return damaged("frame lies past the end of the data file");
-  decode_sqhdr(buf.get(), &h);
+  decode_sqhdr(head, &h);
   std::uint64_t end = std::uint64_t(frame) + d.base.frame_hdr_size + h.frame_size;
   if (h.id != SQHDRID || h.msg_size < XMSG_SIZE || h.msg_size - XMSG_SIZE < h.ctrl_size ||
       h.msg_size > h.frame_size)
@@ -89,6 +102,8 @@ sword read_message_head(SquishAreaData& d, dword frame, dword want, dword msgnum
   if (!file_reaches(d, end)) return damaged("frame runs past the end of the data file");
   m->frame_hdr = h;
   m->head = std::move(buf);
+  m->view = view;
+  m->view_fill = d.data_ahead.fills();
   m->head_len = dword(got);
   m->head_gen = d.write_gen;
   return 0;
@@ -174,14 +189,23 @@ std::unique_ptr<SquishMsgHandle> _SquishOpenMsgRead(SquishAreaData& d, dword msg
 }
 
 // Delivers `n` bytes of the frame from `rel` bytes past its start into
-// `buf`: what the head read at open holds is copied, the rest is read. The
+// `buf`: what the head read at open holds (in its own buffer, or in the
+// block read ahead while that is still the same) is copied, the rest is
+// read. The
 // count delivered (short only where the file ends), or -1.
 std::int64_t frame_bytes(SquishAreaData& d, const SquishMsgHandle& m, std::uint64_t rel, byte* buf,
                          dword n) {
   dword copied = 0;
-  if (m.head && m.head_gen == d.write_gen && rel < m.head_len) {
+  const byte* head = nullptr;
+  if (m.head_gen == d.write_gen) {
+    if (m.head)
+      head = m.head.get();
+    else if (m.view && m.view_fill == d.data_ahead.fills())
+      head = m.view;
+  }
+  if (head && rel < m.head_len) {
     copied = dword(std::min<std::uint64_t>(n, m.head_len - rel));
-    std::memcpy(buf, m.head.get() + rel, copied);
+    std::memcpy(buf, head + rel, copied);
   }
   if (copied == n) return n;
   std::int64_t got =

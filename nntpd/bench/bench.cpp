@@ -17,11 +17,7 @@
 //                       [--data build/bench-data/nntpd] [--messages 10000]
 //                       [--articles 1000] [--no-jamnntpd] [--out docs/nntpd.md]
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -42,12 +38,19 @@
 #include <vector>
 
 #include "backend.h"
+#include "nntpclient.h"
 #include "spawn.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 namespace {
+
+using benchnntp::Client;
+using benchnntp::Process;
+using benchnntp::freePort;
+using benchnntp::run;
+using benchnntp::xover;
 
 struct Options {
   std::string backend = "build/zandrel";
@@ -194,70 +197,6 @@ void makeArea(const Options& o, const std::string& spec, const std::string& mark
 // ---------------------------------------------------------------------------
 // A news client
 
-class Client {
- public:
-  explicit Client(int port) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(std::uint16_t(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
-      throw std::runtime_error("cannot connect to port " + std::to_string(port));
-    int one = 1;
-    ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    line();  // greeting
-  }
-  ~Client() {
-    writeAll(fd_, "QUIT\r\n");
-    ::close(fd_);
-  }
-  std::string line() {
-    for (;;) {
-      auto eol = buf_.find("\r\n", pos_);
-      if (eol != std::string::npos) {
-        std::string l = buf_.substr(pos_, eol - pos_);
-        pos_ = eol + 2;
-        if (pos_ > (1 << 20)) {
-          buf_.erase(0, pos_);
-          pos_ = 0;
-        }
-        return l;
-      }
-      char chunk[65536];
-      ssize_t n = ::read(fd_, chunk, sizeof chunk);
-      if (n <= 0) throw std::runtime_error("connection closed");
-      buf_.append(chunk, std::size_t(n));
-    }
-  }
-  // Sends a command; the status line.
-  std::string cmd(const std::string& c) {
-    writeAll(fd_, c + "\r\n");
-    return line();
-  }
-  // The lines of a multi-line block, up to its ".".
-  std::size_t block() {
-    std::size_t n = 0;
-    for (std::string l = line(); l != "."; l = line()) ++n;
-    return n;
-  }
-
- private:
-  int fd_;
-  std::string buf_;
-  std::size_t pos_ = 0;
-};
-
-// GROUP and XOVER over the whole group; the number of lines.
-std::size_t xover(Client& c, const std::string& group) {
-  std::string s = c.cmd("GROUP " + group);
-  unsigned count = 0, low = 0, high = 0;
-  if (std::sscanf(s.c_str(), "211 %u %u %u", &count, &low, &high) != 3) die("GROUP: " + s);
-  if (c.cmd("XOVER " + std::to_string(low) + "-" + std::to_string(high)).rfind("224", 0) != 0)
-    die("XOVER failed");
-  return c.block();
-}
-
 void articles(Client& c, const std::vector<unsigned>& numbers) {
   for (unsigned n : numbers) {
     std::string s = c.cmd("ARTICLE " + std::to_string(n));
@@ -268,32 +207,6 @@ void articles(Client& c, const std::vector<unsigned>& numbers) {
 
 // ---------------------------------------------------------------------------
 // Servers
-
-struct Process {
-  pid_t pid = -1;
-  ~Process() { stop(); }
-  void stop() {
-    if (pid > 0) {
-      ::kill(pid, SIGTERM);
-      ::waitpid(pid, nullptr, 0);
-      pid = -1;
-    }
-  }
-};
-
-pid_t run(const std::vector<std::string>& argv, const std::string& out) {
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    std::freopen(out.c_str(), "w", stdout);
-    std::freopen(out.c_str(), "a", stderr);
-    ::execv(args[0], args.data());
-    ::_exit(127);
-  }
-  return pid;
-}
 
 std::string slurp(const std::string& path) {
   std::ifstream f(path);
@@ -322,41 +235,6 @@ int startNntpd(const Options& o, const std::string& dir,
     ::usleep(10000);
   }
   die("zandrel-nntpd did not start: " + slurp(dir + "/nntpd.out"));
-}
-
-int freePort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  ::close(fd);
-  return ntohs(a.sin_port);
-}
-
-// jamnntpd over the JAM base; its port. It binds every address; the bench
-// reaches it on 127.0.0.1 only.
-int startJamnntpd(const std::string& dir, const std::string& base, Process& p) {
-  fs::create_directories(dir);
-  std::ofstream(dir + "/groups") << "FIDO.BENCH A 2:5020/52 " << base << "\n";
-  std::ofstream(dir + "/allow") << "127.0.0.1 * *\n";
-  std::ofstream(dir + "/users");
-  int port = freePort();
-  p.pid = run({"/usr/sbin/jamnntpd", "-p", std::to_string(port), "-g", dir + "/groups", "-a",
-               dir + "/allow", "-u", dir + "/users", "-x", "/etc/jamnntpd.xlat", "-l",
-               dir + "/jamnntpd.log", "-noecholog", "-max", "100"},
-              dir + "/jamnntpd.out");
-  for (int i = 0; i < 500; ++i) {
-    try {
-      Client probe(port);
-      return port;
-    } catch (const std::exception&) {
-      ::usleep(10000);
-    }
-  }
-  die("jamnntpd did not start");
 }
 
 // ---------------------------------------------------------------------------
@@ -433,7 +311,7 @@ Figures measure(const Options& o, const std::string& name, const std::string& sp
 
   if (!jamBase.empty()) {
     Process jam;
-    int jport = startJamnntpd(o.data + "/run-jamnntpd", jamBase, jam);
+    int jport = benchnntp::startJamnntpd(o.data + "/run-jamnntpd", "FIDO.BENCH", jamBase, jam);
     Client c(jport);
     f.jamXover = best([&] { f.jamLines = xover(c, "FIDO.BENCH"); }, 3);
     // It answers one article in tens of milliseconds, and lists only part
@@ -579,7 +457,7 @@ int main(int argc, char** argv) {
   fs::create_directories(sqDir);
   makeArea(o, "#" + jamDir + "/area", jamDir + "/ready");
   makeArea(o, "$" + sqDir + "/area", sqDir + "/ready");
-  const bool jam = o.jamnntpd && fs::exists("/usr/sbin/jamnntpd");
+  const bool jam = o.jamnntpd && fs::exists(benchnntp::JAMNNTPD);
 
   std::vector<Figures> figures;
   figures.push_back(measure(o, "JAM", "#" + jamDir + "/area", jam ? jamDir + "/area" : ""));
