@@ -4,8 +4,9 @@
 //                (base_check.h), little-endian file bytes (bytes.h) and
 //                the gateway as a child on pipes (spawn.h, POSIX hosts:
 //                the soak run drives it directly, the suites through
-//                Zandrel, the benchmarks start it with SpawnOnPipes).
-//                It may use msglib.
+//                Zandrel, the benchmarks start it with SpawnOnPipes), and
+//                the benchmarks' news client and jamnntpd start
+//                (nntpclient.h, header only). It may use msglib.
 //   testsupport  the GoogleTest suites' own: this header (scratch
 //                directories, file surgery, the real gateway binary driven
 //                over pipes the way a front end drives it), fixtures, child
