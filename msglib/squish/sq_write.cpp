@@ -196,10 +196,10 @@ sword _SquishFindFree(SquishAreaData& d, Choice* c, dword need, const SquishMsgH
 
 // Takes the chosen frame off the free chain, through the links read when it
 // was chosen. The base header that no longer lists it goes out before the
-// frame becomes a message frame: a writer killed later leaves an unreachable
-// frame, not a free chain that starts or ends at a live message frame (which
-// would stop every later writer from reusing free space). A locked area
-// writes its header at unlock anyway.
+// frame becomes a message frame, in a locked area as well: a writer killed
+// later leaves an unreachable frame, not a free chain that starts or ends at
+// a message frame (which would keep every later writer from the free space,
+// and make the next deletion drop the rest of the chain).
 sword unlink_free(SquishAreaData& d, const Choice& c) {
   if (c.at_end) return 0;
   if (_SquishUpdateHeaderNext(d, c.pred, c.next) != 0 ||
@@ -207,7 +207,7 @@ sword unlink_free(SquishAreaData& d, const Choice& c) {
     return -1;
   if (c.pred == 0) d.base.free_first = c.next;
   if (c.frame == d.base.free_last || c.takes_tail || c.next == 0) d.base.free_last = c.pred;
-  return _SquishUpdateSq(d, false) ? 0 : fail(APIERR_FILE_IO);
+  return _SquishStoreNow(d) ? 0 : fail(APIERR_FILE_IO);
 }
 
 void replace_frame(dword& field, dword from, dword to) {
