@@ -322,6 +322,7 @@ sword write_first(SquishAreaData& d, SquishMsgHandle& m, const XMSG& header, con
   if (!replacing && _SquishUpdateHeaderNext(d, d.base.last_frame, c.frame) != 0) return -1;
   m.frame_offset = c.frame;
   if (write_contents(d, m, &header, true, ctext, clen, text, textlen) != 0) return -1;
+  if (c.at_end) d.base.end_of_file = c.frame + d.base.frame_hdr_size + need;
 
   if (replacing) {
     // The old frame gives way only now that the new one is whole: a write
@@ -334,6 +335,9 @@ sword write_first(SquishAreaData& d, SquishMsgHandle& m, const XMSG& header, con
       return fail(APIERR_FILE_IO);
     for (dword* f : {&d.base.first_frame, &d.base.last_frame, &d.cur_frame, &d.cur_next, &d.cur_prev})
       replace_frame(*f, old_frame, c.frame);
+    // The index record and the header lead to the new frame before the old
+    // one turns free (a locked area holds both back otherwise).
+    if (!_SquishStoreNow(d)) return fail(APIERR_FILE_IO);
     if (Add_To_Free_Chain(d, old_frame, old) != 0) return -1;
   } else {
     if (AddIndex(d, SQIDX{c.frame, d.base.next_uid, SquishIndexHash(header)}, ha->num_msg) != 0)
@@ -343,7 +347,6 @@ sword write_first(SquishAreaData& d, SquishMsgHandle& m, const XMSG& header, con
     ++ha->high_msg;
   }
   ++d.base.next_uid;  // a replacement keeps its UMSGID; the one drawn stays unused
-  if (c.at_end) d.base.end_of_file = c.frame + d.base.frame_hdr_size + need;
   if (d.base.first_frame == 0) d.base.first_frame = c.frame;
   if (d.cur_next == 0) d.cur_next = c.frame;
   return 0;
