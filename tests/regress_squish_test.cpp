@@ -115,3 +115,32 @@ TEST_F(SquishCutOffUnlink, StaleFreeLinkNeverReachesAMessage) {
 }
 
 }  // namespace
+
+namespace {
+
+// Inside Lock the index and the header wait for Unlock, but a replacement
+// frees the old frame at once: the files must already lead to the new
+// frame by then, or a writer killed before Unlock leaves the message's
+// index record, or the first_frame, at a free frame.
+TEST_F(SquishCutOffUnlink, ReplacementInsideLockLeadsToTheNewFrameBeforeUnlock) {
+  HAREA ha = Open(AOPEN_CREATE);
+  ASSERT_NE(ha, nullptr);
+  ASSERT_EQ(zt::PostMsg(ha, "first\r"), 0);
+  ASSERT_EQ(zt::PostMsg(ha, "second\r"), 0);
+  ASSERT_EQ(ha->api->Lock(ha), 0);
+  ASSERT_EQ(zt::PostMsg(ha, "third\r"), 0);
+  ASSERT_EQ(zt::PostMsg(ha, "first, longer than it was\r", "", "All", 1), 0);
+
+  // Killed here: what the files hold is sound, and reads back.
+  EXPECT_EQ(zt::JoinProblems(zt::CheckSquishBaseDetailed(base_).damage), "");
+  HAREA other = Open(AOPEN_EXISTING);
+  ASSERT_NE(other, nullptr);
+  EXPECT_EQ(zt::ReadMsgAll(other, 1).text, "first, longer than it was\r");
+  EXPECT_EQ(other->api->CloseArea(other), 0);
+
+  EXPECT_EQ(ha->api->Unlock(ha), 0);
+  EXPECT_EQ(ha->api->CloseArea(ha), 0);
+  ExpectConsistent();
+}
+
+}  // namespace

@@ -2,7 +2,10 @@
 // error, and leaves the base as a writer killed at that point would: the
 // checker finds no damage, the messages stored before read back intact,
 // and the next post goes through. The disk fills up at every point of the
-// post in turn (a file size limit in a forked child).
+// post in turn (a file size limit in a forked child). A post may also be made
+// as the gateway makes it, inside Lock and Unlock; one that fails there
+// stops at once, neither unlocking nor closing the area, as a writer killed
+// at that point would.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -48,13 +51,15 @@ class WriteFailure : public ::testing::TestWithParam<BaseKind> {
 
   // "stored", or "error N: reason" with msgapierr N, for a post under the
   // limit.
-  std::string PostUnder(std::uint64_t limit, const std::string& text) {
+  std::string PostUnder(std::uint64_t limit, const std::string& text, bool locked) {
     return zt::RunWithFileSizeLimit(limit, [&](std::string& out) {
              HAREA ha = Open();
              if (!ha) return out = "open failed", 1;
-             out = zt::PostMsg(ha, text, kCtrl) == 0
-                       ? "stored"
-                       : "error " + std::to_string(msgapierr) + ": " + MsgErrorText();
+             if (locked && ha->api->Lock(ha) != 0) return out = "lock failed", 1;
+             const bool stored = zt::PostMsg(ha, text, kCtrl) == 0;
+             out = stored ? "stored" : "error " + std::to_string(msgapierr) + ": " + MsgErrorText();
+             if (locked && !stored) return 0;  // killed here
+             if (locked && ha->api->Unlock(ha) != 0) out = "unlock failed";
              ha->api->CloseArea(ha);
              return 0;
            }).out;
@@ -84,13 +89,15 @@ TEST_P(WriteFailure, PostCutShortFailsAndDamagesNothing) {
   const bool squish = GetParam().type & AT_SQUISH;
   const std::uint64_t lo = squish ? zt::U32At(zt::ReadFile(base_ + ".sqd"), 112) - 8 : 1024;
   int failed = 0;
-  for (std::uint64_t limit = lo, stored = 0; stored < 2; limit += 4) {
+  for (std::uint64_t limit = lo, stored = 0; stored < 4; limit += 4) {
     ASSERT_LT(limit, lo + 4096) << "a post never went through";
     stored = 0;
+    for (const bool locked : {false, true})
     for (const std::string& text : texts) {
-      SCOPED_TRACE("limit " + std::to_string(limit) + ", text of " + std::to_string(text.size()));
+      SCOPED_TRACE("limit " + std::to_string(limit) + ", text of " + std::to_string(text.size()) +
+                   (locked ? ", locked" : ""));
       zt::CopyDir(saved_.path(), dir_.path());
-      const std::string result = PostUnder(limit, text);
+      const std::string result = PostUnder(limit, text, locked);
       std::vector<std::string> want = texts_;
       if (result == "stored") {
         ++stored;
@@ -112,7 +119,7 @@ TEST_P(WriteFailure, PostCutShortFailsAndDamagesNothing) {
       ASSERT_EQ(zt::Damage(GetParam(), base_), std::vector<std::string>{});
     }
   }
-  EXPECT_GT(failed, 100);
+  EXPECT_GT(failed, 200);
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, WriteFailure, ::testing::Values(zt::kSquishKind, zt::kJamKind),

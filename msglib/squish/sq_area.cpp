@@ -268,6 +268,11 @@ SqChange::SqChange(SquishAreaData& d, bool refresh) : d_(d), lock_(d) {
 
 bool SqChange::commit() { return _SquishUpdateSq(d_, false); }
 
+bool _SquishStoreNow(SquishAreaData& d) {
+  if (d.ha.locked && d.have_idx && _SquishFlushIndex(d) != 0) return false;
+  return _SquishUpdateSq(d, true);
+}
+
 void SqChange::rollback() {
   if (!d_.ha.locked) _SquishReloadSq(d_);
 }

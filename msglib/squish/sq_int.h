@@ -138,6 +138,12 @@ bool _SquishUpdateSq(SquishAreaData& d, bool force);
 // ours it does not hold: after a change failed part-way, memory must not
 // describe writes that never happened, or a later merge would store them.
 bool _SquishReloadSq(SquishAreaData& d);
+// Stores the header now, in a locked area too, and there the index records
+// that it holds back before it: for a step of a change that the steps after
+// it must not reach the disk ahead of. Everything a locked area holds back
+// comes from changes that succeeded whole, so the files then agree with
+// each other. False when a write fails.
+bool _SquishStoreNow(SquishAreaData& d);
 // The area lock on byte 0 of the data file: true once held, false when it
 // cannot be had (the reason noted).
 bool _SquishLock(SquishAreaData& d, bool wait);
@@ -168,7 +174,9 @@ class SqWriteLock {
 // fresh already). Its header is stored by commit, once the change is done
 // (the free-chain steps store it on the way as well, so that a writer
 // killed between them leaves a free chain others can follow); a change that
-// failed part-way calls rollback instead.
+// failed part-way calls rollback instead. In a locked area commit leaves the
+// header to Unlock, but the free-chain steps still store it on the way
+// (_SquishStoreNow).
 class SqChange {
  public:
   SqChange(SquishAreaData& d, bool refresh);
@@ -201,6 +209,10 @@ sword _SquishReadIndexFrom(SquishAreaData& d, dword from);
 // Brings the records from `pos` on into the in-memory index that the area
 // holds; 0 or -1.
 sword _SquishLoadIndexFrom(SquishAreaData& d, dword pos);
+// Writes the records that memory changed, keeping the index in memory; 0 or
+// -1.
+sword _SquishFlushIndex(SquishAreaData& d);
+// Writes them and lets the in-memory index go; 0 or -1.
 sword _SquishWriteIndex(SquishAreaData& d);
 void _SquishDropIndex(SquishAreaData& d);
 sword _SquishGetIdxFrame(SquishAreaData& d, dword pos, SQIDX* out);

@@ -64,19 +64,22 @@ sword _SquishLoadIndexFrom(SquishAreaData& d, dword pos) {
   return 0;
 }
 
-sword _SquishWriteIndex(SquishAreaData& d) {
+sword _SquishFlushIndex(SquishAreaData& d) {
   if (!d.have_idx) return -1;
-  sword r = 0;
-  if (d.dirty_lo != d.dirty_hi) {
-    _SquishNoteWrite(d);
-    // The file is never shortened: records freed by deletions are written
-    // back as zeros.
-    // Every dirty record is in memory: dirty_lo is never below idx_first.
-    if (seek_file(d.ifd.get(), std::int64_t(d.dirty_lo) * SQIDX_SIZE, SEEK_FROM_START) < 0 ||
-        !write_sqidx(d.ifd.get(), d.idx.data() + (d.dirty_lo - d.idx_first),
-                     d.dirty_hi - d.dirty_lo))
-      r = fail(APIERR_FILE_IO);
-  }
+  if (d.dirty_lo == d.dirty_hi) return 0;
+  _SquishNoteWrite(d);
+  // The file is never shortened: records freed by deletions are written
+  // back as zeros.
+  // Every dirty record is in memory: dirty_lo is never below idx_first.
+  if (seek_file(d.ifd.get(), std::int64_t(d.dirty_lo) * SQIDX_SIZE, SEEK_FROM_START) < 0 ||
+      !write_sqidx(d.ifd.get(), d.idx.data() + (d.dirty_lo - d.idx_first), d.dirty_hi - d.dirty_lo))
+    return fail(APIERR_FILE_IO);
+  d.dirty_lo = d.dirty_hi = d.idx_count;
+  return 0;
+}
+
+sword _SquishWriteIndex(SquishAreaData& d) {
+  const sword r = _SquishFlushIndex(d);
   _SquishDropIndex(d);
   return r;
 }

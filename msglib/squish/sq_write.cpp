@@ -196,10 +196,10 @@ sword _SquishFindFree(SquishAreaData& d, Choice* c, dword need, const SquishMsgH
 
 // Takes the chosen frame off the free chain, through the links read when it
 // was chosen. The base header that no longer lists it goes out before the
-// frame becomes a message frame: a writer killed later leaves an unreachable
-// frame, not a free chain that starts or ends at a live message frame (which
-// would stop every later writer from reusing free space). A locked area
-// writes its header at unlock anyway.
+// frame becomes a message frame, in a locked area as well: a writer killed
+// later leaves an unreachable frame, not a free chain that starts or ends at
+// a message frame (which would keep every later writer from the free space,
+// and make the next deletion drop the rest of the chain).
 sword unlink_free(SquishAreaData& d, const Choice& c) {
   if (c.at_end) return 0;
   if (_SquishUpdateHeaderNext(d, c.pred, c.next) != 0 ||
@@ -207,7 +207,7 @@ sword unlink_free(SquishAreaData& d, const Choice& c) {
     return -1;
   if (c.pred == 0) d.base.free_first = c.next;
   if (c.frame == d.base.free_last || c.takes_tail || c.next == 0) d.base.free_last = c.pred;
-  return _SquishUpdateSq(d, false) ? 0 : fail(APIERR_FILE_IO);
+  return _SquishStoreNow(d) ? 0 : fail(APIERR_FILE_IO);
 }
 
 void replace_frame(dword& field, dword from, dword to) {
@@ -322,6 +322,7 @@ sword write_first(SquishAreaData& d, SquishMsgHandle& m, const XMSG& header, con
   if (!replacing && _SquishUpdateHeaderNext(d, d.base.last_frame, c.frame) != 0) return -1;
   m.frame_offset = c.frame;
   if (write_contents(d, m, &header, true, ctext, clen, text, textlen) != 0) return -1;
+  if (c.at_end) d.base.end_of_file = c.frame + d.base.frame_hdr_size + need;
 
   if (replacing) {
     // The old frame gives way only now that the new one is whole: a write
@@ -334,6 +335,9 @@ sword write_first(SquishAreaData& d, SquishMsgHandle& m, const XMSG& header, con
       return fail(APIERR_FILE_IO);
     for (dword* f : {&d.base.first_frame, &d.base.last_frame, &d.cur_frame, &d.cur_next, &d.cur_prev})
       replace_frame(*f, old_frame, c.frame);
+    // The index record and the header lead to the new frame before the old
+    // one turns free (a locked area holds both back otherwise).
+    if (!_SquishStoreNow(d)) return fail(APIERR_FILE_IO);
     if (Add_To_Free_Chain(d, old_frame, old) != 0) return -1;
   } else {
     if (AddIndex(d, SQIDX{c.frame, d.base.next_uid, SquishIndexHash(header)}, ha->num_msg) != 0)
@@ -343,7 +347,6 @@ sword write_first(SquishAreaData& d, SquishMsgHandle& m, const XMSG& header, con
     ++ha->high_msg;
   }
   ++d.base.next_uid;  // a replacement keeps its UMSGID; the one drawn stays unused
-  if (c.at_end) d.base.end_of_file = c.frame + d.base.frame_hdr_size + need;
   if (d.base.first_frame == 0) d.base.first_frame = c.frame;
   if (d.cur_next == 0) d.cur_next = c.frame;
   return 0;
