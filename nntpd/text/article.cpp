@@ -65,7 +65,9 @@ std::optional<Stamp> parseStamp(std::string_view s) {
     st.year += st.year >= 80 ? 1900 : 2000;
     st.zone = "+0000";
   } else {
-    if (f[2].size() != 4 || f[4].size() != 5 || (f[4][0] != '+' && f[4][0] != '-'))
+    unsigned zone;
+    if (f[2].size() != 4 || f[4].size() != 5 || (f[4][0] != '+' && f[4][0] != '-') ||
+        !readNumber(f[4].substr(1), zone))
       return std::nullopt;
     st.zone = std::string(f[4]);
   }

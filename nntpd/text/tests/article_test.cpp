@@ -248,6 +248,9 @@ TEST(Rfc5322Date, Forms) {
       {"00 Jan 2107 00:00:00 +0000", "Sat, 01 Jan 2107 00:00:00 +0000"},
       {"07 Foo 02 09:05:42", nullptr},
       {"07 Mar 2002 09:05:42", nullptr},
+      // A zone of anything but digits would carry its bytes into the header.
+      {"07 Mar 2002 09:05:42 +\x01\x02\r\n", nullptr},
+      {"07 Mar 2002 09:05:42 -03x0", nullptr},
       {"07 Mar 02 09:05", nullptr},
       {"", nullptr},
   };
