@@ -176,7 +176,8 @@ class SqWriteLock {
 // killed between them leaves a free chain others can follow); a change that
 // failed part-way calls rollback instead. In a locked area commit leaves the
 // header to Unlock, but the free-chain steps still store it on the way
-// (_SquishStoreNow).
+// (_SquishStoreNow), and a deletion stores the index and the header that no
+// longer count its message before the frame turns free.
 class SqChange {
  public:
   SqChange(SquishAreaData& d, bool refresh);

@@ -283,9 +283,9 @@ sword SquishSetHighWater(HAREA ha, dword msgnum) {
 }
 
 // ---------------------------------------------------------------------------
-// Deletion: unlink the frame, put it on the free chain, close the gap in the
-// index (later messages move down one number), and fix up counts and the
-// current position.
+// Deletion: unlink the frame, close the gap in the index (later messages
+// move down one number) and store it with the counts, put the frame on the
+// free chain, and fix up the current position.
 
 namespace {
 
@@ -338,15 +338,16 @@ sword SquishKillMsg(HAREA ha, dword msgnum) {
     return fail(APIERR_FILE_IO);
   }
 
-  if (_SquishUpdateHeaderNext(d, h.prev_frame, h.next_frame) != 0 ||
-      _SquishUpdateHeaderPrev(d, h.next_frame, h.prev_frame) != 0)
+  // The link back goes first: a deleter killed between the two leaves the
+  // forward chain, which readers follow from one message to the next, whole.
+  if (_SquishUpdateHeaderPrev(d, h.next_frame, h.prev_frame) != 0 ||
+      _SquishUpdateHeaderNext(d, h.prev_frame, h.next_frame) != 0)
     return kill_failed(change, d, loaded);
   if (d.base.first_frame == frame) d.base.first_frame = h.next_frame;
   if (d.base.last_frame == frame) d.base.last_frame = h.prev_frame;
   if (d.cur_next == frame) d.cur_next = h.next_frame;
   if (d.cur_prev == frame) d.cur_prev = h.prev_frame;
   if (d.cur_frame == frame) d.cur_frame = h.next_frame;
-  if (Add_To_Free_Chain(d, frame, h) != 0) return kill_failed(change, d, loaded);
 
   // Close the gap; the record that falls off the end is zeroed, and the file
   // keeps its length.
@@ -356,10 +357,16 @@ sword SquishKillMsg(HAREA ha, dword msgnum) {
   farmemset(idx + d.idx_count, 0, sizeof(SQIDX));
   // dirty_hi stays: the write-back covers the zeroed record too.
   if (pos < d.dirty_lo) d.dirty_lo = pos;
-  if (loaded && _SquishWriteIndex(d) != 0) return kill_failed(change, d, false);
-
   --ha->num_msg;
   --ha->high_msg;
+  // The index and the header stop counting the message before its frame
+  // turns free, in a locked area and in a run of limit deletions as well: a
+  // deleter killed later leaves an unreachable frame, not a counted message
+  // whose frame the next writer takes.
+  if (_SquishFlushIndex(d) != 0 || !_SquishUpdateSq(d, true) || Add_To_Free_Chain(d, frame, h) != 0)
+    return kill_failed(change, d, loaded);
+  if (loaded) _SquishDropIndex(d);
+
   if (ha->cur_msg == msgnum) {
     if (msgnum == 1 || _SquishGotoMsg(d, msgnum - 1, nullptr, nullptr, nullptr, true) != 0)
       _SquishPositionBeforeFirst(d);

@@ -58,16 +58,16 @@ sword Add_To_Free_Chain(SquishAreaData& d, dword frame, SQHDR hdr) {
     d.base.free_last = confirmed_free_tail(d);
     if (d.base.free_last == 0) d.base.free_first = 0;
   }
-  if (d.base.free_first == 0 || d.base.free_last == 0) {
-    d.base.free_first = d.base.free_last = frame;
-    hdr.prev_frame = 0;
-  } else {
-    hdr.prev_frame = d.base.free_last;
-    if (_SquishUpdateHeaderNext(d, d.base.free_last, frame) != 0) return -1;
-    d.base.free_last = frame;
-  }
+  const bool empty = d.base.free_first == 0 || d.base.free_last == 0;
+  hdr.prev_frame = empty ? 0 : d.base.free_last;
   hdr.frame_type = FRAME_FREE;  // frame_size stays: the frame keeps its space
+  // The frame turns free before the chain leads to it: a writer killed in
+  // between leaves an unreachable frame, never a free chain that runs into
+  // a frame still typed as a message.
   if (_SquishWriteHeader(d, frame, &hdr) != 0) return -1;
+  if (!empty && _SquishUpdateHeaderNext(d, d.base.free_last, frame) != 0) return -1;
+  if (empty) d.base.free_first = frame;
+  d.base.free_last = frame;
   return _SquishUpdateSq(d, false) ? 0 : fail(APIERR_FILE_IO);
 }
 
@@ -103,7 +103,8 @@ bool read_free_header(SquishAreaData& d, dword frame, std::int64_t file_len, SQH
 }
 
 // Deletes the oldest messages the limit may remove until one more fits. The
-// run works on the index in memory and writes it back once.
+// run reads the index into memory once; each deletion stores what it changed
+// before its frame turns free.
 sword apply_limit(SquishAreaData& d) {
   HAREA ha = &d.ha;
   bool loaded = false;
@@ -113,7 +114,9 @@ sword apply_limit(SquishAreaData& d) {
   }
   while (ha->num_msg + 1 > d.base.max_msgs) {
     if (SquishKillMsg(ha, d.base.skip_msgs + 1) != 0) {
-      if (loaded) _SquishWriteIndex(d);
+      // The deletions before are stored; what the failed one left in memory
+      // must not follow them to the disk.
+      if (loaded) _SquishDropIndex(d);
       return -1;
     }
   }
