@@ -70,8 +70,8 @@ class CommandLine {
  public:
   CommandLine(const char* verb, const char* str);
 
-  // The text after the space that ends the spec; null when the line is too
-  // short to hold a spec or has no such space (a BAD_LINE).
+  // The text after the space that ends the area spec; null when the line is
+  // too short to hold one or has no such space (a BAD_LINE).
   const char* args() const { return args_; }
   // The area spec; for a bad line, the text from the sixth character on.
   const std::string& spec() const { return spec_; }

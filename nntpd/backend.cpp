@@ -245,7 +245,7 @@ awaitable<std::vector<std::int64_t>> Backend::stat(const std::vector<std::string
 }
 
 std::size_t Backend::headFits(std::string_view spec, std::int64_t first, std::size_t count) {
-  std::size_t len = 5 + spec.size() + 2;  // "HEAD ", the spec, " x"
+  std::size_t len = 5 + spec.size() + 2;  // "HEAD ", the area spec, " x"
   std::size_t n = 0;
   for (; n < count; ++n) {
     std::size_t add = digits(first + std::int64_t(n)) + (n ? 1 : 0);

@@ -96,7 +96,7 @@ TEST_F(ReadStored, HeaderFieldsEndAtTheirLastByteAndShowNoControls) {
 }
 
 // The area spec runs from the sixth character to the first space at or
-// after it; whatever the line lacks, a failure names the verb and the spec.
+// after it; whatever the line lacks, a failure names the verb and the area.
 TEST(CommandLine, CutsTheSpecAndTellsFailures) {
   struct Case {
     const char* name;
