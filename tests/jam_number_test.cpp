@@ -2,7 +2,9 @@
 // active-message table against a full scan of the files.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "jam_int.h"
 #include "jam_check.h"
@@ -255,6 +257,66 @@ TEST_F(JamNumber, TableAfterOtherWritersEqualsFullRebuild) {
   ASSERT_EQ(ha->api->KillMsg(ha, 2), 0);
   ExpectTableIsFullRebuild(ha);
   EXPECT_EQ(ha->api->CloseArea(ha), 0);
+}
+
+// The numbering of a header file of up to a few megabytes is learnt
+// through a mapping kept from one opening to the next: each opening must
+// see the base as it is now, whatever became of the file meanwhile.
+TEST_F(JamNumber, EachOpeningNumbersTheBaseAsItIsNow) {
+  HAREA ha = OpenWith(6);
+  ASSERT_EQ(ha->api->CloseArea(ha), 0);
+  const std::string six_hdr = zt::ReadFile(base_ + ".jhr"), six_idx = zt::ReadFile(base_ + ".jdx"),
+                    six_txt = zt::ReadFile(base_ + ".jdt");
+  zt::TempDir other_dir;
+  const std::string other = other_dir / "area";
+  ha = zt::OpenJam(other);
+  ASSERT_EQ(zt::PostJam(ha, zt::MakeXmsg(), "only one\r"), 0);
+  ASSERT_EQ(zt::PostJam(ha, zt::MakeXmsg(), "killed\r"), 0);
+  ASSERT_EQ(ha->api->KillMsg(ha, 2), 0);
+  ASSERT_EQ(ha->api->CloseArea(ha), 0);
+  auto reopened = [this](dword count, const char* first) {
+    HAREA a = zt::OpenJam(base_, AOPEN_EXISTING);
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->num_msg, count);
+    EXPECT_EQ(TextOf(a, 1), first);
+    ExpectTableIsFullRebuild(a);
+    EXPECT_EQ(a->api->CloseArea(a), 0);
+  };
+  reopened(6, "msg 1\r");
+  // Replaced by another file of the same length under the same name, with
+  // the first message deleted.
+  const dword first_hdr = zt::U32At(six_idx, 4);
+  std::string deleted_hdr = six_hdr;
+  deleted_hdr[first_hdr + 55] = char(0x80);
+  for (const auto& [suffix, bytes] : {std::pair{".jhr", deleted_hdr}, {".jdx", six_idx}, {".jdt", six_txt}}) {
+    zt::WriteFile(base_ + suffix + ".new", bytes);
+    ASSERT_EQ(std::rename((base_ + suffix + ".new").c_str(), (base_ + suffix).c_str()), 0);
+  }
+  reopened(5, "msg 2\r");
+  // Rewritten in place, shorter, then longer again: the same file.
+  for (const char* suffix : {".jhr", ".jdx", ".jdt"}) zt::WriteFile(base_ + suffix, zt::ReadFile(other + suffix));
+  reopened(1, "only one\r");
+  zt::WriteFile(base_ + ".jhr", six_hdr);
+  zt::WriteFile(base_ + ".jdx", six_idx);
+  zt::WriteFile(base_ + ".jdt", six_txt);
+  reopened(6, "msg 1\r");
+  // A deleted bit set by another program, and a header added past the end.
+  zt::PatchByte(base_ + ".jhr", first_hdr + 55, 0x80);
+  HAREA writer = zt::OpenJam(base_, AOPEN_EXISTING);
+  ASSERT_EQ(zt::PostJam(writer, zt::MakeXmsg(), "late\r"), 0);
+  ASSERT_EQ(writer->api->CloseArea(writer), 0);
+  reopened(6, "msg 2\r");
+  // A base removed while open: closing it lets go of the file, so its space
+  // is freed.
+  if (zt::Lacks(zt::Facility::kFileMappings) || !zt::Exists("/proc/self/maps")) return;
+  ha = zt::OpenJam(base_, AOPEN_EXISTING);
+  ASSERT_NE(ha, nullptr);
+  for (const char* suffix : {".jhr", ".jdx", ".jdt", ".jlr"}) std::remove((base_ + suffix).c_str());
+  ASSERT_EQ(ha->api->CloseArea(ha), 0);
+  EXPECT_EQ(zt::ReadFile("/proc/self/maps").find(base_ + ".jhr"), std::string::npos);
+  zt::WriteFile(base_ + ".jhr", six_hdr);  // for the checker in TearDown
+  zt::WriteFile(base_ + ".jdx", six_idx);
+  zt::WriteFile(base_ + ".jdt", six_txt);
 }
 
 TEST_F(JamNumber, HeaderWrittenOverADanglingIndexRecord) {

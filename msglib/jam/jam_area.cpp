@@ -234,6 +234,7 @@ sword JamCloseArea(HAREA ha) {
   }
   lock.release();
   if (ha->locked) JamUnlock(ha);
+  if (b->jhr) jam_forget_removed(b->jhr.get());
   ha->id = 0;
   delete b;  // the handle with it; closing the descriptors drops any lock they hold
   return rc;

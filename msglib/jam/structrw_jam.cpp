@@ -292,13 +292,63 @@ void scan_window(void* ctx) {
   }
 }
 
-// Marks the deleted headers by mapping ".jhr" a window at a time: far cheaper
-// than reading it, and the windows keep the resident size bounded. False
-// when a mapping fails or the file shrank under it.
-bool mark_deleted_mapped(int jhr_fd, std::vector<JamActive>* t) {
-  constexpr std::uint64_t WINDOW = 8u << 20;
+// The mapping of the first KEEP_LIMIT bytes (at most) of the last ".jhr"
+// scanned, kept for the next scan of the same file. Every command opens its
+// area afresh and learns the numbering again; most of that cost is the
+// kernel setting up and tearing down the page tables of a new mapping,
+// which a kept one has already. Where a mapping is live (see
+// live_map_identity) it shows what a new one would, other programs' writes
+// included; the headers scanned always lie inside the file's present
+// length, and a file that grew is mapped again. Headers past the kept part
+// are scanned in windows mapped for the scan only: the limit bounds the
+// resident size.
+constexpr std::uint64_t KEEP_LIMIT = 32u << 20;
+
+struct KeptMap {
+  FileId id;
+  FileMap map;
+  std::uint64_t len = 0;  // bytes mapped from offset 0; 0 when none
+
+  void drop() {
+    map.unmap();
+    len = 0;
+  }
+};
+
+KeptMap& kept_jhr() {
+  static KeptMap kept;
+  return kept;
+}
+
+// The kept mapping of `jhr_fd`, made when there is none for it that covers
+// as much of the file as may be kept; null where no mapping may be kept.
+const KeptMap* kept_map_for(int jhr_fd, std::uint64_t jhr_len) {
+  FileId id;
+  const std::uint64_t want = std::min(jhr_len, KEEP_LIMIT);
+  if (want == 0 || !live_map_identity(jhr_fd, &id)) return nullptr;
+  KeptMap& k = kept_jhr();
+  if (k.len && k.id == id && k.len >= want) return &k;
+  k.drop();
+  if (!k.map.map(jhr_fd, 0, std::size_t(want), MapUse::kKept)) return nullptr;
+  k.id = id;
+  k.len = want;
+  return &k;
+}
+
+// Marks the deleted headers by mapping ".jhr": far cheaper than reading it.
+// False when a mapping fails or the file shrank under it.
+bool mark_deleted_mapped(int jhr_fd, std::uint64_t jhr_len, std::vector<JamActive>* t) {
   const std::vector<std::size_t> order = header_order(*t);
   std::size_t i = 0;
+  if (const KeptMap* kept = kept_map_for(jhr_fd, jhr_len)) {
+    while (i < t->size() && std::uint64_t(in_order(*t, order, i).hdr_ofs) + HDR_SIZE <= kept->len) ++i;
+    WindowScan w{&kept->map, t->data(), order.empty() ? nullptr : order.data(), 0, i};
+    if (!run_mapped(scan_window, &w)) {
+      kept_jhr().drop();
+      return false;
+    }
+  }
+  constexpr std::uint64_t WINDOW = 8u << 20;
   while (i < t->size()) {
     const std::uint64_t start = in_order(*t, order, i).hdr_ofs;
     std::uint64_t stop = start + HDR_SIZE;
@@ -365,10 +415,17 @@ int read_allidx(int jdx_fd, int jhr_fd, JamScan* out) {
   if (!collect_candidates(jdx_fd, jhr_fd, &scan)) return 0;
   // A mapping that failed half-way has marked some entries already; the
   // plain scan starts again from the index.
-  if (!mark_deleted_mapped(jhr_fd, &scan.table)) return read_allidx_plain(jdx_fd, jhr_fd, out);
+  if (!mark_deleted_mapped(jhr_fd, std::uint64_t(scan.jhr_len), &scan.table))
+    return read_allidx_plain(jdx_fd, jhr_fd, out);
   drop_marked(&scan.table);
   *out = std::move(scan);
   return 1;
+}
+
+void jam_forget_removed(int jhr_fd) {
+  FileId id;
+  KeptMap& k = kept_jhr();
+  if (k.len && live_map_identity(jhr_fd, &id) && k.id == id && id.links == 0) k.drop();
 }
 
 // ---------------------------------------------------------------------------

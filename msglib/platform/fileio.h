@@ -139,6 +139,8 @@ bool open_existing(UniqueFd& fd, const char* path, bool& read_only, int* refused
 // destructor. Touching a mapped page whose bytes the file no longer holds
 // (another program shortened it) raises a bus error: read mapped bytes only
 // inside run_mapped.
+enum class MapUse { kScan, kKept };
+
 class FileMap {
  public:
   FileMap() = default;
@@ -146,7 +148,9 @@ class FileMap {
   FileMap& operator=(const FileMap&) = delete;
   ~FileMap() { unmap(); }
 
-  bool map(int fd, std::int64_t offset, std::size_t length);
+  // kScan: read once from front to back and unmapped (the kernel is told
+  // so); kKept: kept and read again, each time from front to back.
+  bool map(int fd, std::int64_t offset, std::size_t length, MapUse use = MapUse::kScan);
   void unmap();
   // The byte at file offset `offset`, which lies inside the mapped range.
   const unsigned char* at(std::int64_t offset) const {
@@ -158,6 +162,20 @@ class FileMap {
   std::int64_t start_ = 0;  // file offset of base_
   std::size_t length_ = 0;  // bytes mapped from start_
 };
+
+// Which file an open descriptor is, told apart from every other file for as
+// long as it stays open or mapped (its number cannot go to another file
+// then), and how many names it has left.
+struct FileId {
+  std::uint64_t dev = 0, ino = 0;
+  std::uint64_t links = 0;  // 0 once every name of it is removed; not compared
+  bool operator==(const FileId& o) const { return dev == o.dev && ino == o.ino; }
+};
+// True, with *id filled in, where a FileMap shows the file's bytes as they
+// are at every moment, so that a mapping kept from one use to the next is
+// as good as a new one. False where a FileMap is a copy (Windows) and when
+// the system cannot tell.
+bool live_map_identity(int fd, FileId* id);
 
 // Runs fn(ctx); false when it was abandoned because a mapped page lost its
 // file bytes. fn is cut off mid-way then, so it must own nothing (no

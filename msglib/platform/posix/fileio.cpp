@@ -124,7 +124,7 @@ int move_replace(const char* from, const char* to) {
 
 unsigned process_id() { return unsigned(::getpid()); }
 
-bool FileMap::map(int fd, std::int64_t offset, std::size_t length) {
+bool FileMap::map(int fd, std::int64_t offset, std::size_t length, MapUse use) {
   unmap();
   if (length == 0 || offset < 0) return false;
   const std::int64_t page = ::sysconf(_SC_PAGESIZE);
@@ -132,13 +132,23 @@ bool FileMap::map(int fd, std::int64_t offset, std::size_t length) {
   const std::size_t len = length + std::size_t(offset - start);
   // Pages come in as the scan first touches them, each fault mapping the
   // cached pages around it; populating the whole window up front measured
-  // slower. The scan runs front to back, which the advice tells the kernel.
+  // slower. A scan runs front to back once, which the advice tells the
+  // kernel; a kept mapping is read again, and its pages are worth keeping.
   void* p = ::mmap(nullptr, len, PROT_READ, MAP_SHARED, fd, off_t(start));
   if (p == MAP_FAILED) return false;
-  ::madvise(p, len, MADV_SEQUENTIAL);
+  if (use == MapUse::kScan) ::madvise(p, len, MADV_SEQUENTIAL);
   base_ = static_cast<const unsigned char*>(p);
   start_ = start;
   length_ = len;
+  return true;
+}
+
+bool live_map_identity(int fd, FileId* id) {
+  struct stat st;
+  if (retry_eintr([&] { return ::fstat(fd, &st); }) != 0) return false;
+  id->dev = std::uint64_t(st.st_dev);
+  id->ino = std::uint64_t(st.st_ino);
+  id->links = std::uint64_t(st.st_nlink);
   return true;
 }
 

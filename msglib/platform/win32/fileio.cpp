@@ -194,7 +194,7 @@ unsigned process_id() { return unsigned(GetCurrentProcessId()); }
 // by anyone, so a tosser packing the base would fail while we scan it. The
 // range is read into memory instead; one that no longer arrives whole fails
 // like a mapping that lost its bytes.
-bool FileMap::map(int fd, std::int64_t offset, std::size_t length) {
+bool FileMap::map(int fd, std::int64_t offset, std::size_t length, MapUse) {
   unmap();
   if (length == 0 || offset < 0) return false;
   auto* copy = new (std::nothrow) unsigned char[length];
@@ -214,6 +214,9 @@ void FileMap::unmap() {
   base_ = nullptr;
   length_ = 0;
 }
+
+// A copy shows the bytes as they were: never to be kept.
+bool live_map_identity(int, FileId*) { return false; }
 
 // The bytes are a copy and cannot go away under the scan.
 bool run_mapped(void (*fn)(void*), void* ctx) {
