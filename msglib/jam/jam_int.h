@@ -17,9 +17,12 @@
 #ifndef ZANDREL_JAM_INT_H
 #define ZANDREL_JAM_INT_H
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "api_jam.h"
@@ -28,6 +31,40 @@
 #include "platform.h"
 #include "readahead.h"
 #include "structrw_jam.h"
+
+// Kludge lines made from a message's subfields, written one after another
+// into room that the handle keeps from message to message (and that is
+// never cleared first): every message read builds two of them. Always
+// ends in a NUL.
+class KludgeText {
+ public:
+  void clear() {
+    len_ = 0;
+    at_end(0);
+  }
+  // Appends the pieces as one line.
+  void add(std::string_view a, std::string_view b = {}, std::string_view c = {}) {
+    const std::size_t need = len_ + a.size() + b.size() + c.size() + 1;
+    if (need > buf_.size()) buf_.resize(std::max(need, 2 * buf_.size()));
+    for (std::string_view piece : {a, b, c}) {
+      if (piece.empty()) continue;
+      std::memcpy(buf_.data() + len_, piece.data(), piece.size());
+      len_ += piece.size();
+    }
+    at_end(len_);
+  }
+  std::size_t size() const { return len_; }
+  const char* data() const { return buf_.empty() ? "" : buf_.data(); }
+  const char* c_str() const { return data(); }
+
+ private:
+  void at_end(std::size_t n) {
+    if (!buf_.empty()) buf_[n] = '\0';
+  }
+
+  std::vector<char> buf_;
+  std::size_t len_ = 0;
+};
 
 // A message handle. Its buffers keep their room when the area takes it back
 // for the next message (JamBase::spare; Jam_NewMsg in jam_read.cpp resets
@@ -39,8 +76,8 @@ struct JamMsgState : _msgh {
   bool has_chain = false;  // mode-0 handles on a stored message carry none
   dword idx_pos = 0;       // of the index record in ".jdx"
   dword hdr_pos = 0;       // of the header in ".jhr"
-  std::string ctrl;        // control block built from the subfields
-  std::string trailer;     // SEEN-BY, PATH, Via and Recd lines, each ended by CR
+  KludgeText ctrl;         // control block built from the subfields
+  KludgeText trailer;      // SEEN-BY, PATH, Via and Recd lines, each ended by CR
   dword msgnum = 0;        // 0 for a new message
   word mode = 0;
 };

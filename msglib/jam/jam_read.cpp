@@ -33,13 +33,6 @@ bool starts_with_nocase(std::string_view s, std::string_view prefix) {
   return true;
 }
 
-void makeKludge(std::string* to, std::string_view prefix, std::string_view data,
-                std::string_view suffix) {
-  to->append(prefix);
-  to->append(data);
-  to->append(suffix);
-}
-
 // Splits an address text for the INTL line: `addr` without its point or
 // domain, `point` the point's digits when the point is not zero.
 void split_for_intl(std::string_view text, std::string* addr, std::string* point) {
@@ -229,11 +222,6 @@ const JamSubfield* Jam_GetSubField(const JamMsgState* m, std::size_t* pos, word 
 void DecodeSubf(JamMsgState* m) {
   m->ctrl.clear();
   m->trailer.clear();
-  // Room for everything at once: each line is its data and a short prefix.
-  std::size_t room = 32;
-  for (const JamSubfield& sf : m->chain) room += sf.data.size() + 16;
-  m->ctrl.reserve(room);
-  m->trailer.reserve(room);
   if (m->sq->isecho == 0) {
     // Netmail: INTL, FMPT and TOPT are not stored; the addresses tell them.
     const JamSubfield* o = first_subf(m, SF_ORIG_ADDR);
@@ -241,27 +229,27 @@ void DecodeSubf(JamMsgState* m) {
     std::string oaddr, opoint, daddr, dpoint;
     if (o) split_for_intl(subf_text(*o), &oaddr, &opoint);
     if (d) split_for_intl(subf_text(*d), &daddr, &dpoint);
-    if (o && d) m->ctrl += "\x01INTL " + daddr + " " + oaddr;
-    if (!opoint.empty()) m->ctrl += "\x01" "FMPT " + opoint;
-    if (!dpoint.empty()) m->ctrl += "\x01TOPT " + dpoint;
+    if (o && d) m->ctrl.add("\x01INTL " + daddr, " ", oaddr);
+    if (!opoint.empty()) m->ctrl.add("\x01" "FMPT ", opoint);
+    if (!dpoint.empty()) m->ctrl.add("\x01TOPT ", dpoint);
   }
   for (const JamSubfield& sf : m->chain) {
     const std::string_view data = subf_text(sf);
     switch (sf.id) {
-      case SF_MSGID: makeKludge(&m->ctrl, "\x01MSGID: ", data, ""); break;
-      case SF_REPLY: makeKludge(&m->ctrl, "\x01REPLY: ", data, ""); break;
-      case SF_PID: makeKludge(&m->ctrl, "\x01PID: ", data, ""); break;
-      case SF_VIA: makeKludge(&m->trailer, "\x01Via ", data, "\r"); break;
+      case SF_MSGID: m->ctrl.add("\x01MSGID: ", data); break;
+      case SF_REPLY: m->ctrl.add("\x01REPLY: ", data); break;
+      case SF_PID: m->ctrl.add("\x01PID: ", data); break;
+      case SF_VIA: m->trailer.add("\x01Via ", data, "\r"); break;
       case SF_KLUDGE:
         if (starts_with_nocase(data, "Via") || starts_with_nocase(data, "Recd"))
-          makeKludge(&m->trailer, "\x01", data, "\r");
+          m->trailer.add("\x01", data, "\r");
         else
-          makeKludge(&m->ctrl, "\x01", data, "");
+          m->ctrl.add("\x01", data);
         break;
-      case SF_SEENBY: makeKludge(&m->trailer, "SEEN-BY: ", data, "\r"); break;
-      case SF_PATH: makeKludge(&m->trailer, "\x01PATH: ", data, "\r"); break;
-      case SF_FLAGS: makeKludge(&m->ctrl, "\x01" "FLAGS ", data, ""); break;
-      case SF_TZUTC: makeKludge(&m->ctrl, "\x01TZUTC: ", data, ""); break;
+      case SF_SEENBY: m->trailer.add("SEEN-BY: ", data, "\r"); break;
+      case SF_PATH: m->trailer.add("\x01PATH: ", data, "\r"); break;
+      case SF_FLAGS: m->ctrl.add("\x01" "FLAGS ", data); break;
+      case SF_TZUTC: m->ctrl.add("\x01TZUTC: ", data); break;
       default: break;
     }
   }
