@@ -15,7 +15,9 @@ inline void appendNum(std::string& out, long v, int width = 0) {
   const long digits = end - buf - (v < 0);
   if (v < 0) out += '-';
   if (digits < width) out.append(std::size_t(width - digits), '0');
-  out.append(end - digits, end);
+  // A character at a time: a general append of a few bytes costs a call
+  // to the C library's copy, which here costs more than the copy.
+  for (const char* p = end - digits; p != end; ++p) out += *p;
 }
 
 // The same for a value of 0 to 99 in two digits, as "%02d" writes it: the
