@@ -206,6 +206,26 @@ TEST_F(JamArea, LockIsTheFirstByteOfTheHeaderFile) {
   EXPECT_EQ(ha->api->CloseArea(ha), 0);
 }
 
+// The scan of the numbering keeps a mapping of the header file for the next
+// command. A lock taken through the area's descriptor must still end when
+// that descriptor is closed, as every lock of ours does.
+TEST_F(JamArea, ALockEndsWithItsDescriptorWhateverTheScanKeeps) {
+  HAREA ha = zt::OpenJam(base_);
+  ASSERT_EQ(zt::PostJam(ha, zt::MakeXmsg(), "one\r"), 0);
+  ASSERT_EQ(ha->api->CloseArea(ha), 0);
+  UniqueFd jhr(open_file((base_ + ".jhr").c_str(), OF_READWRITE));
+  UniqueFd jdx(open_file((base_ + ".jdx").c_str(), OF_READWRITE));
+  ASSERT_TRUE(jhr && jdx);
+  ASSERT_EQ(lock(jhr.get(), 0, 1), 0);
+  JamScan scan;
+  ASSERT_EQ(read_allidx(jdx.get(), jhr.get(), &scan, (base_ + ".jhr").c_str()), 1);
+  EXPECT_EQ(scan.table.size(), 1u);
+  jhr.reset();
+  UniqueFd other(open_file((base_ + ".jhr").c_str(), OF_READWRITE));
+  EXPECT_EQ(lock(other.get(), 0, 1), 0);
+  unlock(other.get(), 0, 1);
+}
+
 TEST_F(JamArea, ValidateAndDeleteBase) {
   EXPECT_EQ(JamValidate(base_.c_str()), 0);
   HAREA ha = zt::OpenJam(base_);

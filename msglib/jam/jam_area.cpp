@@ -326,7 +326,8 @@ bool Jam_WriteHdrInfo(JamBase* b, const JamHdrInfo& h) {
 
 bool Jam_ActiveMsgs(JamBase* b) {
   b->drop_ahead();
-  if (!read_allidx(b->jdx.get(), b->jhr.get(), &b->scan)) return false;
+  const std::string jhr_path = b->name + SUFFIX_JHR;
+  if (!read_allidx(b->jdx.get(), b->jhr.get(), &b->scan, jhr_path.c_str())) return false;
   b->hinfo.ActiveMsgs = b->num_active();
   b->jhr_size = b->scan.jhr_len;
   return true;

@@ -322,14 +322,23 @@ KeptMap& kept_jhr() {
 
 // The kept mapping of `jhr_fd`, made when there is none for it that covers
 // as much of the file as may be kept; null where no mapping may be kept.
-const KeptMap* kept_map_for(int jhr_fd, std::uint64_t jhr_len) {
+// A mapping holds on to the open file it was made through, and a byte-range
+// lock lives as long as its open file does: made through `jhr_fd`, the
+// mapping would keep every lock taken through that descriptor past its
+// close. It is made through a descriptor of its own, opened from `jhr_path`
+// and never locked; where that path no longer leads to the same file, there
+// is nothing to keep.
+const KeptMap* kept_map_for(int jhr_fd, const char* jhr_path, std::uint64_t jhr_len) {
   FileId id;
   const std::uint64_t want = std::min(jhr_len, KEEP_LIMIT);
-  if (want == 0 || !live_map_identity(jhr_fd, &id)) return nullptr;
+  if (want == 0 || !jhr_path || !live_map_identity(jhr_fd, &id)) return nullptr;
   KeptMap& k = kept_jhr();
   if (k.len && k.id == id && k.len >= want) return &k;
   k.drop();
-  if (!k.map.map(jhr_fd, 0, std::size_t(want), MapUse::kKept)) return nullptr;
+  UniqueFd own(open_file(jhr_path, OF_READ));
+  FileId own_id;
+  if (!own || !live_map_identity(own.get(), &own_id) || !(own_id == id)) return nullptr;
+  if (!k.map.map(own.get(), 0, std::size_t(want), MapUse::kKept)) return nullptr;
   k.id = id;
   k.len = want;
   return &k;
@@ -337,10 +346,11 @@ const KeptMap* kept_map_for(int jhr_fd, std::uint64_t jhr_len) {
 
 // Marks the deleted headers by mapping ".jhr": far cheaper than reading it.
 // False when a mapping fails or the file shrank under it.
-bool mark_deleted_mapped(int jhr_fd, std::uint64_t jhr_len, std::vector<JamActive>* t) {
+bool mark_deleted_mapped(int jhr_fd, const char* jhr_path, std::uint64_t jhr_len,
+                         std::vector<JamActive>* t) {
   const std::vector<std::size_t> order = header_order(*t);
   std::size_t i = 0;
-  if (const KeptMap* kept = kept_map_for(jhr_fd, jhr_len)) {
+  if (const KeptMap* kept = kept_map_for(jhr_fd, jhr_path, jhr_len)) {
     while (i < t->size() && std::uint64_t(in_order(*t, order, i).hdr_ofs) + HDR_SIZE <= kept->len) ++i;
     WindowScan w{&kept->map, t->data(), order.empty() ? nullptr : order.data(), 0, i};
     if (!run_mapped(scan_window, &w)) {
@@ -410,12 +420,12 @@ int read_allidx_plain(int jdx_fd, int jhr_fd, JamScan* out) {
   return 1;
 }
 
-int read_allidx(int jdx_fd, int jhr_fd, JamScan* out) {
+int read_allidx(int jdx_fd, int jhr_fd, JamScan* out, const char* jhr_path) {
   JamScan scan;
   if (!collect_candidates(jdx_fd, jhr_fd, &scan)) return 0;
   // A mapping that failed half-way has marked some entries already; the
   // plain scan starts again from the index.
-  if (!mark_deleted_mapped(jhr_fd, std::uint64_t(scan.jhr_len), &scan.table))
+  if (!mark_deleted_mapped(jhr_fd, jhr_path, std::uint64_t(scan.jhr_len), &scan.table))
     return read_allidx_plain(jdx_fd, jhr_fd, out);
   drop_marked(&scan.table);
   *out = std::move(scan);

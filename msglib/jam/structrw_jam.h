@@ -149,8 +149,9 @@ struct JamScan {
 // Builds the active-message table from one read of the whole index and a
 // look at each indexed header's Attribute, done on large pieces of ".jhr"
 // rather than one read per header. 0 when the index cannot be read; `out`
-// is then unchanged.
-int read_allidx(int jdx_fd, int jhr_fd, JamScan* out);
+// is then unchanged. With the path of ".jhr", the look at its first
+// megabytes goes through a mapping kept for the next scan of that file.
+int read_allidx(int jdx_fd, int jhr_fd, JamScan* out, const char* jhr_path = nullptr);
 // The same, reading ".jhr" through plain reads only (the fallback when
 // ".jhr" is shortened while it is mapped).
 int read_allidx_plain(int jdx_fd, int jhr_fd, JamScan* out);
