@@ -52,20 +52,18 @@ constexpr const char NAMELESS[] = "unknown";
 // Longest local part a mail address may have.
 constexpr std::size_t MAX_LOCAL = 64;
 
-// Appends what a mail address can carry unquoted of `from`: ASCII letters,
-// '_', '-' and '.', a space as a dot; with `transliterate`, Russian letters
-// in Latin too, and no dot at the start or next to another.
-void appendCleaned(std::string& out, const char* from, bool transliterate) {
-  const std::size_t start = out.size();
-  auto put = [&](char c) {
-    if (transliterate && c == '.' && (out.size() == start || out.back() == '.')) return;
-    out += c;
-  };
+// Writes at `out` what a mail address can carry unquoted of `from`: ASCII
+// letters, '_', '-' and '.', a space as a dot; with `transliterate`, Russian
+// letters in Latin too, and no dot at the start or next to another. At most
+// CLEANED_ROOM characters; the end of what was written.
+constexpr std::size_t CLEANED_ROOM = MAX_NAME * 4;  // "SHCH" for one letter
+char* putCleaned(char* out, const char* from, bool transliterate) {
+  char* const start = out;
   std::size_t kept = 0;
   for (const char* p = from; *p && kept < MAX_NAME; ++p) {
     const char c = *p == ' ' ? '.' : *p;
     if (isAsciiLetter(c) || c == '_' || c == '-' || c == '.') {
-      put(c);
+      if (!(transliterate && c == '.' && (out == start || out[-1] == '.'))) *out++ = c;
       ++kept;
       continue;
     }
@@ -78,8 +76,9 @@ void appendCleaned(std::string& out, const char* from, bool transliterate) {
     const bool upper = cyrillicUpper(byte(c));
     const bool allUpper = upper && ((next >= 'A' && next <= 'Z') || cyrillicUpper(next));
     for (const char* l = CYRILLIC_LATIN[k]; *l; ++l)
-      put(allUpper || (upper && l == CYRILLIC_LATIN[k]) ? *l : char(*l - 'A' + 'a'));
+      *out++ = allUpper || (upper && l == CYRILLIC_LATIN[k]) ? *l : char(*l - 'A' + 'a');
   }
+  return out;
 }
 
 // A dot-atom: not empty, no dot at either end or next to another.
@@ -87,56 +86,72 @@ bool isDotAtom(std::string_view s) {
   return !s.empty() && s.front() != '.' && s.back() != '.' && s.find("..") == std::string_view::npos;
 }
 
-// Appends the local part of the From address for `from`. A name whose
-// plain cleaning is a valid dot-atom keeps it, as addresses always were;
-// any other is transliterated and made one.
-void appendLocalPart(std::string& out, const char* from) {
-  const std::size_t start = out.size();
-  appendCleaned(out, from, false);
-  if (isDotAtom(std::string_view(out).substr(start))) return;
-  out.resize(start);
-  appendCleaned(out, from, true);
-  if (out.size() - start > MAX_LOCAL) out.resize(start + MAX_LOCAL);
-  while (out.size() > start && out.back() == '.') out.pop_back();
-  if (out.size() == start) out += NAMELESS;
+char* putText(char* out, std::string_view s) {
+  std::memcpy(out, s.data(), s.size());
+  return out + s.size();
+}
+
+// Writes the local part of the From address for `from`. A name whose plain
+// cleaning is a valid dot-atom keeps it, as addresses always were; any
+// other is transliterated and made one. At most CLEANED_ROOM characters.
+char* putLocalPart(char* out, const char* from) {
+  char* end = putCleaned(out, from, false);
+  if (isDotAtom(std::string_view(out, std::size_t(end - out)))) return end;
+  end = putCleaned(out, from, true);
+  if (end - out > std::ptrdiff_t(MAX_LOCAL)) end = out + MAX_LOCAL;
+  while (end > out && end[-1] == '.') --end;
+  if (end == out) end = putText(out, NAMELESS);
+  return end;
 }
 
 // One label of a From domain: the letter, the number, a dot.
-void appendLabel(std::string& out, char letter, word v) {
-  out += letter;
-  appendNum(out, v);
-  out += '.';
+char* putLabel(char* out, char letter, word v) {
+  *out++ = letter;
+  out = putNum(out, v);
+  *out++ = '.';
+  return out;
 }
 
 }  // namespace
 
 std::string ftnAddrStr(const NETADDR& a) {
-  std::string out;
-  appendNum(out, a.zone);
-  out += ':';
-  appendNum(out, a.net);
-  out += '/';
-  appendNum(out, a.node);
+  char buf[4 * 6 + 4];
+  char* p = putNum(buf, a.zone);
+  *p++ = ':';
+  p = putNum(p, a.net);
+  *p++ = '/';
+  p = putNum(p, a.node);
   if (a.point) {
-    out += '.';
-    appendNum(out, a.point);
+    *p++ = '.';
+    p = putNum(p, a.point);
   }
-  return out;
+  return std::string(buf, p);
+}
+
+// The longest a From value grows before it is cut to MAX_VALUE: the name,
+// " <", the local part, '@', four labels, the domain and '>'.
+static_assert(MAX_VALUE + 2 + CLEANED_ROOM + 1 + 4 * 7 + sizeof GATE_DOMAIN + 1 <= FROM_ROOM);
+
+char* putAddr(char* out, const char* from, const NETADDR& a) {
+  char* const start = out;
+  // Whatever of the name lies past MAX_VALUE is cut off below anyway.
+  out = putText(out, std::string_view(from, strnlen(from, MAX_VALUE)));
+  *out++ = ' ';
+  *out++ = '<';
+  out = putLocalPart(out, from);
+  *out++ = '@';
+  if (a.point) out = putLabel(out, 'p', a.point);
+  out = putLabel(out, 'f', a.node);
+  out = putLabel(out, 'n', a.net);
+  out = putLabel(out, 'z', a.zone);
+  out = putText(out, GATE_DOMAIN);
+  *out++ = '>';
+  return std::min(out, start + MAX_VALUE);
 }
 
 void appendAddr(std::string& out, const char* from, const NETADDR& a) {
-  const std::size_t start = out.size();
-  out += from;
-  out += " <";
-  appendLocalPart(out, from);
-  out += '@';
-  if (a.point) appendLabel(out, 'p', a.point);
-  appendLabel(out, 'f', a.node);
-  appendLabel(out, 'n', a.net);
-  appendLabel(out, 'z', a.zone);
-  out += GATE_DOMAIN;
-  out += '>';
-  if (out.size() - start > MAX_VALUE) out.resize(start + MAX_VALUE);
+  char buf[FROM_ROOM];
+  out.append(buf, putAddr(buf, from, a));
 }
 
 std::string addrStr(const char* from, const NETADDR& a) {
@@ -145,31 +160,34 @@ std::string addrStr(const char* from, const NETADDR& a) {
   return out;
 }
 
-void appendMsgid(std::string& out, std::optional<std::string_view> msgid) {
-  if (!msgid) return;
-  // Built in place: the body stops growing past MSGID_BODY_LIMIT, so one
-  // more "$xx" still fits.
+char* putMsgid(char* out, std::optional<std::string_view> msgid) {
+  if (!msgid) return out;
+  // The body stops growing past MSGID_BODY_LIMIT, so one more "$xx" and
+  // the suffix still fit in MAX_VALUE.
   static constexpr auto KEPT = [] {
     std::array<bool, 256> t{};
     for (int c = 0; c < 256; ++c) t[std::size_t(c)] = isAsciiLetter(char(c)) || isDigit(char(c));
     return t;
   }();
-  char buf[MSGID_BODY_LIMIT + 4];
-  std::size_t k = 0;
-  buf[k++] = '<';
+  char* const start = out;
+  *out++ = '<';
   for (char c : *msgid) {
-    if (k > MSGID_BODY_LIMIT) break;
+    if (std::size_t(out - start) > MSGID_BODY_LIMIT) break;
     if (KEPT[byte(c)]) {
-      buf[k++] = c;
+      *out++ = c;
     } else {
       constexpr char HEX[] = "0123456789abcdef";
-      buf[k++] = '$';
-      buf[k++] = HEX[byte(c) >> 4];
-      buf[k++] = HEX[byte(c) & 0xF];
+      *out++ = '$';
+      *out++ = HEX[byte(c) >> 4];
+      *out++ = HEX[byte(c) & 0xF];
     }
   }
-  out.append(buf, k);
-  out += MSGID_SUFFIX;
+  return putText(out, MSGID_SUFFIX);
+}
+
+void appendMsgid(std::string& out, std::optional<std::string_view> msgid) {
+  char buf[MSGID_ROOM];
+  out.append(buf, putMsgid(buf, msgid));
 }
 
 std::string msgidStr(const char* msgid) {
@@ -207,8 +225,7 @@ void appendFrom(std::string& out, const char* ctl, const XMSG& msg, const char* 
   appendFrom(out, findKludge(ctl, "MSGID: "), msg, txt);
 }
 
-void appendFrom(std::string& out, std::optional<std::string_view> msgid, const XMSG& msg,
-                const char* txt) {
+char* putFrom(char* out, std::optional<std::string_view> msgid, const XMSG& msg, const char* txt) {
   const char* raw = reinterpret_cast<const char*>(msg.from);
   char from[MAX_NAME + 1];
   const std::size_t flen = strnlen(raw, MAX_NAME);
@@ -220,7 +237,7 @@ void appendFrom(std::string& out, std::optional<std::string_view> msgid, const X
   // address ends at the space at the latest, so it is parsed where it lies.
   if (msgid) {
     if (msgid->find(' ') != std::string_view::npos && parseFtnAddr(msgid->data(), &addr))
-      return appendAddr(out, from, addr);
+      return putAddr(out, from, addr);
   }
 
   // Only the first " * Origin:" counts, and only at the start of a line; the
@@ -232,11 +249,17 @@ void appendFrom(std::string& out, std::optional<std::string_view> msgid, const X
       // The closing parenthesis ends the address too; stopping at the first
       // terminator as well keeps the copy short.
       const std::string inside(paren, std::strcspn(paren, ")\t\n\r @"));
-      if (parseFtnAddr(inside.c_str(), &addr)) return appendAddr(out, from, addr);
+      if (parseFtnAddr(inside.c_str(), &addr)) return putAddr(out, from, addr);
     }
   }
 
-  appendAddr(out, from, msg.orig);
+  return putAddr(out, from, msg.orig);
+}
+
+void appendFrom(std::string& out, std::optional<std::string_view> msgid, const XMSG& msg,
+                const char* txt) {
+  char buf[FROM_ROOM];
+  out.append(buf, putFrom(buf, msgid, msg, txt));
 }
 
 std::string getFrom(const char* ctl, const XMSG& msg, const char* txt) {

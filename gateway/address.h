@@ -2,13 +2,15 @@
 // shows. Addresses are read, and kludges looked up, by msglib's FidoNet text
 // module (fidotext.h), which this header brings along.
 //
-// Results are returned by value, or appended to a string for callers that
-// build a line per message; the length limits of the fixed buffers the
-// protocol was built around still hold (Message-IDs and kludge values at most
-// 255 characters).
+// Results are returned by value, appended to a string, or written into a
+// buffer by the put* forms, for HEAD, which builds a line per message: these
+// take a buffer with the room named beside them and return the end of what
+// they wrote. The length limits of the fixed buffers the protocol was built
+// around still hold (Message-IDs and kludge values at most 255 characters).
 #ifndef ZANDREL_ADDRESS_H
 #define ZANDREL_ADDRESS_H
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,6 +28,10 @@ std::string ftnAddrStr(const NETADDR& a);
 // "Name <Cleaned.Name@p1.f52.n5020.z2.fidonet.org>".
 std::string addrStr(const char* from, const NETADDR& a);
 void appendAddr(std::string& out, const char* from, const NETADDR& a);
+// Room for putAddr and putFrom to work in; what they leave is at most 255
+// characters.
+constexpr std::size_t FROM_ROOM = 512;
+char* putAddr(char* out, const char* from, const NETADDR& a);
 
 // The Message-ID for a MSGID or REPLY value: letters and digits kept, every
 // other byte as "$xx", cut so that the result stays within 255 characters.
@@ -36,6 +42,8 @@ inline std::string msgidStr(const std::optional<std::string>& msgid) {
 }
 // The same appended to `out`; nothing for no value.
 void appendMsgid(std::string& out, std::optional<std::string_view> msgid);
+constexpr std::size_t MSGID_ROOM = 256;
+char* putMsgid(char* out, std::optional<std::string_view> msgid);
 
 // The zone of an article's Date header: the writer's offset from UTC that a
 // TZUTC kludge in `ctl` gives, as "+hhmm" or "-hhmm". "+0000" without one,
@@ -51,6 +59,7 @@ void appendFrom(std::string& out, const char* ctl, const XMSG& msg, const char* 
 // The same with the MSGID kludge's value already looked up in `ctl`.
 void appendFrom(std::string& out, std::optional<std::string_view> msgid, const XMSG& msg,
                 const char* txt);
+char* putFrom(char* out, std::optional<std::string_view> msgid, const XMSG& msg, const char* txt);
 
 // The number of carriage returns in `txt`, up to its NUL.
 int countLines(const char* txt);

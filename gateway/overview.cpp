@@ -2,7 +2,6 @@
 #include "commands.h"
 
 #include <cstring>
-#include <string>
 
 #include "address.h"
 #include "message.h"
@@ -11,10 +10,21 @@
 
 namespace {
 
+// Room for the longest overview line: the number, a subject of at most 71
+// characters, From, the date, two Message-IDs, the length, the line count,
+// and the tabs and line end.
+constexpr std::size_t LINE_ROOM =
+    NUM_ROOM + 72 + FROM_ROOM + 24 + 2 * MSGID_ROOM + 2 * NUM_ROOM + 16;
+
+char* putStr(char* out, const char* s) {
+  const std::size_t n = std::strlen(s);
+  std::memcpy(out, s, n);
+  return out + n;
+}
+
 // Prints the overview line of message `num`, or nothing when it cannot be
-// opened or read. `m` and `line` carry their buffers from one message to
-// the next.
-void overviewLine(HAREA area, long num, StoredMsg& m, std::string& line) {
+// opened or read. `m` carries its buffers from one message to the next.
+void overviewLine(HAREA area, long num, StoredMsg& m) {
   MsgPtr msg = openMsg(area, MO_READ, dword(num));
   if (!msg) return;
   if (!readStored(area, msg.get(), m)) return;
@@ -23,35 +33,35 @@ void overviewLine(HAREA area, long num, StoredMsg& m, std::string& line) {
   const auto& d = m.hdr.date_written.msg_st;
 
   // "%d\t%s\t%s\t%02d %s %02d %02d:%02d:%02d\t%s\t%s\t%ld\t%d\t\t\n"
-  line.clear();
-  appendNum(line, num);
-  line += '\t';
-  line += *subj ? subj : NONESTR;
-  line += '\t';
+  char line[LINE_ROOM];
+  char* p = putNum(line, num);
+  *p++ = '\t';
+  p = putStr(p, *subj ? subj : NONESTR);  // the field ends at its 72nd byte
+  *p++ = '\t';
   const auto msgid = findKludge(m.ctl(), "MSGID: ");
-  appendFrom(line, msgid, m.hdr, m.txt());
-  line += '\t';
-  appendTwoDigits(line, d.date.da);
-  line += ' ';
-  line += monthStr(d.date.mo);
-  line += ' ';
-  appendTwoDigits(line, (d.date.yr + 80) % 100);
-  line += ' ';
-  appendTwoDigits(line, d.time.hh);
-  line += ':';
-  appendTwoDigits(line, d.time.mm);
-  line += ':';
-  appendTwoDigits(line, d.time.ss * 2);
-  line += '\t';
-  appendMsgid(line, msgid);
-  line += '\t';
-  appendMsgid(line, findKludge(m.ctl(), "REPLY: "));
-  line += '\t';
-  appendNum(line, sdword(m.textLen));
-  line += '\t';
-  appendNum(line, countLines(m.txt(), m.text.size()));
-  line += "\t\t\n";
-  gwOut().write(line.data(), line.size());
+  p = putFrom(p, msgid, m.hdr, m.txt());
+  *p++ = '\t';
+  p = putTwoDigits(p, d.date.da);
+  *p++ = ' ';
+  p = putStr(p, monthStr(d.date.mo));
+  *p++ = ' ';
+  p = putTwoDigits(p, (d.date.yr + 80) % 100);
+  *p++ = ' ';
+  p = putTwoDigits(p, d.time.hh);
+  *p++ = ':';
+  p = putTwoDigits(p, d.time.mm);
+  *p++ = ':';
+  p = putTwoDigits(p, d.time.ss * 2);
+  *p++ = '\t';
+  p = putMsgid(p, msgid);
+  *p++ = '\t';
+  p = putMsgid(p, findKludge(m.ctl(), "REPLY: "));
+  *p++ = '\t';
+  p = putNum(p, sdword(m.textLen));
+  *p++ = '\t';
+  p = putNum(p, countLines(m.txt(), m.text.size()));
+  p = putStr(p, "\t\t\n");
+  gwOut().write(line, std::size_t(p - line));
 }
 
 }  // namespace
@@ -72,7 +82,6 @@ void listHeaders(const char* str) {
   // of spaces repeats the number after it. The first non-blank and its value
   // are remembered across such a run rather than searched for again.
   StoredMsg m;
-  std::string line;
   const char* digits = nullptr;
   long value = 0;
   for (const char* p = cmd.args() + 1;;) {
@@ -81,7 +90,7 @@ void listHeaders(const char* str) {
       while (isBlank(*digits)) ++digits;
       value = readNumber(digits);
     }
-    overviewLine(area.get(), value, m, line);
+    overviewLine(area.get(), value, m);
     const char* next = std::strchr(p, ' ');
     if (!next) break;
     p = next + 1;
