@@ -73,6 +73,7 @@ struct JamMsgState : _msgh {
   JamIdx idx{};
   JamHdr hdr{};
   JamChain chain;
+  std::vector<std::string> spare_data;  // room of subfields the chain had before
   bool has_chain = false;  // mode-0 handles on a stored message carry none
   dword idx_pos = 0;       // of the index record in ".jdx"
   dword hdr_pos = 0;       // of the header in ".jhr"

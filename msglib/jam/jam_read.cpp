@@ -76,6 +76,7 @@ std::unique_ptr<JamMsgState> Jam_NewMsg(JamBase* b, bool decoding = false) {
   m->idx = JamIdx{};
   m->hdr = JamHdr{};
   if (!decoding) m->chain.clear();
+  // spare_data is room only, and stays.
   m->has_chain = false;
   m->idx_pos = 0;
   m->hdr_pos = 0;
@@ -157,7 +158,7 @@ std::unique_ptr<JamMsgState> Jam_OpenMsg(HAREA ha, word mode, dword msgn) {
     const dword have = dword(std::min<std::uint64_t>(std::uint64_t(got) - HDR_SIZE, len));
     // The header keeps its stored SubfieldLen: that is the room a rewrite in
     // place may use.
-    decode_subfields(bytes + HDR_SIZE, have, &m->chain);
+    decode_subfields(bytes + HDR_SIZE, have, &m->chain, &m->spare_data);
     m->has_chain = true;
     DecodeSubf(m.get());
   }

@@ -118,12 +118,20 @@ void encode_idx(const JamIdx& x, uint8_t* buf) {
 // ---------------------------------------------------------------------------
 // Subfield chains
 
-dword decode_subfields(const uint8_t* buf, dword n, JamChain* out) {
+dword decode_subfields(const uint8_t* buf, dword n, JamChain* out, std::vector<std::string>* spare) {
   // The records already in `out` are overwritten in place, so that a chain
-  // decoded into the one of the message before keeps the room of its data.
+  // decoded into the one of the message before keeps the room of its data;
+  // records beyond that take the room that `spare` holds, and a shorter
+  // chain leaves the room of its last records there.
   std::size_t count = 0;
-  auto next = [out, &count]() -> JamSubfield& {
-    if (count == out->size()) out->emplace_back();
+  auto next = [out, spare, &count]() -> JamSubfield& {
+    if (count == out->size()) {
+      out->emplace_back();
+      if (spare && !spare->empty()) {
+        out->back().data = std::move(spare->back());
+        spare->pop_back();
+      }
+    }
     return (*out)[count++];
   };
   std::uint64_t p = 0;
@@ -146,6 +154,8 @@ dword decode_subfields(const uint8_t* buf, dword n, JamChain* out) {
       p += SUBF_HEAD_SIZE + std::uint64_t(len);
     } while (p + SUBF_HEAD_SIZE < n);
   }
+  if (spare)
+    for (std::size_t i = count; i < out->size(); ++i) spare->push_back(std::move((*out)[i].data));
   out->resize(count);
   return dword(p);
 }

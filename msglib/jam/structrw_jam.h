@@ -113,7 +113,8 @@ void encode_idx(const JamIdx& in, uint8_t* buf);
 // and returns the bytes decoded. Decoding stops at a record whose length is
 // negative or runs past `n`; that record is kept with no data and its head
 // counts as decoded. A record head ending exactly at `n` is not decoded.
-dword decode_subfields(const uint8_t* buf, dword n, JamChain* out);
+dword decode_subfields(const uint8_t* buf, dword n, JamChain* out,
+                       std::vector<std::string>* spare = nullptr);
 // The first `length` bytes of the chain's encoding.
 std::string encode_subfields(const JamChain& chain, dword length);
 
