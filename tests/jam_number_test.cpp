@@ -290,7 +290,7 @@ TEST_F(JamNumber, EachOpeningNumbersTheBaseAsItIsNow) {
   deleted_hdr[first_hdr + 55] = char(0x80);
   for (const auto& [suffix, bytes] : {std::pair{".jhr", deleted_hdr}, {".jdx", six_idx}, {".jdt", six_txt}}) {
     zt::WriteFile(base_ + suffix + ".new", bytes);
-    ASSERT_EQ(std::rename((base_ + suffix + ".new").c_str(), (base_ + suffix).c_str()), 0);
+    ASSERT_EQ(move_replace((base_ + suffix + ".new").c_str(), (base_ + suffix).c_str()), 0);
   }
   reopened(5, "msg 2\r");
   // Rewritten in place, shorter, then longer again: the same file.

@@ -311,7 +311,7 @@ void scan_window(void* ctx) {
 // included; the headers scanned always lie inside the file's present
 // length, and a file that grew is mapped again. Headers past the kept part
 // are scanned in windows mapped for the scan only: the limit bounds the
-// resident size.
+// resident size. One per process: msglib is used from one thread.
 constexpr std::uint64_t KEEP_LIMIT = 32u << 20;
 
 struct KeptMap {
@@ -354,8 +354,9 @@ const KeptMap* kept_map_for(int jhr_fd, const char* jhr_path, std::uint64_t jhr_
   return &k;
 }
 
-// Marks the deleted headers by mapping ".jhr": far cheaper than reading it.
-// False when a mapping fails or the file shrank under it.
+// Marks the deleted headers by mapping ".jhr", its first part through the
+// kept mapping and the rest a window at a time: far cheaper than reading
+// it. False when a mapping fails or the file shrank under it.
 bool mark_deleted_mapped(int jhr_fd, const char* jhr_path, std::uint64_t jhr_len,
                          std::vector<JamActive>* t) {
   const std::vector<std::size_t> order = header_order(*t);

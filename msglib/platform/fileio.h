@@ -134,13 +134,16 @@ class UniqueFd {
 // refusal; on failure errno says why the file cannot even be read.
 bool open_existing(UniqueFd& fd, const char* path, bool& read_only, int* refused = nullptr);
 
+// How a mapping is used: kScan, read once from front to back and unmapped
+// (the kernel is told so); kKept, kept and read again, each time from front
+// to back.
+enum class MapUse { kScan, kKept };
+
 // A read-only mapping of `length` bytes of a file from
 // `offset`, for scanning large files without copying them. Unmapped in the
 // destructor. Touching a mapped page whose bytes the file no longer holds
 // (another program shortened it) raises a bus error: read mapped bytes only
 // inside run_mapped.
-enum class MapUse { kScan, kKept };
-
 class FileMap {
  public:
   FileMap() = default;
@@ -148,8 +151,6 @@ class FileMap {
   FileMap& operator=(const FileMap&) = delete;
   ~FileMap() { unmap(); }
 
-  // kScan: read once from front to back and unmapped (the kernel is told
-  // so); kKept: kept and read again, each time from front to back.
   bool map(int fd, std::int64_t offset, std::size_t length, MapUse use = MapUse::kScan);
   void unmap();
   // The byte at file offset `offset`, which lies inside the mapped range.
