@@ -331,7 +331,11 @@ KeptMap& kept_jhr() {
 }
 
 // The kept mapping of `jhr_fd`, made when there is none for it that covers
-// as much of the file as may be kept; null where no mapping may be kept.
+// as much of the file as may be kept; null where no mapping may be kept. A
+// new mapping reaches past the end of the file by an eighth (1 MB at least,
+// within the limit), so that a base a tosser appends to between commands
+// is not mapped anew for every command: pages past the end are never
+// touched, since only headers inside the file's present length are read.
 // A mapping holds on to the open file it was made through, and a byte-range
 // lock lives as long as its open file does: made through `jhr_fd`, the
 // mapping would keep every lock taken through that descriptor past its
@@ -348,9 +352,10 @@ const KeptMap* kept_map_for(int jhr_fd, const char* jhr_path, std::uint64_t jhr_
   UniqueFd own(open_file(jhr_path, OF_READ));
   FileId own_id;
   if (!own || !live_map_identity(own.get(), &own_id) || !(own_id == id)) return nullptr;
-  if (!k.map.map(own.get(), 0, std::size_t(want), MapUse::kKept)) return nullptr;
+  const std::uint64_t room = std::min(KEEP_LIMIT, want + std::max<std::uint64_t>(1u << 20, want / 8));
+  if (!k.map.map(own.get(), 0, std::size_t(room), MapUse::kKept)) return nullptr;
   k.id = id;
-  k.len = want;
+  k.len = room;
   return &k;
 }
 
