@@ -86,11 +86,6 @@ bool isDotAtom(std::string_view s) {
   return !s.empty() && s.front() != '.' && s.back() != '.' && s.find("..") == std::string_view::npos;
 }
 
-char* putText(char* out, std::string_view s) {
-  std::memcpy(out, s.data(), s.size());
-  return out + s.size();
-}
-
 // Writes the local part of the From address for `from`. A name whose plain
 // cleaning is a valid dot-atom keeps it, as addresses always were; any
 // other is transliterated and made one. At most CLEANED_ROOM characters.

@@ -16,12 +16,6 @@ namespace {
 constexpr std::size_t LINE_ROOM =
     NUM_ROOM + 72 + FROM_ROOM + 24 + 2 * MSGID_ROOM + 2 * NUM_ROOM + 16;
 
-char* putStr(char* out, const char* s) {
-  const std::size_t n = std::strlen(s);
-  std::memcpy(out, s, n);
-  return out + n;
-}
-
 // Prints the overview line of message `num`, or nothing when it cannot be
 // opened or read. `m` carries its buffers from one message to the next.
 void overviewLine(HAREA area, long num, StoredMsg& m) {
@@ -36,14 +30,14 @@ void overviewLine(HAREA area, long num, StoredMsg& m) {
   char line[LINE_ROOM];
   char* p = putNum(line, num);
   *p++ = '\t';
-  p = putStr(p, *subj ? subj : NONESTR);  // the field ends at its 72nd byte
+  p = putText(p, *subj ? subj : NONESTR);  // the field ends at its 72nd byte
   *p++ = '\t';
   const auto msgid = findKludge(m.ctl(), "MSGID: ");
   p = putFrom(p, msgid, m.hdr, m.txt());
   *p++ = '\t';
   p = putTwoDigits(p, d.date.da);
   *p++ = ' ';
-  p = putStr(p, monthStr(d.date.mo));
+  p = putText(p, monthStr(d.date.mo));
   *p++ = ' ';
   p = putTwoDigits(p, (d.date.yr + 80) % 100);
   *p++ = ' ';
@@ -60,7 +54,7 @@ void overviewLine(HAREA area, long num, StoredMsg& m) {
   p = putNum(p, sdword(m.textLen));
   *p++ = '\t';
   p = putNum(p, countLines(m.txt(), m.text.size()));
-  p = putStr(p, "\t\t\n");
+  p = putText(p, "\t\t\n");
   gwOut().write(line, std::size_t(p - line));
 }
 

@@ -7,6 +7,14 @@
 #define ZANDREL_STRFMT_H
 
 #include <charconv>
+#include <cstring>
+#include <string_view>
+
+// Writes `s` at `out`; the end of it.
+inline char* putText(char* out, std::string_view s) {
+  std::memcpy(out, s.data(), s.size());
+  return out + s.size();
+}
 
 // Room putNum needs: the digits of any long and a sign.
 constexpr int NUM_ROOM = 21;

@@ -309,9 +309,10 @@ void scan_window(void* ctx) {
 // which a kept one has already. Where a mapping is live (see
 // live_map_identity) it shows what a new one would, other programs' writes
 // included; the headers scanned always lie inside the file's present
-// length, and a file that grew is mapped again. Headers past the kept part
-// are scanned in windows mapped for the scan only: the limit bounds the
-// resident size. One per process: msglib is used from one thread.
+// length, and a file that grew past the mapping is mapped again. Headers
+// past the kept part are scanned in windows mapped for the scan only: the
+// limit bounds the resident size. One per process: msglib is used from one
+// thread.
 constexpr std::uint64_t KEEP_LIMIT = 32u << 20;
 
 struct KeptMap {
