@@ -82,4 +82,62 @@ TEST(ReadAhead, ForeignJamBaseReadInOrderAsMessageByMessage) {
   ExpectRunEqualsSingles(std::string("#").append(tmp / "jamtest"), 40, 40);
 }
 
+
+// The text of message `n`, or "<failed>" when it cannot be read.
+std::string TextOf(HAREA ha, dword n) {
+  HMSG m = ha->api->OpenMsg(ha, MO_READ, n);
+  if (!m) return "<failed>";
+  std::string text(ha->api->GetTextLen(m), '\0');
+  const dword got = ha->api->ReadMsg(m, nullptr, 0, dword(text.size()),
+                                     reinterpret_cast<byte*>(text.data()), 0, nullptr);
+  ha->api->CloseMsg(m);
+  return got == 0xFFFFFFFFu ? "<failed>" : text;
+}
+
+// Texts are read through mappings kept from one opening of an area to the
+// next: each opening reads the file as it is now, and a file cut short
+// under an open area reads as zeros past its new end, as a short read
+// leaves them, instead of killing the process.
+TEST(ReadAhead, KeptMappingsShowTheFileAsItIsNow) {
+  if (const char* why = zt::Lacks(zt::Facility::kFileMappings)) GTEST_SKIP() << why;
+  zt::TempDir tmp;
+  auto body = [](char c, char last) { return std::string(19998, c) + last + '\r'; };
+  for (auto [type, suffix] : {std::pair{word(AT_JAM | AT_ECHO), ".jdt"},
+                              std::pair{word(AT_SQUISH | AT_ECHO), ".sqd"}}) {
+    SCOPED_TRACE(suffix);
+    const std::string path = tmp / suffix, file = path + suffix;
+    for (char c : {'a', 'b', 'c'}) {
+      const XMSG x = zt::MakeHeader("S", "All", "T", {2, 5020, 1, 0}, {2024, 1, 1, 0, 0, 0});
+      ASSERT_NE(zt::StoreMessage(path, type, x, "", body(c, c)), 0u);
+    }
+    auto opened = [&] { return MsgOpenArea(path.c_str(), AOPEN_EXISTING, type); };
+    HAREA ha = opened();
+    ASSERT_TRUE(TextOf(ha, 3) == body('c', 'c'));
+    ASSERT_EQ(ha->api->CloseArea(ha), 0);
+    // Changed in place by another program between two openings.
+    zt::PatchByte(file, std::int64_t(zt::ReadFile(file).rfind('c')), 'X');
+    ha = opened();
+    EXPECT_TRUE(TextOf(ha, 3) == body('c', 'X'));
+    // Cut short with the area open and the file already mapped.
+    EXPECT_TRUE(TextOf(ha, 1) == body('a', 'a'));
+    const std::string whole = zt::ReadFile(file);
+    HMSG m = ha->api->OpenMsg(ha, MO_READ, 3);
+    ASSERT_NE(m, nullptr);
+    zt::TruncateTo(file, 0);
+    std::string text(20000, '?');
+    const dword got = ha->api->ReadMsg(m, nullptr, 0, dword(text.size()),
+                                       reinterpret_cast<byte*>(text.data()), 0, nullptr);
+    if (got != 0xFFFFFFFFu) {
+      EXPECT_TRUE(text == std::string(20000, '\0'));
+    }
+    ha->api->CloseMsg(m);
+    ha->api->CloseArea(ha);
+    // Whole again: read as it is, not as the damaged mapping shows it.
+    zt::WriteFile(file, whole);
+    ha = opened();
+    EXPECT_TRUE(TextOf(ha, 3) == body('c', 'X'));
+    ASSERT_EQ(ha->api->CloseArea(ha), 0);
+  }
+}
+
 }  // namespace

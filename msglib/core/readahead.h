@@ -9,6 +9,9 @@
 // handle makes to the file, so the handle always sees its own changes.
 // What other programs change meanwhile may go unseen until the block is
 // read again, as it could between any two reads anyway.
+//
+// Where the file is kept mapped (keptview.h), every piece inside the
+// mapping is taken from there instead, in order or not: no block is read.
 #ifndef ZANDREL_READAHEAD_H
 #define ZANDREL_READAHEAD_H
 
@@ -17,6 +20,7 @@
 #include <cstring>
 #include <vector>
 
+#include "keptview.h"
 #include "platform.h"
 
 class ReadAhead {
@@ -50,16 +54,20 @@ class ReadAhead {
     const bool in_order = pos == next_;
     next_ = pos + n;
     failed_ = false;
+    if (const std::uint8_t* p = view_.bytes(fd, pos, n)) {
+      *have = n;
+      return p;
+    }
     if (!holds(pos, n)) {
       if (!in_order || n >= LONE) {
-        drop();
+        drop_block();
         return nullptr;
       }
       ++fills_;
       blk_.resize(BLOCK);
       const std::int64_t got = read_at(fd, blk_.data(), blk_.size(), std::int64_t(pos));
       if (got < 0) {
-        drop();
+        drop_block();
         failed_ = true;
         return nullptr;
       }
@@ -71,20 +79,37 @@ class ReadAhead {
     return blk_.data() + rel;
   }
 
-  bool failed() const { return failed_; }
-  std::uint64_t fills() const { return fills_; }
+  // The same bytes where the kept mapping holds them, or null; nothing
+  // else is read or changed.
+  const std::uint8_t* mapped(int fd, std::uint64_t pos, std::size_t n) {
+    return view_.bytes(fd, pos, n);
+  }
 
-  // Forgets the block; the next read in order fills a new one.
+  bool failed() const { return failed_; }
+  // Changes whenever a pointer fetch() gave may have gone bad.
+  std::uint64_t fills() const { return fills_ + view_.generation(); }
+
+  // Reads go through a kept mapping of the file at `path` where they can.
+  void keep_mapped(std::string path) { view_.attach(std::move(path)); }
+
+  // Forgets the block and what was learned of the file; the next read in
+  // order fills a new block.
   void drop() {
+    drop_block();
+    view_.forget();
+  }
+
+ private:
+  void drop_block() {
     blk_.clear();
     ++fills_;
   }
 
- private:
   bool holds(std::uint64_t pos, std::size_t n) const {
     return !blk_.empty() && pos >= pos_ && pos - pos_ + n <= blk_.size();
   }
 
+  FileView view_;
   std::vector<std::uint8_t> blk_;
   std::uint64_t pos_ = 0;              // file offset of blk_[0]
   std::uint64_t next_ = UINT64_MAX;    // where the last piece asked for ended

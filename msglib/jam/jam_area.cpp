@@ -172,6 +172,8 @@ bool Jam_OpenFile(JamBase* b, word* mode) {
 
 bool Jam_OpenBase(JamBase* b, word* mode, const char* name) {
   b->name = name;
+  b->txt_ahead.keep_mapped(b->name + SUFFIX_JDT);
+  b->hdr_view.attach(b->name + SUFFIX_JHR);
   if (!Jam_OpenFile(b, mode)) return false;
   // A header file too short for its header info is not a base we can use.
   if (seek_file(b->jhr.get(), 0, SEEK_FROM_START) != 0 || !read_hdrinfo(b->jhr.get(), &b->hinfo)) {
@@ -234,7 +236,8 @@ sword JamCloseArea(HAREA ha) {
   }
   lock.release();
   if (ha->locked) JamUnlock(ha);
-  if (b->jhr) jam_forget_removed(b->jhr.get());
+  b->drop_ahead();
+  kept_area_closed();
   ha->id = 0;
   delete b;  // the handle with it; closing the descriptors drops any lock they hold
   return rc;
@@ -359,6 +362,10 @@ const uint8_t* Jam_HeaderBytes(JamBase* b, dword msgn, std::uint64_t pos, std::s
                                std::int64_t* got) {
   // Bytes per read: the headers of a few hundred messages.
   constexpr std::uint64_t HDR_AHEAD = 64 * 1024;
+  if (const uint8_t* kept = b->hdr_view.bytes(b->jhr.get(), pos, want)) {
+    *got = std::int64_t(want);
+    return kept;
+  }
   auto& blk = b->hdr_ahead;
   if (blk.empty() || pos < b->hdr_ahead_pos || pos - b->hdr_ahead_pos + want > blk.size()) {
     // Through the headers of the following messages, as far as they come

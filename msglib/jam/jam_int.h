@@ -124,6 +124,8 @@ struct JamBase {
   std::uint64_t hdr_ahead_pos = 0;
   // Texts read ahead while they are read one after another.
   ReadAhead txt_ahead;
+  // Headers where ".jhr" is kept mapped.
+  FileView hdr_view;
   // Header and chain bytes of the message being opened.
   std::vector<uint8_t> hdr_buf;
   // The handle of the last message closed, kept for the next one to open so
@@ -135,6 +137,7 @@ struct JamBase {
     ahead.clear();
     hdr_ahead.clear();
     txt_ahead.drop();
+    hdr_view.forget();
   }
 
   dword num_active() const { return dword(scan.table.size()); }

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "fidotext.h"
+#include "keptview.h"
 #include "platform.h"
 #include "structrw.h"
 
@@ -302,78 +303,18 @@ void scan_window(void* ctx) {
   }
 }
 
-// The mapping of the first KEEP_LIMIT bytes (at most) of the last ".jhr"
-// scanned, kept for the next scan of the same file. Every command opens its
-// area afresh and learns the numbering again; most of that cost is the
-// kernel setting up and tearing down the page tables of a new mapping,
-// which a kept one has already. Where a mapping is live (see
-// live_map_identity) it shows what a new one would, other programs' writes
-// included; the headers scanned always lie inside the file's present
-// length, and a file that grew past the mapping is mapped again. Headers
-// past the kept part are scanned in windows mapped for the scan only: the
-// limit bounds the resident size. One per process: msglib is used from one
-// thread.
-constexpr std::uint64_t KEEP_LIMIT = 32u << 20;
-
-struct KeptMap {
-  FileId id;
-  FileMap map;
-  std::uint64_t len = 0;  // bytes mapped from offset 0; 0 when none
-
-  void drop() {
-    map.unmap();
-    len = 0;
-  }
-};
-
-KeptMap& kept_jhr() {
-  static KeptMap kept;
-  return kept;
-}
-
-// The kept mapping of `jhr_fd`, made when there is none for it that covers
-// as much of the file as may be kept; null where no mapping may be kept. A
-// new mapping reaches past the end of the file by an eighth (1 MB at least,
-// within the limit), so that a base a tosser appends to between commands
-// is not mapped anew for every command: pages past the end are never
-// touched, since only headers inside the file's present length are read.
-// A mapping holds on to the open file it was made through, and a byte-range
-// lock lives as long as its open file does: made through `jhr_fd`, the
-// mapping would keep every lock taken through that descriptor past its
-// close. It is made through a descriptor of its own, opened from `jhr_path`
-// and never locked; where that path no longer leads to the same file, there
-// is nothing to keep.
-const KeptMap* kept_map_for(int jhr_fd, const char* jhr_path, std::uint64_t jhr_len) {
-  FileId id;
-  const std::uint64_t want = std::min(jhr_len, KEEP_LIMIT);
-  if (want == 0 || !jhr_path || !live_map_identity(jhr_fd, &id)) return nullptr;
-  KeptMap& k = kept_jhr();
-  if (k.len && k.id == id && k.len >= want) return &k;
-  k.drop();
-  UniqueFd own(open_file(jhr_path, OF_READ));
-  FileId own_id;
-  if (!own || !live_map_identity(own.get(), &own_id) || !(own_id == id)) return nullptr;
-  const std::uint64_t room = std::min(KEEP_LIMIT, want + std::max<std::uint64_t>(1u << 20, want / 8));
-  if (!k.map.map(own.get(), 0, std::size_t(room), MapUse::kKept)) return nullptr;
-  k.id = id;
-  k.len = room;
-  return &k;
-}
-
-// Marks the deleted headers by mapping ".jhr", its first part through the
-// kept mapping and the rest a window at a time: far cheaper than reading
-// it. False when a mapping fails or the file shrank under it.
+// Marks the deleted headers by mapping ".jhr", its first part through its
+// kept mapping (keptview.h) and the rest a window at a time: far cheaper
+// than reading it. False when a mapping fails or the file shrank under it.
 bool mark_deleted_mapped(int jhr_fd, const char* jhr_path, std::uint64_t jhr_len,
                          std::vector<JamActive>* t) {
   const std::vector<std::size_t> order = header_order(*t);
   std::size_t i = 0;
-  if (const KeptMap* kept = kept_map_for(jhr_fd, jhr_path, jhr_len)) {
-    while (i < t->size() && std::uint64_t(in_order(*t, order, i).hdr_ofs) + HDR_SIZE <= kept->len) ++i;
-    WindowScan w{&kept->map, t->data(), order.empty() ? nullptr : order.data(), 0, i};
-    if (!run_mapped(scan_window, &w)) {
-      kept_jhr().drop();
-      return false;
-    }
+  const KeptMapping kept = kept_mapping(jhr_fd, jhr_path, jhr_len);
+  if (kept.map && !kept.map->damaged()) {
+    while (i < t->size() && std::uint64_t(in_order(*t, order, i).hdr_ofs) + HDR_SIZE <= kept.len) ++i;
+    WindowScan w{kept.map, t->data(), order.empty() ? nullptr : order.data(), 0, i};
+    if (!run_mapped(scan_window, &w) || kept.map->damaged()) return false;
   }
   constexpr std::uint64_t WINDOW = 8u << 20;
   while (i < t->size()) {
@@ -449,11 +390,6 @@ int read_allidx(int jdx_fd, int jhr_fd, JamScan* out, const char* jhr_path) {
   return 1;
 }
 
-void jam_forget_removed(int jhr_fd) {
-  FileId id;
-  KeptMap& k = kept_jhr();
-  if (k.len && live_map_identity(jhr_fd, &id) && k.id == id && id.links == 0) k.drop();
-}
 
 // ---------------------------------------------------------------------------
 // CRC, attributes, signature

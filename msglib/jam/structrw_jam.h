@@ -157,10 +157,6 @@ int read_allidx(int jdx_fd, int jhr_fd, JamScan* out, const char* jhr_path = nul
 // ".jhr" is shortened while it is mapped).
 int read_allidx_plain(int jdx_fd, int jhr_fd, JamScan* out);
 
-// Lets go of what the scans keep of ".jhr" once the file has no name left
-// (a base removed or replaced), so that its space is freed when the area
-// closes rather than at the next scan of another base.
-void jam_forget_removed(int jhr_fd);
 
 // CRC-32 over `count` bytes with A-Z lower-cased first and no final
 // inversion, as JAM stores beside names and identifiers.

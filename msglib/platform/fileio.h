@@ -142,8 +142,10 @@ enum class MapUse { kScan, kKept };
 // A read-only mapping of `length` bytes of a file from
 // `offset`, for scanning large files without copying them. Unmapped in the
 // destructor. Touching a mapped page whose bytes the file no longer holds
-// (another program shortened it) raises a bus error: read mapped bytes only
-// inside run_mapped.
+// (another program shortened it) raises a bus error. In a kScan mapping,
+// read mapped bytes only inside run_mapped. A kKept mapping may be read
+// anywhere: such a page is replaced by one of zeros, as a read that came
+// short would leave them, and the mapping says it is damaged from then on.
 class FileMap {
  public:
   FileMap() = default;
@@ -157,11 +159,15 @@ class FileMap {
   const unsigned char* at(std::int64_t offset) const {
     return base_ + (offset - start_);
   }
+  // A page of it lost its file bytes and reads as zeros (kKept only).
+  bool damaged() const { return damaged_ != 0; }
 
  private:
   const unsigned char* base_ = nullptr;
   std::int64_t start_ = 0;  // file offset of base_
   std::size_t length_ = 0;  // bytes mapped from start_
+  bool repairable_ = false;  // registered with the bus error handler
+  volatile int damaged_ = 0;  // set by the bus error handler
 };
 
 // Which file an open descriptor is, told apart from every other file for as

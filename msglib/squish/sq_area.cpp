@@ -76,6 +76,7 @@ bool _OpenSquish(SquishAreaData& d, word& mode, SQBASE& base) {
     // moment, its file is the one we open.
     if (!create_or_open(d.sfd, sqd.c_str())) return file_failed(nullptr, errno);
   }
+  d.data_ahead.keep_mapped(sqd);
   const bool have_sqi = open_existing(d.ifd, sqi.c_str(), sqi_ro, &d.write_refused);
   const int sqi_err = errno;
   if (sqd_ro || sqi_ro) {
@@ -326,6 +327,8 @@ sword SquishCloseArea(HAREA ha) {
   if (!_SquishUpdateSq(d, true)) r = -1;
   if (d.open_msgs) return fail(APIERR_MSGS_OPEN, "messages still open");
   ha->id = 0;
+  d.data_ahead.drop();
+  kept_area_closed();
   delete &d;
   return r == 0 ? 0 : fail(APIERR_FILE_IO);
 }

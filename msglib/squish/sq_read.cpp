@@ -190,9 +190,9 @@ std::unique_ptr<SquishMsgHandle> _SquishOpenMsgRead(SquishAreaData& d, dword msg
 
 // Delivers `n` bytes of the frame from `rel` bytes past its start into
 // `buf`: what the head read at open holds (in its own buffer, or in the
-// block read ahead while that is still the same) is copied, the rest is
-// read. The
-// count delivered (short only where the file ends), or -1.
+// block read ahead while that is still the same) is copied, the rest comes
+// from the kept mapping or is read. The count delivered (short only where
+// the file ends), or -1.
 std::int64_t frame_bytes(SquishAreaData& d, const SquishMsgHandle& m, std::uint64_t rel, byte* buf,
                          dword n) {
   dword copied = 0;
@@ -208,8 +208,12 @@ std::int64_t frame_bytes(SquishAreaData& d, const SquishMsgHandle& m, std::uint6
     std::memcpy(buf, head + rel, copied);
   }
   if (copied == n) return n;
-  std::int64_t got =
-      read_at(d.sfd.get(), buf + copied, n - copied, std::int64_t(m.frame_offset + rel + copied));
+  const std::uint64_t pos = m.frame_offset + rel + copied;
+  if (const byte* kept = d.data_ahead.mapped(d.sfd.get(), pos, n - copied)) {
+    std::memcpy(buf + copied, kept, n - copied);
+    return n;
+  }
+  std::int64_t got = read_at(d.sfd.get(), buf + copied, n - copied, std::int64_t(pos));
   if (got < 0) return copied ? copied : -1;
   return copied + got;
 }

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <csetjmp>
+#include <cstdint>
 #include <cstdio>
 #include <fcntl.h>
 #include <signal.h>
@@ -124,12 +125,69 @@ int move_replace(const char* from, const char* to) {
 
 unsigned process_id() { return unsigned(::getpid()); }
 
+namespace {
+
+sigjmp_buf* bus_error_jump = nullptr;
+
+// The kept mappings, where a bus error is mended rather than fatal. A fixed
+// table, so that the handler reads plain memory only.
+struct Repairable {
+  const unsigned char* base;
+  std::size_t length;
+  volatile int* damaged;
+};
+constexpr std::size_t MAX_REPAIRABLE = 8;
+Repairable repairable[MAX_REPAIRABLE];
+
+void on_bus_error(int sig, siginfo_t* info, void*) {
+  if (bus_error_jump) siglongjmp(*bus_error_jump, 1);
+  // A page of a kept mapping that the file no longer reaches: zeros take
+  // its place, and the read goes on as if it had come short.
+  const auto* at = static_cast<const unsigned char*>(info->si_addr);
+  const std::uintptr_t page = std::uintptr_t(::sysconf(_SC_PAGESIZE));
+  for (const Repairable& r : repairable) {
+    if (!r.base || at < r.base || at >= r.base + r.length) continue;
+    void* start = reinterpret_cast<void*>(std::uintptr_t(at) / page * page);
+    if (::mmap(start, page, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) ==
+        MAP_FAILED)
+      break;
+    *r.damaged = 1;
+    return;
+  }
+  ::signal(sig, SIG_DFL);  // not a mapped read of ours: the default action
+  ::raise(sig);
+}
+
+// Installed once and left in place. SA_NODEFER: a jump out of the handler
+// does not leave the signal blocked.
+bool catch_bus_errors() {
+  static bool installed = false;
+  if (installed) return true;
+  struct sigaction sa = {};
+  sa.sa_sigaction = on_bus_error;
+  sa.sa_flags = SA_SIGINFO | SA_NODEFER;
+  sigemptyset(&sa.sa_mask);
+  installed = ::sigaction(SIGBUS, &sa, nullptr) == 0;
+  return installed;
+}
+
+}  // namespace
+
 bool FileMap::map(int fd, std::int64_t offset, std::size_t length, MapUse use) {
   unmap();
   if (length == 0 || offset < 0) return false;
   const std::int64_t page = ::sysconf(_SC_PAGESIZE);
   const std::int64_t start = offset - offset % page;
   const std::size_t len = length + std::size_t(offset - start);
+  Repairable* slot = nullptr;
+  if (use == MapUse::kKept) {
+    for (Repairable& r : repairable)
+      if (!r.base) {
+        slot = &r;
+        break;
+      }
+    if (!slot || !catch_bus_errors()) return false;
+  }
   // Pages come in as the scan first touches them, each fault mapping the
   // cached pages around it; populating the whole window up front measured
   // slower. A scan runs front to back once, which the advice tells the
@@ -140,6 +198,11 @@ bool FileMap::map(int fd, std::int64_t offset, std::size_t length, MapUse use) {
   base_ = static_cast<const unsigned char*>(p);
   start_ = start;
   length_ = len;
+  damaged_ = 0;
+  if (slot) {
+    *slot = Repairable{base_, length_, &damaged_};
+    repairable_ = true;
+  }
   return true;
 }
 
@@ -153,32 +216,20 @@ bool live_map_identity(int fd, FileId* id) {
 }
 
 void FileMap::unmap() {
+  if (repairable_) {
+    for (Repairable& r : repairable)
+      if (r.base == base_) r = Repairable{};
+    repairable_ = false;
+  }
   if (base_) ::munmap(const_cast<unsigned char*>(base_), length_);
   base_ = nullptr;
   length_ = 0;
 }
 
-namespace {
-
-sigjmp_buf* bus_error_jump = nullptr;
-
-void on_bus_error(int sig) {
-  if (bus_error_jump) siglongjmp(*bus_error_jump, 1);
-  ::signal(sig, SIG_DFL);  // not a mapped read of ours: the default action
-  ::raise(sig);
-}
-
-}  // namespace
-
 bool run_mapped(void (*fn)(void*), void* ctx) {
   // A page of a shared file mapping whose bytes were cut off by a truncation
-  // elsewhere raises SIGBUS when touched. The handler jumps back here; with
-  // SA_NODEFER the signal is not left blocked by the jump.
-  struct sigaction sa = {}, old = {};
-  sa.sa_handler = on_bus_error;
-  sa.sa_flags = SA_NODEFER;
-  sigemptyset(&sa.sa_mask);
-  if (::sigaction(SIGBUS, &sa, &old) != 0) return false;
+  // elsewhere raises SIGBUS when touched; the handler jumps back here.
+  if (!catch_bus_errors()) return false;
   sigjmp_buf jump;
   volatile bool ok = false;
   if (sigsetjmp(jump, 0) == 0) {
@@ -187,6 +238,5 @@ bool run_mapped(void (*fn)(void*), void* ctx) {
     ok = true;
   }
   bus_error_jump = nullptr;
-  ::sigaction(SIGBUS, &old, nullptr);
   return ok;
 }

@@ -1,0 +1,139 @@
+#include "keptview.h"
+
+#include <algorithm>
+#include <array>
+
+namespace {
+
+// Bytes kept mapped at most, over all files: a quarter of a base of
+// 100,000 small messages, and half of the 64 MB a gateway process should
+// stay within.
+constexpr std::uint64_t KEEP_LIMIT = 32u << 20;
+// Below this a file is not kept in part.
+constexpr std::uint64_t KEEP_LEAST = 1u << 20;
+
+struct Kept {
+  FileId id;
+  UniqueFd own;  // what it was mapped through: tells when the file loses its last name
+  FileMap map;
+  std::uint64_t len = 0;   // bytes mapped from offset 0; 0 when unused
+  bool partial = false;    // cut short by the limit: not made anew as the file grows
+  unsigned holders = 0;    // FileViews using it
+  std::uint64_t used = 0;  // the closing count when it was last asked for
+
+  void drop() {
+    map.unmap();
+    own.reset();
+    len = 0;
+    holders = 0;
+  }
+};
+
+std::array<Kept, 4> kept;
+std::uint64_t closings = 0;
+
+Kept* find(const FileId& id) {
+  for (Kept& k : kept)
+    if (k.len && k.id == id) return &k;
+  return nullptr;
+}
+
+std::uint64_t kept_bytes(const Kept* except) {
+  std::uint64_t n = 0;
+  for (const Kept& k : kept)
+    if (&k != except) n += k.len;
+  return n;
+}
+
+// Lets go of the least recently used mapping that no view holds and that
+// was not asked for since the last area closed (the mappings of the area
+// being read make room for nothing else). False when there is none.
+bool drop_one_unused(const Kept* except) {
+  Kept* oldest = nullptr;
+  for (Kept& k : kept)
+    if (&k != except && k.len && !k.holders && k.used < closings &&
+        (!oldest || k.used < oldest->used))
+      oldest = &k;
+  if (!oldest) return false;
+  oldest->drop();
+  return true;
+}
+
+Kept* lookup(int fd, const char* path, std::uint64_t file_len) {
+  FileId id;
+  if (file_len == 0 || !path || !live_map_identity(fd, &id)) return nullptr;
+  Kept* k = find(id);
+  if (k && !k->map.damaged() && (k->len >= file_len || k->partial || k->holders)) {
+    k->used = closings;
+    return k;
+  }
+  if (k && k->holders) return nullptr;  // damaged, but still read through
+  if (k) k->drop();
+  // It reaches past the file's end by an eighth (1 MB at least), so that a
+  // base a tosser appends to is not mapped anew for every command.
+  const std::uint64_t whole = file_len + std::max<std::uint64_t>(KEEP_LEAST, file_len / 8);
+  const std::uint64_t want = std::min(KEEP_LIMIT, whole);
+  while (kept_bytes(nullptr) + want > KEEP_LIMIT && drop_one_unused(nullptr)) {
+  }
+  const std::uint64_t room = std::min(want, KEEP_LIMIT - kept_bytes(nullptr));
+  if (room < std::min(file_len, KEEP_LEAST)) return nullptr;
+  Kept* slot = nullptr;
+  for (Kept& s : kept)
+    if (!s.len) slot = &s;
+  if (!slot && drop_one_unused(nullptr))
+    for (Kept& s : kept)
+      if (!s.len) slot = &s;
+  if (!slot) return nullptr;
+  UniqueFd own(open_file(path, OF_READ));
+  FileId own_id;
+  if (!own || !live_map_identity(own.get(), &own_id) || !(own_id == id)) return nullptr;
+  if (!slot->map.map(own.get(), 0, std::size_t(room), MapUse::kKept)) return nullptr;
+  slot->own = std::move(own);
+  slot->id = id;
+  slot->len = room;
+  slot->partial = room < whole;
+  slot->holders = 0;
+  slot->used = closings;
+  return slot;
+}
+
+}  // namespace
+
+KeptMapping kept_mapping(int fd, const char* path, std::uint64_t file_len) {
+  const Kept* k = lookup(fd, path, file_len);
+  return k ? KeptMapping{&k->map, k->len} : KeptMapping{};
+}
+
+void kept_area_closed() {
+  ++closings;
+  for (Kept& k : kept) {
+    FileId id;
+    if (k.len && !k.holders && (!live_map_identity(k.own.get(), &id) || id.links == 0)) k.drop();
+  }
+}
+
+void FileView::forget() {
+  if (map_)
+    for (Kept& k : kept)
+      if (&k.map == map_ && k.holders) --k.holders;
+  map_ = nullptr;
+  known_ = 0;
+  learned_ = 0;
+  ++generation_;
+}
+
+const std::uint8_t* FileView::refresh(int fd, std::uint64_t pos, std::size_t n) {
+  if (path_.empty() || learned_ >= 2) return nullptr;
+  const std::int64_t len = file_length(fd);
+  const int learned = learned_ + 1;
+  forget();
+  learned_ = learned;
+  if (len <= 0) return nullptr;
+  Kept* k = lookup(fd, path_.c_str(), std::uint64_t(len));
+  if (!k) return nullptr;
+  ++k->holders;
+  map_ = &k->map;
+  known_ = std::min(std::uint64_t(len), k->len);
+  if (pos + n > known_ || pos + n < pos) return nullptr;
+  return map_->at(std::int64_t(pos));
+}
