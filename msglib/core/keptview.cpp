@@ -11,6 +11,7 @@ namespace {
 constexpr std::uint64_t KEEP_LIMIT = 32u << 20;
 // Below this a file is not kept in part.
 constexpr std::uint64_t KEEP_LEAST = 1u << 20;
+static_assert(KEEP_LIMIT >> 20 <= 64, "one bit of FileView's mask per megabyte kept");
 
 struct Kept {
   FileId id;
@@ -19,6 +20,7 @@ struct Kept {
   std::uint64_t len = 0;   // bytes mapped from offset 0; 0 when unused
   bool partial = false;    // cut short by the limit: not made anew as the file grows
   unsigned holders = 0;    // FileViews using it
+  std::uint64_t present = 0;  // megabytes made present (see FileView)
   std::uint64_t used = 0;  // the closing count when it was last asked for
 
   void drop() {
@@ -59,9 +61,9 @@ bool drop_one_unused(const Kept* except) {
   return true;
 }
 
-Kept* lookup(int fd, const char* path, std::uint64_t file_len) {
-  FileId id;
-  if (file_len == 0 || !path || !live_map_identity(fd, &id)) return nullptr;
+// `id` is the file's as live_map_identity gave it, `file_len` its length.
+Kept* lookup(const FileId& id, const char* path, std::uint64_t file_len) {
+  if (file_len == 0 || !path) return nullptr;
   Kept* k = find(id);
   if (k && !k->map.damaged() && (k->len >= file_len || k->partial || k->holders)) {
     k->used = closings;
@@ -93,6 +95,7 @@ Kept* lookup(int fd, const char* path, std::uint64_t file_len) {
   slot->len = room;
   slot->partial = room < whole;
   slot->holders = 0;
+  slot->present = 0;
   slot->used = closings;
   return slot;
 }
@@ -100,7 +103,8 @@ Kept* lookup(int fd, const char* path, std::uint64_t file_len) {
 }  // namespace
 
 KeptMapping kept_mapping(int fd, const char* path, std::uint64_t file_len) {
-  const Kept* k = lookup(fd, path, file_len);
+  FileId id;
+  const Kept* k = live_map_identity(fd, &id) ? lookup(id, path, file_len) : nullptr;
   return k ? KeptMapping{&k->map, k->len} : KeptMapping{};
 }
 
@@ -117,6 +121,7 @@ void FileView::forget() {
     for (Kept& k : kept)
       if (&k.map == map_ && k.holders) --k.holders;
   map_ = nullptr;
+  present_ = nullptr;
   known_ = 0;
   learned_ = 0;
   ++generation_;
@@ -124,16 +129,29 @@ void FileView::forget() {
 
 const std::uint8_t* FileView::refresh(int fd, std::uint64_t pos, std::size_t n) {
   if (path_.empty() || learned_ >= 2) return nullptr;
-  const std::int64_t len = file_length(fd);
+  FileId id;
   const int learned = learned_ + 1;
   forget();
   learned_ = learned;
-  if (len <= 0) return nullptr;
-  Kept* k = lookup(fd, path_.c_str(), std::uint64_t(len));
+  Kept* k = live_map_identity(fd, &id) ? lookup(id, path_.c_str(), id.length) : nullptr;
+  // Learning the length again helps only where the mapping reaches past
+  // what the file held.
+  if (!k || k->len <= id.length) learned_ = 2;
   if (!k) return nullptr;
   ++k->holders;
   map_ = &k->map;
-  known_ = std::min(std::uint64_t(len), k->len);
+  present_ = &k->present;
+  known_ = std::min(id.length, k->len);
   if (pos + n > known_ || pos + n < pos) return nullptr;
-  return map_->at(std::int64_t(pos));
+  return bytes(fd, pos, n);
+}
+
+void FileView::make_present(std::uint64_t pos, std::size_t n) {
+  for (std::uint64_t c = pos >> CHUNK_SHIFT; c <= (pos + n - 1) >> CHUNK_SHIFT; ++c) {
+    if (*present_ >> c & 1) continue;
+    const std::uint64_t from = c << CHUNK_SHIFT;
+    const std::uint64_t to = std::min(from + (std::uint64_t(1) << CHUNK_SHIFT), known_);
+    map_->populate(std::int64_t(from), std::size_t(to - from));
+    *present_ |= std::uint64_t(1) << c;
+  }
 }

@@ -59,8 +59,9 @@ class FileView {
   // they do not lie inside it and inside the file's length as last learned.
   // The pointer stays good while generation() stays the same.
   const std::uint8_t* bytes(int fd, std::uint64_t pos, std::size_t n) {
-    if (pos + n <= known_ && pos + n >= pos) return map_->at(std::int64_t(pos));
-    return refresh(fd, pos, n);
+    if (pos + n > known_ || pos + n < pos) return refresh(fd, pos, n);
+    if (n && (*present_ & chunks(pos, n)) != chunks(pos, n)) make_present(pos, n);
+    return map_->at(std::int64_t(pos));
   }
 
   // Lets go of the mapping: the length is learned again (after the
@@ -69,10 +70,20 @@ class FileView {
   std::uint64_t generation() const { return generation_; }
 
  private:
+  // The pages of a kept mapping are made present a megabyte at a time, as
+  // they are first read through a view: one call instead of a fault every
+  // few pages. Bit i of the mask stands for the megabyte from i MB on.
+  static constexpr unsigned CHUNK_SHIFT = 20;
+  static std::uint64_t chunks(std::uint64_t pos, std::size_t n) {
+    const std::uint64_t first = pos >> CHUNK_SHIFT, last = (pos + n - 1) >> CHUNK_SHIFT;
+    return ((std::uint64_t(2) << (last - first)) - 1) << first;
+  }
+  void make_present(std::uint64_t pos, std::size_t n);
   const std::uint8_t* refresh(int fd, std::uint64_t pos, std::size_t n);
 
   std::string path_;
   const FileMap* map_ = nullptr;  // held while set
+  std::uint64_t* present_ = nullptr;  // the mapping's chunks made present
   std::uint64_t known_ = 0;       // bytes readable through map_
   int learned_ = 0;               // times the length was learned since forget()
   std::uint64_t generation_ = 0;

@@ -10,8 +10,11 @@
 // What other programs change meanwhile may go unseen until the block is
 // read again, as it could between any two reads anyway.
 //
-// Where the file is kept mapped (keptview.h), every piece inside the
-// mapping is taken from there instead, in order or not: no block is read.
+// Where the file is kept mapped (keptview.h), the pieces read in order (or
+// a little further on) are taken from there instead, and no block is read.
+// A lone piece is still read: the first read of a page through a mapping
+// costs more than reading it, and pays off only once the page is read
+// again.
 #ifndef ZANDREL_READAHEAD_H
 #define ZANDREL_READAHEAD_H
 
@@ -31,6 +34,9 @@ class ReadAhead {
   // block would cost more.
   static constexpr std::size_t BLOCK = 128 * 1024;
   static constexpr std::size_t LONE = 16 * 1024;
+  // Through a kept mapping, a piece that starts this far past the end of
+  // the one before still belongs to the run (messages deleted in between).
+  static constexpr std::uint64_t SKIP = 64 * 1024;
 
   // `n` bytes of `fd` from `pos` into `buf`: the count placed there (short
   // only where the file ends), or -1, as read_at gives them.
@@ -52,11 +58,14 @@ class ReadAhead {
   // same.
   const std::uint8_t* fetch(int fd, std::uint64_t pos, std::size_t n, std::size_t* have) {
     const bool in_order = pos == next_;
+    const bool in_run = pos >= next_ && pos - next_ <= SKIP;
     next_ = pos + n;
     failed_ = false;
-    if (const std::uint8_t* p = view_.bytes(fd, pos, n)) {
-      *have = n;
-      return p;
+    if (in_run) {
+      if (const std::uint8_t* p = view_.bytes(fd, pos, n)) {
+        *have = n;
+        return p;
+      }
     }
     if (!holds(pos, n)) {
       if (!in_order || n >= LONE) {
@@ -79,10 +88,13 @@ class ReadAhead {
     return blk_.data() + rel;
   }
 
-  // The same bytes where the kept mapping holds them, or null; nothing
-  // else is read or changed.
+  // The same bytes where the kept mapping holds them and they follow the
+  // piece asked for before, or null; nothing is read.
   const std::uint8_t* mapped(int fd, std::uint64_t pos, std::size_t n) {
-    return view_.bytes(fd, pos, n);
+    if (pos != next_) return nullptr;
+    const std::uint8_t* p = view_.bytes(fd, pos, n);
+    if (p) next_ = pos + n;
+    return p;
   }
 
   bool failed() const { return failed_; }

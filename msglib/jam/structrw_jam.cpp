@@ -5,6 +5,7 @@
 #include <cassert>
 #include <ctime>
 #include <memory>
+#include <ranges>
 
 #include "fidotext.h"
 #include "keptview.h"
@@ -229,8 +230,9 @@ namespace {
 constexpr dword ATTR_OFFSET = 52;  // of Attribute inside a header
 
 // Reads the whole index and collects the records whose header lies inside
-// ".jhr" (hdr_ofs set) in index order. False when the index cannot be read.
-bool collect_candidates(int jdx_fd, int jhr_fd, JamScan* scan) {
+// ".jhr" (hdr_ofs set) in index order; *in_header_order tells whether that
+// is the order of their headers too. False when the index cannot be read.
+bool collect_candidates(int jdx_fd, int jhr_fd, JamScan* scan, bool* in_header_order) {
   std::int64_t jdx_len = file_length(jdx_fd);
   std::int64_t jhr_len = file_length(jhr_fd);
   if (jdx_len < 0 || jhr_len < 0) return false;
@@ -245,6 +247,8 @@ bool collect_candidates(int jdx_fd, int jhr_fd, JamScan* scan) {
   scan->unreadable_end = UINT64_MAX;
   scan->table.clear();
   scan->table.reserve(nrec);
+  dword last = 0;
+  *in_header_order = true;
   for (std::size_t k = 0; k < nrec; ++k) {
     const uint8_t* p = buf.get() + k * IDX_SIZE + 4;
     const dword ofs = get_u32(p);
@@ -255,16 +259,16 @@ bool collect_candidates(int jdx_fd, int jhr_fd, JamScan* scan) {
       continue;
     }
     scan->table.push_back({dword(k * IDX_SIZE), ofs});
+    if (ofs < last) *in_header_order = false;
+    last = ofs;
   }
   return true;
 }
 
 // Candidate positions in order of header offset, or none when the table is
-// in that order already, as it is in nearly every base: the scans then walk
-// the table itself.
-std::vector<std::size_t> header_order(const std::vector<JamActive>& t) {
-  bool sorted = true;
-  for (std::size_t i = 1; i < t.size() && sorted; ++i) sorted = t[i - 1].hdr_ofs <= t[i].hdr_ofs;
+// in that order already (`sorted`), as it is in nearly every base: the
+// scans then walk the table itself.
+std::vector<std::size_t> header_order(const std::vector<JamActive>& t, bool sorted) {
   if (sorted) return {};
   std::vector<std::size_t> order(t.size());
   for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
@@ -307,12 +311,16 @@ void scan_window(void* ctx) {
 // kept mapping (keptview.h) and the rest a window at a time: far cheaper
 // than reading it. False when a mapping fails or the file shrank under it.
 bool mark_deleted_mapped(int jhr_fd, const char* jhr_path, std::uint64_t jhr_len,
-                         std::vector<JamActive>* t) {
-  const std::vector<std::size_t> order = header_order(*t);
+                         std::vector<JamActive>* t, bool sorted) {
+  const std::vector<std::size_t> order = header_order(*t, sorted);
   std::size_t i = 0;
   const KeptMapping kept = kept_mapping(jhr_fd, jhr_path, jhr_len);
   if (kept.map && !kept.map->damaged()) {
-    while (i < t->size() && std::uint64_t(in_order(*t, order, i).hdr_ofs) + HDR_SIZE <= kept.len) ++i;
+    // The headers inside the kept part come first in header order.
+    const auto inside = [&](std::size_t k) {
+      return std::uint64_t(in_order(*t, order, k).hdr_ofs) + HDR_SIZE <= kept.len;
+    };
+    i = *std::ranges::partition_point(std::views::iota(std::size_t(0), t->size()), inside);
     WindowScan w{kept.map, t->data(), order.empty() ? nullptr : order.data(), 0, i};
     if (!run_mapped(scan_window, &w) || kept.map->damaged()) return false;
   }
@@ -336,9 +344,9 @@ bool mark_deleted_mapped(int jhr_fd, const char* jhr_path, std::uint64_t jhr_len
 
 // The same through plain reads of up to 1 MB; a header that does not arrive
 // whole is not live.
-bool mark_deleted_read(int jhr_fd, std::vector<JamActive>* t) {
+bool mark_deleted_read(int jhr_fd, std::vector<JamActive>* t, bool sorted) {
   constexpr std::uint64_t CHUNK = 1u << 20;
-  const std::vector<std::size_t> order = header_order(*t);
+  const std::vector<std::size_t> order = header_order(*t, sorted);
   std::vector<uint8_t> buf;
   std::size_t i = 0;
   while (i < t->size()) {
@@ -371,8 +379,9 @@ bool mark_deleted_read(int jhr_fd, std::vector<JamActive>* t) {
 
 int read_allidx_plain(int jdx_fd, int jhr_fd, JamScan* out) {
   JamScan scan;
-  if (!collect_candidates(jdx_fd, jhr_fd, &scan)) return 0;
-  mark_deleted_read(jhr_fd, &scan.table);
+  bool sorted;
+  if (!collect_candidates(jdx_fd, jhr_fd, &scan, &sorted)) return 0;
+  mark_deleted_read(jhr_fd, &scan.table, sorted);
   drop_marked(&scan.table);
   *out = std::move(scan);
   return 1;
@@ -380,10 +389,11 @@ int read_allidx_plain(int jdx_fd, int jhr_fd, JamScan* out) {
 
 int read_allidx(int jdx_fd, int jhr_fd, JamScan* out, const char* jhr_path) {
   JamScan scan;
-  if (!collect_candidates(jdx_fd, jhr_fd, &scan)) return 0;
+  bool sorted;
+  if (!collect_candidates(jdx_fd, jhr_fd, &scan, &sorted)) return 0;
   // A mapping that failed half-way has marked some entries already; the
   // plain scan starts again from the index.
-  if (!mark_deleted_mapped(jhr_fd, jhr_path, std::uint64_t(scan.jhr_len), &scan.table))
+  if (!mark_deleted_mapped(jhr_fd, jhr_path, std::uint64_t(scan.jhr_len), &scan.table, sorted))
     return read_allidx_plain(jdx_fd, jhr_fd, out);
   drop_marked(&scan.table);
   *out = std::move(scan);

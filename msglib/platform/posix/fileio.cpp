@@ -206,12 +206,26 @@ bool FileMap::map(int fd, std::int64_t offset, std::size_t length, MapUse use) {
   return true;
 }
 
+void FileMap::populate(std::int64_t offset, std::size_t length) const {
+#ifdef MADV_POPULATE_READ
+  const std::int64_t page = ::sysconf(_SC_PAGESIZE);
+  const std::int64_t from = offset - offset % page;
+  // A refusal (an older kernel) leaves the pages to come in as touched.
+  ::madvise(const_cast<unsigned char*>(at(from)), std::size_t(offset - from) + length,
+            MADV_POPULATE_READ);
+#else
+  (void)offset;
+  (void)length;
+#endif
+}
+
 bool live_map_identity(int fd, FileId* id) {
   struct stat st;
   if (retry_eintr([&] { return ::fstat(fd, &st); }) != 0) return false;
   id->dev = std::uint64_t(st.st_dev);
   id->ino = std::uint64_t(st.st_ino);
   id->links = std::uint64_t(st.st_nlink);
+  id->length = std::uint64_t(st.st_size);
   return true;
 }
 
