@@ -5,7 +5,6 @@
 #include <cassert>
 #include <ctime>
 #include <memory>
-#include <ranges>
 
 #include "fidotext.h"
 #include "keptview.h"
@@ -316,11 +315,15 @@ bool mark_deleted_mapped(int jhr_fd, const char* jhr_path, std::uint64_t jhr_len
   std::size_t i = 0;
   const KeptMapping kept = kept_mapping(jhr_fd, jhr_path, jhr_len);
   if (kept.map && !kept.map->damaged()) {
-    // The headers inside the kept part come first in header order.
-    const auto inside = [&](std::size_t k) {
-      return std::uint64_t(in_order(*t, order, k).hdr_ofs) + HDR_SIZE <= kept.len;
-    };
-    i = *std::ranges::partition_point(std::views::iota(std::size_t(0), t->size()), inside);
+    // The headers inside the kept part come first in header order: the
+    // first one past it is found by halving.
+    for (std::size_t hi = t->size(); i < hi;) {
+      const std::size_t mid = i + (hi - i) / 2;
+      if (std::uint64_t(in_order(*t, order, mid).hdr_ofs) + HDR_SIZE <= kept.len)
+        i = mid + 1;
+      else
+        hi = mid;
+    }
     WindowScan w{kept.map, t->data(), order.empty() ? nullptr : order.data(), 0, i};
     if (!run_mapped(scan_window, &w) || kept.map->damaged()) return false;
   }
