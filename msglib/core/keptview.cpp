@@ -40,20 +40,19 @@ Kept* find(const FileId& id) {
   return nullptr;
 }
 
-std::uint64_t kept_bytes(const Kept* except) {
+std::uint64_t kept_bytes() {
   std::uint64_t n = 0;
-  for (const Kept& k : kept)
-    if (&k != except) n += k.len;
+  for (const Kept& k : kept) n += k.len;
   return n;
 }
 
 // Lets go of the least recently used mapping that no view holds and that
 // was not asked for since the last area closed (the mappings of the area
 // being read make room for nothing else). False when there is none.
-bool drop_one_unused(const Kept* except) {
+bool drop_one_unused() {
   Kept* oldest = nullptr;
   for (Kept& k : kept)
-    if (&k != except && k.len && !k.holders && k.used < closings &&
+    if (k.len && !k.holders && k.used < closings &&
         (!oldest || k.used < oldest->used))
       oldest = &k;
   if (!oldest) return false;
@@ -75,14 +74,14 @@ Kept* lookup(const FileId& id, const char* path, std::uint64_t file_len) {
   // base a tosser appends to is not mapped anew for every command.
   const std::uint64_t whole = file_len + std::max<std::uint64_t>(KEEP_LEAST, file_len / 8);
   const std::uint64_t want = std::min(KEEP_LIMIT, whole);
-  while (kept_bytes(nullptr) + want > KEEP_LIMIT && drop_one_unused(nullptr)) {
+  while (kept_bytes() + want > KEEP_LIMIT && drop_one_unused()) {
   }
-  const std::uint64_t room = std::min(want, KEEP_LIMIT - kept_bytes(nullptr));
+  const std::uint64_t room = std::min(want, KEEP_LIMIT - kept_bytes());
   if (room < std::min(file_len, KEEP_LEAST)) return nullptr;
   Kept* slot = nullptr;
   for (Kept& s : kept)
     if (!s.len) slot = &s;
-  if (!slot && drop_one_unused(nullptr))
+  if (!slot && drop_one_unused())
     for (Kept& s : kept)
       if (!s.len) slot = &s;
   if (!slot) return nullptr;

@@ -22,8 +22,8 @@
 
 #include "platform.h"
 
-// The first `len` bytes of a file (`len` may pass its end: see
-// FileView::known).
+// The first `len` bytes of a file mapped; `len` may pass the file's end,
+// and only what lies inside its present length may be read.
 struct KeptMapping {
   const FileMap* map = nullptr;
   std::uint64_t len = 0;
