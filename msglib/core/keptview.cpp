@@ -60,6 +60,12 @@ bool drop_one_unused() {
   return true;
 }
 
+Kept* free_slot() {
+  for (Kept& k : kept)
+    if (!k.len) return &k;
+  return nullptr;
+}
+
 // `id` is the file's as live_map_identity gave it, `file_len` its length.
 Kept* lookup(const FileId& id, const char* path, std::uint64_t file_len) {
   if (file_len == 0 || !path) return nullptr;
@@ -78,12 +84,8 @@ Kept* lookup(const FileId& id, const char* path, std::uint64_t file_len) {
   }
   const std::uint64_t room = std::min(want, KEEP_LIMIT - kept_bytes());
   if (room < std::min(file_len, KEEP_LEAST)) return nullptr;
-  Kept* slot = nullptr;
-  for (Kept& s : kept)
-    if (!s.len) slot = &s;
-  if (!slot && drop_one_unused())
-    for (Kept& s : kept)
-      if (!s.len) slot = &s;
+  Kept* slot = free_slot();
+  if (!slot && drop_one_unused()) slot = free_slot();
   if (!slot) return nullptr;
   UniqueFd own(open_file(path, OF_READ));
   FileId own_id;
